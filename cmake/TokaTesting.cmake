@@ -1,0 +1,51 @@
+# Test registration helpers. Every test, whatever its language, is a CTest test,
+# so one `ctest` run covers all of them. Labels:
+#   cpp    GoogleTest binaries (rerun under AddressSanitizer + UBSan in CI)
+#   stress concurrency stress tests (rerun under ThreadSanitizer in CI)
+#   java   real JVM runs with -Xcheck:jni
+#   php    the php CLI loading the built extension
+include(GoogleTest)
+
+# toka_add_gtest(<name> SOURCES <src...> LIBS <lib...> [STRESS])
+function(toka_add_gtest name)
+  cmake_parse_arguments(A "STRESS" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  set(labels cpp)
+  if(A_STRESS)
+    list(APPEND labels stress)
+  endif()
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES LABELS "${labels}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# toka_add_java_test(<name> NATIVE <target> MAIN <class> SOURCES <java...> [CLASSPATH <jar...>])
+# Compiles the Java sources and runs <class> on the real JVM with -Xcheck:jni and the
+# native library's directory on java.library.path. The test passes when the JVM exits 0.
+function(toka_add_java_test name)
+  cmake_parse_arguments(A "" "NATIVE;MAIN" "SOURCES;CLASSPATH" ${ARGN})
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${name}-classes)
+  string(REPLACE ";" ":" cp "${A_CLASSPATH}")
+  add_custom_command(OUTPUT ${out}/.stamp
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+    COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -d ${out} -cp "${cp}" ${A_SOURCES}
+    COMMAND ${CMAKE_COMMAND} -E touch ${out}/.stamp
+    DEPENDS ${A_SOURCES} ${A_CLASSPATH} VERBATIM)
+  add_custom_target(${name}_classes ALL DEPENDS ${out}/.stamp)
+  add_test(NAME ${name}
+    COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni
+            -Djava.library.path=$<TARGET_FILE_DIR:${A_NATIVE}>
+            -cp "${out}:${cp}" ${A_MAIN})
+  set_tests_properties(${name} PROPERTIES LABELS java TIMEOUT 300)
+endfunction()
+
+# toka_add_php_test(<name> EXTENSION <target> SCRIPT <file.php>)
+# Runs the php CLI with only the built extension loaded; passes when php exits 0.
+function(toka_add_php_test name)
+  cmake_parse_arguments(A "" "EXTENSION;SCRIPT" "" ${ARGN})
+  add_test(NAME ${name}
+    COMMAND ${PHP_EXECUTABLE} -n -d extension=$<TARGET_FILE:${A_EXTENSION}> ${A_SCRIPT})
+  set_tests_properties(${name} PROPERTIES LABELS php TIMEOUT 300)
+endfunction()
