@@ -3,6 +3,7 @@
 # of the process-wide allocator (hidden visibility, static linking).
 add_library(xfoundation STATIC
   default_config.cpp
+  src/xcheck.cpp
   src/xpage.cpp
   src/xpool.cpp
   src/xlabs.cpp
