@@ -4,6 +4,7 @@
 #   stress concurrency stress tests (rerun under ThreadSanitizer in CI)
 #   java   real JVM runs with -Xcheck:jni
 #   php    the php CLI loading the built extension
+find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # toka_add_gtest(<name> SOURCES <src...> LIBS <lib...> [STRESS])
