@@ -1,1 +1,539 @@
-// placeholder
+#include "src/xlabs.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "default_config.h"
+#include "src/xcheck.h"
+
+xlabs* default_xlabs = nullptr;
+xlabs* default_xbiglabs = nullptr;
+xlabs* default_xhugelabs = nullptr;
+
+namespace {
+
+const uint64_t kDefaultMaxPools = 200;
+const size_t kNullpoolAlign = 4096;
+
+// Process-wide state: 0 not started, 1 running, 2 stopped (never back).
+std::atomic<int> init_state{0};
+pthread_mutex_t init_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// Largest classes of default_xlabs and default_xbiglabs, cached for the request path.
+std::atomic<uint64_t> s_max_small{0};
+std::atomic<uint64_t> s_max_big{0};
+
+// Size-to-entry index of a default set, so that the request path needs no search. Sizes
+// are grouped in buckets of 2^shift bytes, shift chosen so that no bucket holds two class
+// boundaries: first[b] counts the classes below the bucket's smallest size, and the answer
+// for any size of the bucket is first[b] or first[b] + 1. len 0: no index (search).
+const uint64_t kIndexMax = 4096;
+struct size_index {
+  uint32_t shift;
+  uint32_t len;
+  uint8_t first[kIndexMax];
+};
+
+// Static records of the default sets with their arrays of 200 pool records.
+struct default_set_storage {
+  alignas(xlabs) unsigned char record[sizeof(xlabs) + kDefaultMaxPools * sizeof(xlab_entry)];
+  xpool pools[kDefaultMaxPools];
+  size_index index;
+};
+default_set_storage s_xlabs, s_xbiglabs, s_xhugelabs;
+
+inline size_index* index_of(const xlabs* set) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(set);
+  if (p == s_xlabs.record) return &s_xlabs.index;
+  if (p == s_xbiglabs.record) return &s_xbiglabs.index;
+  if (p == s_xhugelabs.record) return &s_xhugelabs.index;
+  return nullptr;
+}
+
+// The entry array is read without a lock; xlabs_add_pool (the only writer once a set is
+// published) bumps entries_seq to odd before changing it and back to even after, and a
+// reader retries when the sequence moved under it.
+template <typename T>
+inline T load_acq(const T* p) {
+  return __atomic_load_n(p, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+inline void store_rel(T* p, T v) {
+  __atomic_store_n(p, v, __ATOMIC_RELEASE);
+}
+inline void add_counter(uint64_t* counter, uint64_t v) { __atomic_fetch_add(counter, v, __ATOMIC_RELAXED); }
+inline uint64_t read_counter(const uint64_t* counter) { return __atomic_load_n(counter, __ATOMIC_RELAXED); }
+
+inline uint32_t read_begin(const xlabs* set) {
+  for (;;) {
+    uint32_t seq = load_acq(&set->entries_seq);
+    if ((seq & 1u) == 0) return seq;
+    __builtin_ia32_pause();
+  }
+}
+inline bool read_retry(const xlabs* set, uint32_t seq) {
+  return __atomic_load_n(&set->entries_seq, __ATOMIC_RELAXED) != seq;
+}
+
+// Index of the smallest class >= size among the first n entries (n when none).
+// Request sizes are unpredictable, so a binary search mispredicts about every other step;
+// up to 32 entries the entries below size are counted instead, all loads independent.
+// (The default sets normally answer from their size index and get here only for sizes
+// beyond their largest class or when the index is off.)
+inline uint64_t search(const xlabs* set, uint64_t n, uint64_t size) {
+  const xlab_entry* e = set->entries;
+  if (n <= 32) {
+    uint64_t below = 0;
+    for (uint64_t i = 0; i < n; ++i) below += load_acq(&e[i].class_size) < size;
+    return below;
+  }
+  uint64_t lo = 0, hi = n;
+  while (lo < hi) {
+    const uint64_t mid = (lo + hi) >> 1;
+    if (load_acq(&e[mid].class_size) < size)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+inline xpool* find_pool(const xlabs* set, const size_index* ix, uint64_t size) {
+  for (;;) {
+    uint32_t seq = read_begin(set);
+    uint64_t n = load_acq(&set->num_pools);
+    uint64_t i;
+    uint64_t bucket = (size - 1) >> (ix != nullptr ? load_acq(&ix->shift) : 0);
+    if (ix != nullptr && size != 0 && bucket < load_acq(&ix->len)) {
+      i = load_acq(&ix->first[bucket]);
+      if (i < n && load_acq(&set->entries[i].class_size) < size) ++i;
+    } else {
+      i = search(set, n, size);
+    }
+    xpool* pool = i < n ? load_acq(&set->entries[i].pool) : nullptr;
+    if (!read_retry(set, seq)) return pool;
+  }
+}
+inline xpool* find_pool(const xlabs* set, uint64_t size) { return find_pool(set, index_of(set), size); }
+
+// Rebuilds a default set's index from its entries; the caller is the only writer (init
+// lock held) and, once the set is published, has made entries_seq odd.
+void build_index(const xlabs* set, size_index* ix) {
+  const uint64_t n = set->num_pools;
+  store_rel(&ix->len, 0u);
+  if (n == 0) return;
+  uint64_t gap = set->entries[0].class_size;
+  for (uint64_t i = 1; i < n; ++i) {
+    uint64_t g = set->entries[i].class_size - set->entries[i - 1].class_size;
+    if (g < gap) gap = g;
+  }
+  const uint32_t shift = static_cast<uint32_t>(63 - __builtin_clzll(gap));
+  const uint64_t len = ((set->entries[n - 1].class_size - 1) >> shift) + 1;
+  if (len > kIndexMax || n > 255) return;  // too fine-grained: search instead
+  uint64_t below = 0;
+  for (uint64_t b = 0; b < len; ++b) {
+    const uint64_t lo = (b << shift) + 1;
+    while (below < n && set->entries[below].class_size < lo) ++below;
+    store_rel(&ix->first[b], static_cast<uint8_t>(below));
+  }
+  store_rel(&ix->shift, shift);
+  store_rel(&ix->len, static_cast<uint32_t>(len));
+}
+
+// Sum of a per-pool counter over the set's pools.
+uint64_t sum_pools(const xlabs* set, uint64_t xpool::*counter) {
+  for (;;) {
+    uint32_t seq = read_begin(set);
+    uint64_t n = load_acq(&set->num_pools), sum = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+      xpool* pool = load_acq(&set->entries[i].pool);
+      sum += __atomic_load_n(&(pool->*counter), __ATOMIC_RELAXED);
+    }
+    if (!read_retry(set, seq)) return sum;
+  }
+}
+
+inline void entry_at(const xlabs* set, uint64_t i, xpool** pool, uint64_t* class_size) {
+  for (;;) {
+    uint32_t seq = read_begin(set);
+    uint64_t n = load_acq(&set->num_pools);
+    *pool = i < n ? load_acq(&set->entries[i].pool) : nullptr;
+    *class_size = i < n ? load_acq(&set->entries[i].class_size) : 0;
+    if (!read_retry(set, seq)) return;
+  }
+}
+
+uint64_t max_class_size(const xlabs* set) {
+  for (;;) {
+    uint32_t seq = read_begin(set);
+    uint64_t n = load_acq(&set->num_pools);
+    uint64_t v = n > 0 ? load_acq(&set->entries[n - 1].class_size) : 0;
+    if (!read_retry(set, seq)) return v;
+  }
+}
+
+void init_record(xlabs* set, xpage_allocator* a, uint64_t max_pools, double factor) {
+  pthread_mutex_init(&set->mutex, nullptr);
+  std::memcpy(set->magic, "2014", 4);
+  set->entries_seq = 0;
+  set->page_allocator = a;
+  set->class_size_factor = factor;
+  set->num_pools = 0;
+  set->max_pools = max_pools;
+  set->total_alloc = 0;
+  set->total_alloc_fail = 0;
+  set->nullpool_alloc = 0;
+}
+
+// Fills the class sizes of entries [0, result) of a set over allocator a.
+uint64_t compute_class_sizes(const xpage_allocator* a, uint64_t max_pools, uint64_t first_class_size,
+                             uint64_t min_chunks_per_page, double factor, xlab_entry* entries) {
+  static const uint64_t start[9] = {4, 8, 16, 24, 32, 40, 56, 72, 88};
+  uint64_t prev = 0, n = 0;
+  for (uint64_t i = 0; i < max_pools; ++i) {
+    uint64_t d;
+    if (i <= 8 && first_class_size == 0) {
+      d = start[i];
+    } else if (prev != 0) {
+      double grown = static_cast<double>(prev) * factor;
+      if (!(grown < 18446744073709551615.0)) break;
+      d = static_cast<uint64_t>(grown);
+    } else {
+      d = first_class_size;
+    }
+    if (d <= prev) d = prev + 1;
+    uint64_t s = calc_class_size(a, calc_chunks_per_page(a, d));
+    prev = s;
+    if (s == 0 || calc_chunks_per_page(a, s) < min_chunks_per_page) break;
+    entries[n].pool = nullptr;
+    entries[n].class_size = s;
+    entries[n].is_static = 0;
+    ++n;
+  }
+  return n;
+}
+
+void teardown_pools(xlabs* set) {
+  for (uint64_t i = 0; i < set->num_pools; ++i) {
+    if (set->entries[i].is_static)
+      __uninit_xpool(set->entries[i].pool);
+    else
+      delete_xpool(set->entries[i].pool);
+  }
+  set->num_pools = 0;
+}
+
+void init_default_set(xlabs** global, default_set_storage* storage, xpage_allocator* a, const xlabs_config& c,
+                      uint64_t first_class_size) {
+  xlabs* set = reinterpret_cast<xlabs*>(storage->record);
+  const uint64_t max_pools = c.max_pools < kDefaultMaxPools ? c.max_pools : kDefaultMaxPools;
+  init_record(set, a, max_pools, c.class_size_factor);
+  uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page, c.class_size_factor,
+                                   set->entries);
+  for (uint64_t i = 0; i < n; ++i) {
+    __init_xpool(&storage->pools[i], set->entries[i].class_size, a);
+    set->entries[i].pool = &storage->pools[i];
+    set->entries[i].is_static = 1;
+  }
+  set->num_pools = n;
+  build_index(set, &storage->index);
+  *global = set;
+}
+
+void uninit_default_set(xlabs** global) {
+  xlabs* set = *global;
+  if (set == nullptr) return;
+  teardown_pools(set);
+  pthread_mutex_destroy(&set->mutex);
+  *global = nullptr;
+}
+
+inline bool running() {
+  int state = init_state.load(std::memory_order_acquire);
+  if (__builtin_expect(state == 1, 1)) return true;
+  if (state == 0) {
+    init_xallocator();
+    return init_state.load(std::memory_order_acquire) == 1;
+  }
+  return false;
+}
+
+inline xlabs* pick_default(size_t size) {
+  if (size <= s_max_small.load(std::memory_order_acquire)) return default_xlabs;
+  if (size <= s_max_big.load(std::memory_order_acquire)) return default_xbiglabs;
+  return default_xhugelabs;
+}
+
+}  // namespace
+
+xlabs* new_xlabs(xpage_allocator* a, uint64_t max_pools, uint64_t first_class_size, uint64_t min_chunks_per_page,
+                 double class_size_factor) {
+  XCHECK(a != nullptr && max_pools > 0 && class_size_factor > 1,
+         "page_allocator != 0 && max_pools > 0 && class_size_factor > 1");
+  uint64_t bytes;
+  if (__builtin_mul_overflow(max_pools, sizeof(xlab_entry), &bytes) ||
+      __builtin_add_overflow(bytes, sizeof(xlabs), &bytes))
+    return nullptr;
+  xlabs* set = static_cast<xlabs*>(a->alloc_func(bytes));
+  if (set == nullptr) return nullptr;
+  init_record(set, a, max_pools, class_size_factor);
+  uint64_t n = compute_class_sizes(a, max_pools, first_class_size, min_chunks_per_page, class_size_factor,
+                                   set->entries);
+  for (uint64_t i = 0; i < n; ++i) {
+    xpool* pool = new_xpool(set->entries[i].class_size, a);
+    if (pool == nullptr) {
+      teardown_pools(set);
+      pthread_mutex_destroy(&set->mutex);
+      a->free_func(set);
+      return nullptr;
+    }
+    set->entries[i].pool = pool;
+    set->num_pools = i + 1;
+  }
+  return set;
+}
+
+void delete_xlabs(xlabs* set) {
+  if (set == nullptr) return;
+  teardown_pools(set);
+  pthread_mutex_destroy(&set->mutex);
+  set->page_allocator->free_func(set);
+}
+
+void* xlabs_alloc(xlabs* set, size_t size) {
+  if (set == nullptr || size == 0) return nullptr;
+  xpool* pool = find_pool(set, size);
+  if (pool != nullptr) return __xpool_alloc_for_set(pool, size);  // counts under the pool's mutex
+  void* mem = nullpool_alloc(size, kNullpoolAlign, set->page_allocator->alloc_func, set->page_allocator->free_func);
+  if (mem != nullptr) add_counter(&set->nullpool_alloc, size);
+  return mem;
+}
+
+xpool* xlabs_get_pool(xlabs* set, size_t size) { return set != nullptr ? find_pool(set, size) : nullptr; }
+
+uint64_t xlabs_get_max_class_size(xlabs* set) { return set != nullptr ? max_class_size(set) : 0; }
+
+int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
+  if (set == nullptr || class_size == 0) return 0;
+  pthread_mutex_lock(&init_lock);
+  const uint64_t n = set->num_pools;  // stable: every writer holds init_lock
+  const uint64_t pos = search(set, n, class_size);
+  if ((pos < n && set->entries[pos].class_size - class_size <= tolerance) || n >= set->max_pools ||
+      calc_chunks_per_page(set->page_allocator, class_size) == 0) {
+    pthread_mutex_unlock(&init_lock);
+    return 0;
+  }
+  xpool* pool = new_xpool(class_size, set->page_allocator);
+  if (pool == nullptr) {
+    pthread_mutex_unlock(&init_lock);
+    return 0;
+  }
+  const uint32_t seq = set->entries_seq;
+  store_rel(&set->entries_seq, seq + 1);
+  for (uint64_t i = n; i > pos; --i) {
+    store_rel(&set->entries[i].pool, set->entries[i - 1].pool);
+    store_rel(&set->entries[i].class_size, set->entries[i - 1].class_size);
+    store_rel(&set->entries[i].is_static, set->entries[i - 1].is_static);
+  }
+  store_rel(&set->entries[pos].pool, pool);
+  store_rel(&set->entries[pos].class_size, class_size);
+  store_rel(&set->entries[pos].is_static, static_cast<uint8_t>(0));
+  store_rel(&set->num_pools, n + 1);
+  if (size_index* ix = index_of(set)) build_index(set, ix);
+  store_rel(&set->entries_seq, seq + 2);
+  if (set == default_xlabs) s_max_small.store(max_class_size(set), std::memory_order_release);
+  if (set == default_xbiglabs) s_max_big.store(max_class_size(set), std::memory_order_release);
+  pthread_mutex_unlock(&init_lock);
+  return 1;
+}
+
+xpage_allocator* xlabs_get_page_allocator(const xlabs* set) { return set != nullptr ? set->page_allocator : nullptr; }
+double xlabs_get_class_size_factor(const xlabs* set) { return set != nullptr ? set->class_size_factor : 0; }
+uint64_t xlabs_get_num_pools(const xlabs* set) { return set != nullptr ? load_acq(&set->num_pools) : 0; }
+uint64_t xlabs_get_num_alloc_pools(const xlabs* set) { return set != nullptr ? set->max_pools : 0; }
+uint64_t xlabs_get_total_alloc(const xlabs* set) {
+  return set != nullptr ? read_counter(&set->total_alloc) + sum_pools(set, &xpool::set_alloc) : 0;
+}
+uint64_t xlabs_get_total_alloc_fail(const xlabs* set) {
+  return set != nullptr ? read_counter(&set->total_alloc_fail) + sum_pools(set, &xpool::set_alloc_fail) : 0;
+}
+uint64_t xlabs_get_nullpool_alloc(const xlabs* set) {
+  return set != nullptr ? read_counter(&set->nullpool_alloc) : 0;
+}
+
+void xlabs_dump_info(xlabs* set, xdump_property_func_t callback, void* context) {
+  if (set == nullptr) return;
+  if (callback == nullptr) callback = xlabs_print_property;
+  const unsigned long long values[5] = {load_acq(&set->num_pools), set->max_pools, xlabs_get_total_alloc(set),
+                                        xlabs_get_total_alloc_fail(set), read_counter(&set->nullpool_alloc)};
+  static const char* const keys[5] = {"num_pools", "num_alloc_pools", "total_alloc", "total_alloc_fail",
+                                      "nullpool_alloc"};
+  char text[256];
+  std::snprintf(text, sizeof text, "%.2f", set->class_size_factor);
+  callback(context, "class_size_factor", text);
+  for (int i = 0; i < 5; ++i) {
+    std::snprintf(text, sizeof text, "%llu", values[i]);
+    callback(context, keys[i], text);
+  }
+}
+
+void xlabs_print_property(void*, const char* key, const char* value) { std::printf("XLA %s=%s \n", key, value); }
+
+void xlabs_traverse_pools(xlabs* set, xlabs_traverse_func_t callback, void* context) {
+  if (set == nullptr) return;
+  uint64_t prev_class_size = 0;
+  if (callback == nullptr) {
+    callback = xlabs_print_pool;
+    context = &prev_class_size;
+  }
+  for (uint64_t i = 0;; ++i) {
+    xpool* pool;
+    uint64_t class_size;
+    entry_at(set, i, &pool, &class_size);
+    if (pool == nullptr) break;
+    callback(context, pool);
+  }
+}
+
+void xlabs_print_pool(void* context, xpool* pool) {
+  if (pool == nullptr) return;
+  xpool_dump_info(pool, xlabs_print_pool_property, nullptr);
+  uint64_t* prev = static_cast<uint64_t*>(context);
+  const uint64_t prev_class_size = prev != nullptr ? *prev : 0;
+  if (prev_class_size == 0)
+    std::printf("\n");
+  else
+    std::printf("clssz_factor=%.2f \n", static_cast<double>(pool->class_size) / static_cast<double>(prev_class_size));
+  if (prev != nullptr) *prev = pool->class_size;
+}
+
+void xlabs_print_pool_property(void*, const char* key, const char* value) { std::printf("%s=%s | ", key, value); }
+
+void init_default_xlabs() {
+  if (default_xlabs != nullptr) return;
+  XCHECK(default_xpage_allocator != nullptr, "default_xpage_allocator != 0");
+  init_default_set(&default_xlabs, &s_xlabs, default_xpage_allocator, default_xlabs_config,
+                   default_xlabs_config.first_class_size);
+}
+
+void init_default_xbiglabs() {
+  if (default_xbiglabs != nullptr) return;
+  XCHECK(default_xbigpage_allocator != nullptr, "default_xbigpage_allocator != 0");
+  XCHECK(default_xlabs != nullptr, "default_xlabs != 0");
+  const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xlabs)) *
+                                               default_xbiglabs_config.class_size_factor);
+  init_default_set(&default_xbiglabs, &s_xbiglabs, default_xbigpage_allocator, default_xbiglabs_config, first);
+}
+
+void init_default_xhugelabs() {
+  if (default_xhugelabs != nullptr) return;
+  XCHECK(default_xhugepage_allocator != nullptr, "default_xhugepage_allocator != 0");
+  XCHECK(default_xbiglabs != nullptr, "default_xbiglabs != 0");
+  const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xbiglabs)) *
+                                               default_xhugelabs_config.class_size_factor);
+  init_default_set(&default_xhugelabs, &s_xhugelabs, default_xhugepage_allocator, default_xhugelabs_config, first);
+}
+
+void uninit_default_xlabs() { uninit_default_set(&default_xlabs); }
+void uninit_default_xbiglabs() { uninit_default_set(&default_xbiglabs); }
+void uninit_default_xhugelabs() { uninit_default_set(&default_xhugelabs); }
+
+void init_xallocator() {
+  pthread_mutex_lock(&init_lock);
+  if (init_state.load(std::memory_order_relaxed) == 0) {
+    init_default_xpage_allocator();
+    init_default_xbigpage_allocator();
+    init_default_xhugepage_allocator();
+    init_default_xlabs();
+    init_default_xbiglabs();
+    init_default_xhugelabs();
+    s_max_small.store(max_class_size(default_xlabs), std::memory_order_relaxed);
+    s_max_big.store(max_class_size(default_xbiglabs), std::memory_order_relaxed);
+    init_state.store(1, std::memory_order_release);
+  }
+  pthread_mutex_unlock(&init_lock);
+}
+
+void uninit_xallocator() {
+  pthread_mutex_lock(&init_lock);
+  if (init_state.load(std::memory_order_relaxed) == 1) {
+    init_state.store(2, std::memory_order_release);
+    uninit_default_xhugelabs();
+    uninit_default_xbiglabs();
+    uninit_default_xlabs();
+    uninit_default_xhugepage_allocator();
+    uninit_default_xbigpage_allocator();
+    uninit_default_xpage_allocator();
+    s_max_small.store(0, std::memory_order_relaxed);
+    s_max_big.store(0, std::memory_order_relaxed);
+  }
+  pthread_mutex_unlock(&init_lock);
+}
+
+xlabs* find_xlabs_default(size_t size) {
+  if (!running()) return nullptr;
+  return pick_default(size);
+}
+
+void* xa_malloc(size_t size) {
+  if (size == 0 || !running()) return nullptr;
+  xlabs* set;
+  const size_index* ix;
+  if (size <= s_max_small.load(std::memory_order_acquire)) {
+    set = default_xlabs;
+    ix = &s_xlabs.index;
+  } else if (size <= s_max_big.load(std::memory_order_acquire)) {
+    set = default_xbiglabs;
+    ix = &s_xbiglabs.index;
+  } else {
+    set = default_xhugelabs;
+    ix = &s_xhugelabs.index;
+  }
+  xpool* pool = find_pool(set, ix, size);
+  if (__builtin_expect(pool != nullptr, 1)) return __xpool_alloc_for_set(pool, size);
+  return xlabs_alloc(set, size);  // the null pool
+}
+
+void xa_free(void* mem) {
+  if (mem == nullptr) return;
+  if (running()) xpool_free(mem);  // after the stop the memory is kept
+}
+
+void* xa_calloc(size_t count, size_t size) {
+  size_t bytes;
+  if (__builtin_mul_overflow(count, size, &bytes)) return nullptr;
+  void* mem = xa_malloc(bytes);
+  if (mem != nullptr) std::memset(mem, 0, bytes);
+  return mem;
+}
+
+void* xa_realloc(void* mem, size_t size) {
+  if (size == 0) {
+    xa_free(mem);
+    return nullptr;
+  }
+  if (mem == nullptr) return xa_malloc(size);
+  if (!running()) return nullptr;
+  uint64_t old_size = xchunk_get_class_size(mem);
+  uint64_t m = size < old_size ? size : old_size;
+  if (m == 0) return xa_malloc(size);  // already free: nothing to copy or free
+  void* moved = xa_malloc(size);
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, mem, m);
+  xa_free(mem);
+  return moved;
+}
+
+void* xa_new_block(size_t length) {
+  if (length > 0xFFFFFFFFull) return nullptr;
+  char* mem = static_cast<char*>(xa_malloc(length + 4));
+  if (mem == nullptr) return nullptr;
+  const uint32_t n = static_cast<uint32_t>(length);
+  std::memcpy(mem, &n, 4);
+  return mem + 4;
+}
+
+void xa_delete(void* data) {
+  if (data != nullptr) xa_free(static_cast<char*>(data) - 4);
+}

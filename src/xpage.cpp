@@ -1,1 +1,409 @@
-// placeholder
+#include "src/xpage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "default_config.h"
+#include "src/xcheck.h"
+
+xpage_allocator* default_xpage_allocator = nullptr;
+xpage_allocator* default_xbigpage_allocator = nullptr;
+xpage_allocator* default_xhugepage_allocator = nullptr;
+
+namespace {
+
+const size_t kHeader = sizeof(xpage);
+
+xpage_allocator s_xpage_allocator;
+xpage_allocator s_xbigpage_allocator;
+xpage_allocator s_xhugepage_allocator;
+
+inline xpage* header_of(void* page) { return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader); }
+inline void* user_of(xpage* h) { return reinterpret_cast<char*>(h) + kHeader; }
+
+void set_header(xpage* h, xpage_allocator* owner, uint8_t pre_alloc, uint8_t is_free) {
+  std::memcpy(h->magic, "2011", 4);
+  h->reserved0 = 0;
+  h->page_allocator = owner;
+  h->is_pre_alloc = pre_alloc;
+  h->is_free = is_free;
+  std::memset(h->reserved1, 0, sizeof h->reserved1);
+  h->next = nullptr;
+  h->prev = nullptr;
+}
+
+// Fills the record and pre-allocates; n is the number of pages to pre-allocate.
+void build_allocator(xpage_allocator* a, uint64_t page_size, uint64_t max_pages, uint64_t n,
+                     int64_t limit_free_pages, xalloc_func_t alloc_func, xfree_func_t free_func) {
+  XCHECK(page_size > 0, "page_size > 0 && max_pages >= 0 && pre_alloc_pages >= 0");
+  pthread_mutex_init(&a->mutex, nullptr);
+  std::memcpy(a->magic, "2010", 4);
+  a->page_size = page_size;
+  a->max_pages = max_pages;
+  a->alloc_func = alloc_func;
+  a->free_func = free_func;
+  a->limit_free_pages = limit_free_pages;
+  a->pre_alloc_block = nullptr;
+  a->pre_alloc_pages = 0;
+  a->total_alloc_pages = 0;
+  a->free_pages = 0;
+  a->free_list = nullptr;
+  if (n == 0) return;
+  uint64_t block_page, block_size;
+  if (__builtin_add_overflow(page_size, kHeader, &block_page) ||
+      __builtin_mul_overflow(n, block_page, &block_size))
+    return;  // cannot be allocated: no pre-allocated pages
+  char* block = static_cast<char*>(alloc_func(block_size));
+  if (block == nullptr) return;
+  a->pre_alloc_block = block;
+  a->pre_alloc_pages = a->total_alloc_pages = a->free_pages = n;
+  xpage* prev = nullptr;
+  for (uint64_t i = 0; i < n; ++i) {
+    xpage* h = reinterpret_cast<xpage*>(block + i * block_page);
+    set_header(h, a, 1, 1);
+    h->prev = prev;
+    if (prev != nullptr)
+      prev->next = h;
+    else
+      a->free_list = h;
+    prev = h;
+  }
+}
+
+// Releases the free list (pages not pre-allocated) and the pre-allocated block.
+void release_memory(xpage_allocator* a) {
+  xpage* h = a->free_list;
+  while (h != nullptr) {
+    XCHECK(h->is_free, "p_xp->is_free");
+    xpage* next = h->next;
+    if (!h->is_pre_alloc) a->free_func(h);
+    h = next;
+  }
+  a->free_list = nullptr;
+  a->free_pages = 0;
+  if (a->pre_alloc_block != nullptr) a->free_func(a->pre_alloc_block);
+  a->pre_alloc_block = nullptr;
+  a->pre_alloc_pages = 0;
+}
+
+xpage* take_page(xpage_allocator* a) {
+  pthread_mutex_lock(&a->mutex);
+  xpage* h = a->free_list;
+  if (h != nullptr) {
+    a->free_list = h->next;
+    if (h->next != nullptr) h->next->prev = nullptr;
+    h->next = nullptr;
+    h->prev = nullptr;
+    h->is_free = 0;
+    --a->free_pages;
+    pthread_mutex_unlock(&a->mutex);
+    return h;
+  }
+  if (a->max_pages != 0 && a->total_alloc_pages >= a->max_pages) {
+    pthread_mutex_unlock(&a->mutex);
+    return nullptr;
+  }
+  ++a->total_alloc_pages;
+  pthread_mutex_unlock(&a->mutex);
+
+  uint64_t block_size;
+  h = nullptr;
+  if (!__builtin_add_overflow(a->page_size, kHeader, &block_size))
+    h = static_cast<xpage*>(a->alloc_func(block_size));
+  if (h == nullptr) {
+    pthread_mutex_lock(&a->mutex);
+    --a->total_alloc_pages;
+    pthread_mutex_unlock(&a->mutex);
+    std::printf("xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
+                reinterpret_cast<unsigned long>(a), static_cast<unsigned long>(a->page_size));
+    std::fflush(stdout);
+    XCHECK(false, "!\"out_of_memory\"");
+  }
+  set_header(h, a, 0, 0);
+  return h;
+}
+
+inline void unlink(xpage* h) {
+  if (h->prev != nullptr) h->prev->next = h->next;
+  if (h->next != nullptr) h->next->prev = h->prev;
+  h->next = nullptr;
+  h->prev = nullptr;
+}
+
+void return_page(xpage* h) {
+  if (h->is_free) {
+    xpage_allocator* a = h->page_allocator;
+    std::printf("xpage 0x%lx (%lu bytes) was freed before \n", reinterpret_cast<unsigned long>(user_of(h)),
+                a != nullptr ? static_cast<unsigned long>(a->page_size) : 4294967295ul);
+    std::fflush(stdout);
+    XCHECK(false, "!\"double_free_xpage\"");
+  }
+  xpage_allocator* a = h->page_allocator;
+  if (a == nullptr) return;
+  unlink(h);
+  pthread_mutex_lock(&a->mutex);
+  if (a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages ||
+      h->is_pre_alloc) {
+    h->next = a->free_list;
+    if (a->free_list != nullptr) a->free_list->prev = h;
+    h->prev = nullptr;
+    h->is_free = 1;
+    a->free_list = h;
+    ++a->free_pages;
+    pthread_mutex_unlock(&a->mutex);
+    return;
+  }
+  --a->total_alloc_pages;
+  pthread_mutex_unlock(&a->mutex);
+  a->free_func(h);
+}
+
+// A page that may take part in chain moves: not null and not free.
+inline xpage* chain_page(void* page) {
+  if (page == nullptr) return nullptr;
+  xpage* h = header_of(page);
+  return h->is_free ? nullptr : h;
+}
+
+void init_default(xpage_allocator** global, xpage_allocator* record, const xpage_config& c) {
+  if (*global != nullptr) return;
+  std::printf("init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(record));
+  build_allocator(record, c.page_size, c.max_pages, c.pre_alloc_pages, c.limit_free_pages, c.alloc_func,
+                  c.free_func);
+  *global = record;
+}
+
+void uninit_default(xpage_allocator** global) {
+  xpage_allocator* a = *global;
+  if (a == nullptr) return;
+  std::printf("uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  release_memory(a);
+  pthread_mutex_destroy(&a->mutex);
+  *global = nullptr;
+}
+
+}  // namespace
+
+size_t xpage_overhead_size() { return kHeader; }
+
+xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages, uint64_t pre_alloc_pages,
+                                     int64_t limit_free_pages, xalloc_func_t alloc_func,
+                                     xfree_func_t free_func) {
+  XCHECK(page_size > 0, "page_size > 0 && max_pages >= 0 && pre_alloc_pages >= 0");
+  if (alloc_func == nullptr) alloc_func = std::malloc;
+  if (free_func == nullptr) free_func = std::free;
+  xpage_allocator* a = static_cast<xpage_allocator*>(alloc_func(sizeof(xpage_allocator)));
+  if (a == nullptr) return nullptr;
+  uint64_t n = pre_alloc_pages;
+  if (max_pages != 0 && max_pages < n) n = max_pages;
+  build_allocator(a, page_size, max_pages, n, limit_free_pages, alloc_func, free_func);
+  std::printf("init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  return a;
+}
+
+void delete_xpage_allocator(xpage_allocator* a) {
+  if (a == nullptr) return;
+  std::printf("uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  release_memory(a);
+  pthread_mutex_destroy(&a->mutex);
+  a->free_func(a);
+}
+
+void* new_xpage(xpage_allocator* a) {
+  if (a == nullptr) return nullptr;
+  xpage* h = take_page(a);
+  return h != nullptr ? user_of(h) : nullptr;
+}
+
+void delete_xpage(void* page) {
+  if (page == nullptr) return;
+  return_page(header_of(page));
+}
+
+void* new_xpage_before(void* page) {
+  xpage* anchor = chain_page(page);
+  if (anchor == nullptr || anchor->page_allocator == nullptr) return nullptr;
+  xpage* h = take_page(anchor->page_allocator);
+  if (h == nullptr) return nullptr;
+  h->prev = anchor->prev;
+  h->next = anchor;
+  if (anchor->prev != nullptr) anchor->prev->next = h;
+  anchor->prev = h;
+  return user_of(h);
+}
+
+void* new_xpage_after(void* page) {
+  xpage* anchor = chain_page(page);
+  if (anchor == nullptr || anchor->page_allocator == nullptr) return nullptr;
+  xpage* h = take_page(anchor->page_allocator);
+  if (h == nullptr) return nullptr;
+  h->next = anchor->next;
+  h->prev = anchor;
+  if (anchor->next != nullptr) anchor->next->prev = h;
+  anchor->next = h;
+  return user_of(h);
+}
+
+size_t delete_xpages_chain_before(void* page) {
+  xpage* h = chain_page(page);
+  if (h == nullptr) return 0;
+  size_t n = 0;
+  while (h->prev != nullptr) {
+    return_page(h->prev);  // unlinks it, so h->prev moves on
+    ++n;
+  }
+  return n;
+}
+
+size_t delete_xpages_chain_after(void* page) {
+  xpage* h = chain_page(page);
+  if (h == nullptr) return 0;
+  size_t n = 0;
+  while (h->next != nullptr) {
+    return_page(h->next);
+    ++n;
+  }
+  return n;
+}
+
+size_t delete_xpages_chain_all(void* page) {
+  xpage* h = chain_page(page);
+  if (h == nullptr) return 0;
+  size_t n = delete_xpages_chain_before(page) + delete_xpages_chain_after(page);
+  return_page(h);
+  return n + 1;
+}
+
+void detach_xpage(void* page) {
+  xpage* h = chain_page(page);
+  if (h != nullptr) unlink(h);
+}
+
+void attach_xpage_before(void* moved, void* anchor) {
+  xpage* m = chain_page(moved);
+  xpage* a = chain_page(anchor);
+  if (m == nullptr || a == nullptr || m == a) return;
+  XCHECK(m->page_allocator == a->page_allocator, "p_new_xp->page_allocator == p_xp->page_allocator");
+  unlink(m);
+  m->prev = a->prev;
+  m->next = a;
+  if (a->prev != nullptr) a->prev->next = m;
+  a->prev = m;
+}
+
+void attach_xpage_after(void* moved, void* anchor) {
+  xpage* m = chain_page(moved);
+  xpage* a = chain_page(anchor);
+  if (m == nullptr || a == nullptr || m == a) return;
+  XCHECK(m->page_allocator == a->page_allocator, "p_new_xp->page_allocator == p_xp->page_allocator");
+  unlink(m);
+  m->next = a->next;
+  m->prev = a;
+  if (a->next != nullptr) a->next->prev = m;
+  a->next = m;
+}
+
+void swap_xpages_in_chain(void* page1, void* page2) {
+  xpage* a = chain_page(page1);
+  xpage* b = chain_page(page2);
+  if (a == nullptr || b == nullptr || a == b) return;
+  XCHECK(a->page_allocator == b->page_allocator, "p_xp1->page_allocator == p_xp2->page_allocator");
+  if (b->next == a) {  // make a the earlier one when adjacent
+    xpage* t = a;
+    a = b;
+    b = t;
+  }
+  if (a->next == b) {  // ... p a b n ...  ->  ... p b a n ...
+    xpage* p = a->prev;
+    xpage* n = b->next;
+    if (p != nullptr) p->next = b;
+    if (n != nullptr) n->prev = a;
+    b->prev = p;
+    b->next = a;
+    a->prev = b;
+    a->next = n;
+    return;
+  }
+  xpage* ap = a->prev;
+  xpage* an = a->next;
+  xpage* bp = b->prev;
+  xpage* bn = b->next;
+  if (ap != nullptr) ap->next = b;
+  if (an != nullptr) an->prev = b;
+  if (bp != nullptr) bp->next = a;
+  if (bn != nullptr) bn->prev = a;
+  a->prev = bp;
+  a->next = bn;
+  b->prev = ap;
+  b->next = an;
+}
+
+void* xpage_get_next_page(void* page) {
+  xpage* h = chain_page(page);
+  return h != nullptr && h->next != nullptr ? user_of(h->next) : nullptr;
+}
+
+void* xpage_get_prev_page(void* page) {
+  xpage* h = chain_page(page);
+  return h != nullptr && h->prev != nullptr ? user_of(h->prev) : nullptr;
+}
+
+uint64_t xpage_allocator_get_page_size(const xpage_allocator* a) { return a != nullptr ? a->page_size : 0; }
+uint64_t xpage_allocator_get_max_pages(const xpage_allocator* a) { return a != nullptr ? a->max_pages : 0; }
+xalloc_func_t xpage_allocator_get_alloc_func(const xpage_allocator* a) {
+  return a != nullptr ? a->alloc_func : nullptr;
+}
+xfree_func_t xpage_allocator_get_free_func(const xpage_allocator* a) {
+  return a != nullptr ? a->free_func : nullptr;
+}
+
+uint64_t xpage_allocator_get_total_alloc_pages(xpage_allocator* a) {
+  if (a == nullptr) return 0;
+  pthread_mutex_lock(&a->mutex);
+  uint64_t v = a->total_alloc_pages;
+  pthread_mutex_unlock(&a->mutex);
+  return v;
+}
+
+uint64_t xpage_allocator_get_free_pages(xpage_allocator* a) {
+  if (a == nullptr) return 0;
+  pthread_mutex_lock(&a->mutex);
+  uint64_t v = a->free_pages;
+  pthread_mutex_unlock(&a->mutex);
+  return v;
+}
+
+void xpage_allocator_dump_info(xpage_allocator* a, xdump_property_func_t callback, void* context) {
+  if (a == nullptr) return;
+  if (callback == nullptr) callback = xpage_allocator_print_property;
+  pthread_mutex_lock(&a->mutex);
+  const unsigned long long values[6] = {
+      a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages),
+      a->pre_alloc_pages, a->total_alloc_pages, a->free_pages};
+  pthread_mutex_unlock(&a->mutex);
+  static const char* const keys[6] = {"page_size", "max_pages", "limit_free_pages",
+                                      "pre_alloc_pages", "total_alloc_pages", "free_pages"};
+  char text[256];
+  for (int i = 0; i < 6; ++i) {
+    std::snprintf(text, sizeof text, "%llu", values[i]);
+    callback(context, keys[i], text);
+  }
+}
+
+void xpage_allocator_print_property(void*, const char* key, const char* value) {
+  std::printf("XPG %s=%s \n", key, value);
+}
+
+void init_default_xpage_allocator() {
+  init_default(&default_xpage_allocator, &s_xpage_allocator, default_xpage_config);
+}
+void init_default_xbigpage_allocator() {
+  init_default(&default_xbigpage_allocator, &s_xbigpage_allocator, default_xbigpage_config);
+}
+void init_default_xhugepage_allocator() {
+  init_default(&default_xhugepage_allocator, &s_xhugepage_allocator, default_xhugepage_config);
+}
+void uninit_default_xpage_allocator() { uninit_default(&default_xpage_allocator); }
+void uninit_default_xbigpage_allocator() { uninit_default(&default_xbigpage_allocator); }
+void uninit_default_xhugepage_allocator() { uninit_default(&default_xhugepage_allocator); }

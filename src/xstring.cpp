@@ -1,1 +1,40 @@
-// placeholder
+#include "src/xstring.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+int __vsnprintf(char* buffer, int size, const char* fmt, va_list ap) {
+  return std::vsnprintf(buffer, size > 0 ? size_t(size) : 0, fmt, ap);
+}
+
+void __formatStrVA(xstring& s, const char* fmt, va_list ap) {
+  if (!fmt) return;
+  // The first buffer fits ordinary formats at once: twice the format plus 128 bytes.
+  size_t len = std::strlen(fmt);
+  if (len > (size_t(INT_MAX) - 128) / 2) return;
+  int n = int(2 * len + 128);
+  char* buffer = static_cast<char*>(xa_malloc(size_t(n)));
+  if (!buffer) return;
+  try {
+    for (;;) {
+      va_list copy;
+      va_copy(copy, ap);
+      int r = __vsnprintf(buffer, n, fmt, copy);
+      va_end(copy);
+      if (r >= 0 && r < n) break;
+      xa_free(buffer);
+      buffer = nullptr;
+      // An output error would give the same answer again, and a text of INT_MAX characters
+      // needs a buffer size beyond an int: leave the string as it is.
+      if (r < 0 || r == INT_MAX) return;
+      n = r + 1;
+      buffer = static_cast<char*>(xa_malloc(size_t(n)));
+      if (!buffer) return;
+    }
+    s.assign(buffer);
+  } catch (...) {
+    s.clear();
+  }
+  xa_free(buffer);
+}

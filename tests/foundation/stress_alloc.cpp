@@ -1,0 +1,172 @@
+// Multi-threaded alloc/free on the shared default pools, with blocks freed on other
+// threads than the ones that allocated them, and pools added to a set while other threads
+// look classes up in it. Bounded by iteration counts, not by time.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "src/xlabs.h"
+
+namespace {
+
+struct Block {
+  unsigned char* mem;
+  size_t size;
+  unsigned char fill;
+};
+
+// Fills the whole block; a block that another one overlaps fails its check later.
+void fill(const Block& b) { std::memset(b.mem, b.fill, b.size); }
+bool intact(const Block& b) {
+  for (size_t i = 0; i < b.size; ++i)
+    if (b.mem[i] != b.fill) return false;
+  return true;
+}
+
+size_t pick_size(std::mt19937& rng) {
+  uint32_t r = rng();
+  switch (r % 16) {
+    case 0:
+      return 1881 + (r >> 8) % 20000;  // big pages
+    case 1:
+      return 1 + (r >> 8) % 1880;
+    default:
+      return 1 + (r >> 8) % 128;
+  }
+}
+
+struct Exchange {
+  std::mutex mu;
+  std::vector<Block> blocks;
+};
+
+uint64_t pool_pages(xlabs* set) {
+  uint64_t pages = 0;
+  xlabs_traverse_pools(
+      set, [](void* ctx, xpool* p) { *static_cast<uint64_t*>(ctx) += p->total_pages; }, &pages);
+  return pages;
+}
+
+TEST(StressAlloc, SharedPoolsWithCrossThreadFrees) {
+  testing::internal::CaptureStdout();
+  init_xallocator();
+  testing::internal::GetCapturedStdout();
+  const int kThreads = 8, kIters = 8000, kLive = 64;
+  Exchange ex;
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(1234 + t);
+      std::vector<Block> live;
+      for (int i = 0; i < kIters; ++i) {
+        size_t size = pick_size(rng);
+        Block b{static_cast<unsigned char*>(xa_malloc(size)), size, static_cast<unsigned char>(rng())};
+        if (b.mem == nullptr || xchunk_get_class_size(b.mem) < size) {
+          ++bad;
+          continue;
+        }
+        fill(b);
+        live.push_back(b);
+        if (live.size() < kLive) continue;
+        // Hand one block to whoever comes next, free one from another thread, free one of ours.
+        size_t k = rng() % live.size();
+        Block mine = live[k];
+        live[k] = live.back();
+        live.pop_back();
+        Block theirs{nullptr, 0, 0};
+        {
+          std::lock_guard<std::mutex> lock(ex.mu);
+          ex.blocks.push_back(mine);
+          if (ex.blocks.size() > 32) {
+            size_t j = rng() % ex.blocks.size();
+            theirs = ex.blocks[j];
+            ex.blocks[j] = ex.blocks.back();
+            ex.blocks.pop_back();
+          }
+        }
+        if (theirs.mem != nullptr) {
+          if (!intact(theirs)) ++bad;
+          xa_free(theirs.mem);
+        }
+        k = rng() % live.size();
+        if (!intact(live[k])) ++bad;
+        xa_free(live[k].mem);
+        live[k] = live.back();
+        live.pop_back();
+      }
+      for (const Block& b : live) {
+        if (!intact(b)) ++bad;
+        xa_free(b.mem);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (const Block& b : ex.blocks) {
+    EXPECT_TRUE(intact(b));
+    xa_free(b.mem);
+  }
+  EXPECT_EQ(bad.load(), 0);
+  // Everything came back: every pool has returned all its pages.
+  EXPECT_EQ(pool_pages(default_xlabs), 0u);
+  EXPECT_EQ(pool_pages(default_xbiglabs), 0u);
+  EXPECT_EQ(xlabs_get_total_alloc_fail(default_xlabs), 0u);
+}
+
+TEST(StressAlloc, AddPoolWhileOthersAllocate) {
+  testing::internal::CaptureStdout();
+  xpage_allocator* pa = new_xpage_allocator(3800, 0, 0, -1, nullptr, nullptr);
+  testing::internal::GetCapturedStdout();
+  xlabs* set = new_xlabs(pa, 200, 0, 2, 1.25);
+  ASSERT_EQ(xlabs_get_num_pools(set), 20u);
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(99 + t);
+      std::vector<void*> live;
+      int rounds = 0;
+      while (!done.load(std::memory_order_acquire) || rounds < 2000) {
+        ++rounds;
+        size_t size = 1 + rng() % 1880;
+        void* m = xlabs_alloc(set, size);
+        xpool* p = xlabs_get_pool(set, size);
+        if (m == nullptr || xchunk_get_class_size(m) < size || p == nullptr || p->class_size < size) ++bad;
+        if (m != nullptr) std::memset(m, 0x11, size);
+        live.push_back(m);
+        if (live.size() > 32) {
+          xpool_free(live.front());
+          live.erase(live.begin());
+        }
+      }
+      for (void* m : live) xpool_free(m);
+    });
+  }
+  int added = 0;
+  for (uint64_t cs = 5; cs < 1880; cs += 11) added += xlabs_add_pool(set, cs, 0);
+  done.store(true, std::memory_order_release);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_GT(added, 100);
+  EXPECT_EQ(xlabs_get_num_pools(set), 20u + added);
+  uint64_t prev = 0;
+  for (uint64_t i = 0; i < set->num_pools; ++i) {
+    EXPECT_LT(prev, set->entries[i].class_size);
+    prev = set->entries[i].class_size;
+  }
+  testing::internal::CaptureStdout();
+  delete_xlabs(set);
+  delete_xpage_allocator(pa);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("leak"), std::string::npos);
+}
+
+}  // namespace
