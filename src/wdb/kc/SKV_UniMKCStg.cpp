@@ -1,0 +1,445 @@
+#include "src/wdb/kc/SKV_UniMKCStg.h"
+
+#include <Poco/DirectoryIterator.h>
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Util/AbstractConfiguration.h>
+#include <kcpolydb.h>
+#include <libhashkit-1.0/hashkit.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "src/wdb/kc/fileutil.h"
+#include "src/wdb/kc/partfile.h"
+#include "src/xlabs.h"
+
+namespace wdb {
+
+namespace {
+
+typedef Poco::FastMutex::ScopedLock Lock;
+
+const char* const PLACE_OPEN = "wdb::SKV_UniMKCStg::open";
+
+std::string toStd(const xstring& s) { return std::string(s.data(), s.size()); }
+
+// Writes a whole line to standard output; falls back to stdio formatting when no pooled
+// string can be had (allocator stopped).
+void writeLine(const xstring& line, const char* fallbackFmt, const char* a, const char* b) {
+  if (!line.empty()) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  } else {
+    std::printf(fallbackFmt, a, b);
+  }
+}
+
+void printTitle(const char* title) { std::printf("%s\n", title); }
+
+void printPath(const xstring& path) {
+  writeLine(xstring::Format("%s\n", path.c_str()), "%s%s\n", path.c_str(), "");
+}
+
+// "[WRN] wdb::SKV_UniMKCStg::open: <message>\n" on standard output.
+void printWarning(const xstring& message) {
+  writeLine(xstring::Format("[WRN] %s: %s\n", PLACE_OPEN, message.c_str()), "[WRN] %s: %s\n",
+            PLACE_OPEN, message.c_str());
+}
+
+// The file-name part of a path: everything after its last '/'.
+xstring fileNameOf(const xstring& path) {
+  const size_t slash = path.rfind('/');
+  return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
+}
+
+}  // namespace
+
+SKV_UniMKCStg::SKV_UniMKCStg()
+    : kHasher(nullptr),
+      dbType("kch"),
+      openMode(0),
+      partitions(8),
+      tuneOptions("#buckets=10485760#map=536870912#options=l") {}
+
+SKV_UniMKCStg::~SKV_UniMKCStg() { close(); }
+
+int SKV_UniMKCStg::loadConfig(const std::string& name,
+                              const Poco::Util::AbstractConfiguration& config) {
+  Lock lock(mutex);
+  const char* n = name.c_str();
+  xstring key;
+  key.format("%s.home", n);
+  dbHome = xstring(config.getString(toStd(key)));
+  key.format("%s.dbname", n);
+  dbName = xstring(config.getString(toStd(key)));
+  key.format("%s.dbtype", n);
+  dbType = xstring(config.getString(toStd(key), toStd(dbType)));
+  key.format("%s.partitions", n);
+  if (config.hasProperty(toStd(key))) {
+    const int count = config.getInt(toStd(key));
+    if (count < 0) throw Poco::InvalidArgumentException("negative partition count", toStd(key));
+    partitions = static_cast<uint32_t>(count);
+  }
+  key.format("%s.tune_options", n);
+  tuneOptions = xstring(config.getString(toStd(key), toStd(tuneOptions)));
+  for (uint32_t i = 0; i < partitions; ++i) {
+    key.format("%s.partitions[%u].path", n, i);
+    const xstring path(config.getString(toStd(key), ""));
+    if (path.empty()) continue;
+    dbPaths.insert(path);
+    _cfgPaths.insert(path);
+  }
+  return 0;
+}
+
+int SKV_UniMKCStg::open(unsigned mode) {
+  Lock lock(mutex);
+  if (dbHome.empty() || dbName.empty() || dbType.empty() || partitions == 0)
+    return RC_INVALID_DATA;
+  const bool wasOpen = !dbEntries.empty();
+  // An open store keeps the partition count it opened with.
+  const uint32_t count = wasOpen ? static_cast<uint32_t>(dbEntries.size()) : partitions;
+  // The longest name is the one of the last partition; refuse rather than truncate.
+  xstring longest;
+  if (!isSafeKCPath(dbHome) || !isSafeKCPath(dbName) || !isSafeKCPath(dbType) ||
+      !formatPartitionFileName(longest, dbName, count - 1, dbType))
+    return RC_INVALID_PARAM;
+
+  if ((mode & kyotocabinet::PolyDB::OWRITER) &&
+      (mode & (kyotocabinet::PolyDB::OCREATE | kyotocabinet::PolyDB::OTRUNCATE)))
+    makeDirectories(toStd(dbHome), false);
+
+  if (!wasOpen) {
+    dbEntries.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      DBEntry entry;
+      entry.db.reset(new SKV_KCStg());
+      entry.index = i;
+      dbEntries.push_back(entry);
+    }
+  }
+
+  try {
+    _scanDBPaths();
+    _appyDBPaths();
+  } catch (...) {
+    if (!wasOpen) _close();
+    throw;
+  }
+
+  const int result = _openPartitions(mode);
+  if (result < 0) {
+    // Nothing to serve: the store stays closed.
+    _close();
+    return result;
+  }
+  openMode = mode;
+  return RC_OK;
+}
+
+int SKV_UniMKCStg::close() {
+  Lock lock(mutex);
+  return _close();
+}
+
+int SKV_UniMKCStg::_close() {
+  dbEntries.clear();
+  dbPaths = _cfgPaths;
+  return RC_OK;
+}
+
+bool SKV_UniMKCStg::isOpen() const {
+  Lock lock(mutex);
+  return !dbEntries.empty();
+}
+
+xstring SKV_UniMKCStg::_homePath(const xstring& fileName) const {
+  xstring path(dbHome);
+  if (path.empty() || path[path.size() - 1] != '/') path.push_back('/');
+  path.append(fileName);
+  return path;
+}
+
+void SKV_UniMKCStg::_scanDBPaths() {
+  Poco::DirectoryIterator end;
+  for (Poco::DirectoryIterator it(toStd(dbHome)); it != end; ++it) {
+    // The name test first: only candidates have their status read.
+    if (!parsePartitionFileName(it.name().c_str(), dbName, dbType, nullptr, nullptr)) continue;
+    if (!it->isFile()) continue;
+    dbPaths.insert(_homePath(xstring(it.name())));
+  }
+  _printDBPaths();
+}
+
+void SKV_UniMKCStg::_appyDBPaths() {
+  const uint32_t count = static_cast<uint32_t>(dbEntries.size());
+  // The winner per partition: a canonical name beats any other; among equals the last
+  // in set (byte) order.
+  std::vector<const xstring*> chosen(count, nullptr);
+  std::vector<char> chosenCanonical(count, 0);
+  for (std::set<xstring>::const_iterator it = dbPaths.begin(); it != dbPaths.end(); ++it) {
+    unsigned n = 0;
+    bool canonical = false;
+    if (!isSafeKCPath(*it)) {
+      if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) &&
+          n < count)
+        printWarning(xstring::Format("\"%s\" is not used: Kyoto Cabinet cannot open this path",
+                                     it->c_str()));
+      continue;
+    }
+    if (!parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, &canonical) ||
+        n >= count)
+      continue;
+    if (chosen[n] == nullptr || canonical || !chosenCanonical[n]) {
+      chosen[n] = &*it;
+      chosenCanonical[n] = canonical;
+    }
+  }
+  for (uint32_t n = 0; n < count; ++n) {
+    if (chosen[n] == nullptr) continue;
+    SKV_KCStg* db = dbEntries[n].db.get();
+    // An open partition stays on its file: its records are there.
+    if (!db->isOpen() && db->getDBPath() != *chosen[n]) db->setDBPath(*chosen[n]);
+  }
+  // Every other claimant is reported and left alone.
+  for (std::set<xstring>::const_iterator it = dbPaths.begin(); it != dbPaths.end(); ++it) {
+    unsigned n = 0;
+    if (!isSafeKCPath(*it) ||
+        !parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) ||
+        n >= count)
+      continue;
+    const xstring used = dbEntries[n].db->getDBPath();
+    if (used != *it)
+      printWarning(xstring::Format("Partition[%u] uses \"%s\"; \"%s\" is left alone", n,
+                                   used.c_str(), it->c_str()));
+  }
+  printTitle("=== List of DB Entries all ===");
+  _printDBEntries();
+}
+
+int SKV_UniMKCStg::_openPartitions(unsigned mode) {
+  int lastFailure = RC_FAIL;
+  bool anyOpen = false;
+  for (size_t i = dbEntries.size(); i-- > 0;) {
+    DBEntry& entry = dbEntries[i];
+    if (entry.db->getDBPath().empty()) {
+      xstring name;
+      if (!formatPartitionFileName(name, dbName, entry.index, dbType)) {
+        lastFailure = RC_INVALID_PARAM;
+        continue;
+      }
+      entry.db->setDBPath(_homePath(name));
+    }
+    entry.db->setTuneOptions(tuneOptions);
+    const int r = entry.db->open(mode);
+    if (r < 0) lastFailure = r;
+    if (entry.db->isOpen()) anyOpen = true;
+  }
+  printTitle("=== List of DB Entries opened ===");
+  _printDBEntries();
+  return anyOpen ? RC_OK : lastFailure;
+}
+
+void SKV_UniMKCStg::_printDBPaths() const {
+  printTitle("=== List of DB Paths from Config & in Home dir ===");
+  for (std::set<xstring>::const_iterator it = dbPaths.begin(); it != dbPaths.end(); ++it)
+    printPath(*it);
+}
+
+void SKV_UniMKCStg::_printDBEntries() const {
+  for (size_t i = 0; i < dbEntries.size(); ++i) {
+    const DBEntry& entry = dbEntries[i];
+    const xstring path = entry.db ? entry.db->getDBPath() : xstring();
+    const xstring line = xstring::Format("Partition[%u]: %s\n", entry.index, path.c_str());
+    if (!line.empty())
+      std::fwrite(line.data(), 1, line.size(), stdout);
+    else
+      std::printf("Partition[%u]: %s\n", entry.index, path.c_str());
+  }
+}
+
+void SKV_UniMKCStg::setKHasher(const KHasher* hasher) {
+  Lock lock(mutex);
+  kHasher = hasher;
+}
+
+const SKV_UniMKCStg::KHasher* SKV_UniMKCStg::getKHasher() const {
+  Lock lock(mutex);
+  return kHasher;
+}
+
+void SKV_UniMKCStg::setPartitions(uint32_t count) {
+  Lock lock(mutex);
+  partitions = count;
+}
+
+uint32_t SKV_UniMKCStg::getPartitions() const {
+  Lock lock(mutex);
+  return partitions;
+}
+
+void SKV_UniMKCStg::setDBHome(const xstring& home) {
+  Lock lock(mutex);
+  dbHome = home;
+}
+
+void SKV_UniMKCStg::setDBName(const xstring& name) {
+  Lock lock(mutex);
+  dbName = name;
+}
+
+void SKV_UniMKCStg::setDBType(const xstring& type) {
+  Lock lock(mutex);
+  dbType = type;
+}
+
+void SKV_UniMKCStg::setTuneOptions(const xstring& options) {
+  Lock lock(mutex);
+  tuneOptions = options;
+}
+
+xstring SKV_UniMKCStg::getDBHome() const {
+  Lock lock(mutex);
+  return dbHome;
+}
+
+xstring SKV_UniMKCStg::getDBName() const {
+  Lock lock(mutex);
+  return dbName;
+}
+
+xstring SKV_UniMKCStg::getDBType() const {
+  Lock lock(mutex);
+  return dbType;
+}
+
+xstring SKV_UniMKCStg::getTuneOptions() const {
+  Lock lock(mutex);
+  return tuneOptions;
+}
+
+int64_t SKV_UniMKCStg::kc_count() const {
+  std::vector<DBEntry> entries;
+  {
+    Lock lock(mutex);
+    entries = dbEntries;
+  }
+  int64_t total = 0;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_count());
+  return total;
+}
+
+int64_t SKV_UniMKCStg::kc_size() const {
+  std::vector<DBEntry> entries;
+  {
+    Lock lock(mutex);
+    entries = dbEntries;
+  }
+  int64_t total = 0;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_size());
+  return total;
+}
+
+int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const {
+  if (threads > 1) return RC_UNSUPPORTED;
+  std::vector<DBEntry> entries;
+  {
+    Lock lock(mutex);
+    entries = dbEntries;
+  }
+  int result = RC_OK;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].db) continue;
+    const int r = entries[i].db->kc_iterate(visitor, 0);
+    if (r < 0) result = r;
+  }
+  return result;
+}
+
+ITransaction* SKV_UniMKCStg::makeTransaction() const { return nullptr; }
+
+ITransaction* SKV_UniMKCStg::makeTransaction(unsigned) const { return nullptr; }
+
+ISKVCursor* SKV_UniMKCStg::makeSKVCursor(ITransaction*) const { return nullptr; }
+
+int SKV_UniMKCStg::flush() { return RC_OK; }
+
+bool SKV_UniMKCStg::empty() const { return true; }
+
+uint64_t SKV_UniMKCStg::size() const { return 0; }
+
+uint64_t SKV_UniMKCStg::maxSize() const { return UINT64_MAX; }
+
+void SKV_UniMKCStg::clear() {}
+
+void SKV_UniMKCStg::freeData(void* data) const { xa_free(data); }
+
+SKV_KCStg* SKV_UniMKCStg::_route(const void* key, size_t keyLen, const char** kbuf) const {
+  const size_t count = dbEntries.size();
+  if (count == 0) return nullptr;
+  size_t index = 0;
+  if (key != nullptr && keyLen > 0) {
+    *kbuf = static_cast<const char*>(key);
+    if (kHasher != nullptr) {
+      index = static_cast<size_t>(kHasher->hash(key, keyLen) % count);
+    } else {
+      const uint32_t h = libhashkit_jenkins(*kbuf, keyLen);
+      index = h % count;
+    }
+  } else {
+    *kbuf = "";  // an empty key is still a valid buffer for Kyoto Cabinet
+  }
+  return dbEntries[index].db.get();
+}
+
+int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
+                          size_t valueLen, int policy) {
+  Lock lock(mutex);
+  const char* kbuf = nullptr;
+  if (dbEntries.empty()) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  SKV_KCStg* db = _route(key, keyLen, &kbuf);
+  return db->putTx0(tx, kbuf, keyLen, value, valueLen, policy);
+}
+
+int SKV_UniMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
+  Lock lock(mutex);
+  const char* kbuf = nullptr;
+  if (dbEntries.empty()) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  SKV_KCStg* db = _route(key, keyLen, &kbuf);
+  return db->removeTx0(tx, kbuf, keyLen);
+}
+
+int SKV_UniMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+                          size_t keyLen) {
+  Lock lock(mutex);
+  const char* kbuf = nullptr;
+  if (dbEntries.empty()) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  SKV_KCStg* db = _route(key, keyLen, &kbuf);
+  return db->popTx0(tx, value, valueLen, kbuf, keyLen);
+}
+
+int SKV_UniMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+                          size_t keyLen) const {
+  Lock lock(mutex);
+  const char* kbuf = nullptr;
+  if (dbEntries.empty()) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  SKV_KCStg* db = _route(key, keyLen, &kbuf);
+  return db->getTx0(tx, value, valueLen, kbuf, keyLen);
+}
+
+int SKV_UniMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
+  Lock lock(mutex);
+  const char* kbuf = nullptr;
+  if (dbEntries.empty()) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  SKV_KCStg* db = _route(key, keyLen, &kbuf);
+  return db->existTx0(tx, kbuf, keyLen);
+}
+
+}  // namespace wdb

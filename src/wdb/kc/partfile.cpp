@@ -1,0 +1,74 @@
+#include "src/wdb/kc/partfile.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace wdb {
+
+bool formatPartitionFileName(xstring& out, const xstring& dbName, unsigned index,
+                             const xstring& dbType) {
+  if (dbName.find('\0') != xstring::npos || dbType.find('\0') != xstring::npos) return false;
+  char buffer[kPartitionFileNameMax + 1];
+  int n = std::snprintf(buffer, sizeof buffer, "%s-%u.%s", dbName.c_str(), index,
+                        dbType.c_str());
+  if (n < 0 || n > kPartitionFileNameMax) return false;
+  out.assign(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+namespace {
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+bool parsePartitionFileName(const char* fileName, const xstring& dbName, const xstring& dbType,
+                            unsigned* index, bool* canonical) {
+  if (!fileName) return false;
+  const size_t len = std::strlen(fileName);
+  const size_t prefixLen = dbName.size() + 1;  // dbName + "-"
+  const size_t suffixLen = dbType.size() + 1;  // "." + dbType
+  if (len < prefixLen + suffixLen) return false;
+  if (std::memcmp(fileName, dbName.data(), dbName.size()) != 0 || fileName[dbName.size()] != '-')
+    return false;
+  const char* suffix = fileName + len - suffixLen;
+  if (suffix[0] != '.' || std::memcmp(suffix + 1, dbType.data(), dbType.size()) != 0)
+    return false;
+
+  // The middle part, read as "%d" reads it. It always ends at the '.' of the suffix.
+  const char* p = fileName + prefixLen;
+  const char* end = suffix;
+  while (p < end && isSpace(*p)) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  const char* digits = p;
+  long long value = 0;
+  while (p < end && *p >= '0' && *p <= '9') {
+    value = value * 10 + (*p - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return false;  // out of int range
+    ++p;
+  }
+  if (p == digits) return false;
+  if (negative) value = -value;
+  if (value < 0 || value > INT_MAX) return false;
+
+  if (index) *index = static_cast<unsigned>(value);
+  if (canonical) {
+    const char* middle = fileName + prefixLen;
+    // Plain digits from the start to the suffix, and no leading zero unless it is "0".
+    *canonical = middle == digits && p == end && (end - digits == 1 || digits[0] != '0');
+  }
+  return true;
+}
+
+bool isSafeKCPath(const xstring& path) {
+  return path.find('#') == xstring::npos && path.find('\0') == xstring::npos;
+}
+
+}  // namespace wdb
