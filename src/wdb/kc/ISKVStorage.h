@@ -1,0 +1,256 @@
+// Abstract storage layer of namespace wdb: result codes, transactions, cursors, the typed
+// interface IStorage, its partial implementation AStorage (multi-item operations) and the
+// byte-buffer interface ISKVStorage whose string operations map onto raw operations.
+//
+// Results: 0 success, a negated mopra::ECode value for a failure, and three positive
+// successes (RC_REMOVE_SHORT_KEY, RC_REMOVE_NOTHING, RC_SCAN_EMPTY); callers test >= 0.
+// Ownership: makeTransaction/makeCursor results belong to the caller; a raw value buffer
+// from getTx0/popTx0 (value bytes and one NUL, not counted) belongs to the caller, who gives
+// it back through freeData of the same store.
+// Threads: the interfaces hold no state that needs a lock (the multi-item limits are
+// constant); each store guards itself, and a multi-item operation is a sequence of
+// single-item calls that other threads may interleave with.
+#ifndef TOKA_SRC_WDB_KC_ISKVSTORAGE_H
+#define TOKA_SRC_WDB_KC_ISKVSTORAGE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "shared-types/mopra_types.h"
+#include "src/wdb/INotification.h"
+#include "src/xstring.h"
+
+namespace wdb {
+
+// Result codes of the stores.
+const int RC_OK = 0;
+const int RC_FAIL = -mopra::ECode::C_FAIL;                    // -1
+const int RC_EXCEPTION = -mopra::ECode::EXCEPTION;            // -2
+const int RC_NULL_PTR = -mopra::ECode::NULL_PTR;              // -3
+const int RC_INVALID_PARAM = -mopra::ECode::INVALID_PARAM;    // -4
+const int RC_INVALID_DATA = -mopra::ECode::INVALID_DATA;      // -5
+const int RC_NOT_EXIST = -mopra::ECode::NOT_EXIST;            // -9
+const int RC_ALREADY_EXIST = -mopra::ECode::ALREADY_EXIST;    // -10
+const int RC_UNSUPPORTED = -mopra::ECode::UNSUPPORTED;        // -12
+const int RC_UNDER_FLOW = -mopra::ECode::UNDER_FLOW;          // -16
+const int RC_REACH_MAX = -mopra::ECode::REACH_MAX;            // -27
+const int RC_NOT_OPENED = -mopra::ECode::NOT_OPENED;          // -28
+// Positive results that count as success.
+const int RC_REMOVE_SHORT_KEY = mopra::ECode::INVALID_PARAM;  // +4
+const int RC_REMOVE_NOTHING = mopra::ECode::NOT_EXIST;        // +9
+const int RC_SCAN_EMPTY = mopra::ECode::C_EMPTY;              // +11
+
+// No store of the system implements transactions.
+class ITransaction {
+ public:
+  virtual ~ITransaction();
+  virtual int begin(unsigned flags = 0) = 0;
+  virtual int commit() = 0;
+  virtual int rollback() = 0;
+};
+
+// Applies the outcome to a transaction when it goes out of scope: commit when ok, rollback
+// otherwise, then delete the transaction when owned. A null transaction is left alone.
+class ScopeTransaction {
+ public:
+  ScopeTransaction(ITransaction* t, bool own) : tx(t), owns(own), ok(false) {}
+  ~ScopeTransaction();
+
+  ITransaction* tx;
+  bool owns;
+  bool ok;
+
+ private:
+  ScopeTransaction(const ScopeTransaction&) = delete;
+  ScopeTransaction& operator=(const ScopeTransaction&) = delete;
+};
+
+template <typename K, typename V>
+class ICursor {
+ public:
+  virtual ~ICursor() {}
+  virtual int next(K& key, V& value) = 0;
+};
+
+// Raw cursor; no store of the system makes one. The buffers stay the cursor's.
+class ISKVCursor {
+ public:
+  virtual ~ISKVCursor();
+  virtual int reset() = 0;
+  virtual int next0(void** key, size_t* keyLen, void** value, size_t* valueLen) = 0;
+};
+
+template <typename K, typename V>
+class IStorage {
+ public:
+  virtual ~IStorage() {}
+  virtual ITransaction* makeTransaction() const = 0;
+  virtual ICursor<K, V>* makeCursor(ITransaction* tx) const = 0;
+  virtual int flush() = 0;
+  virtual bool empty() const = 0;
+  virtual uint64_t size() const = 0;
+  virtual uint64_t maxSize() const = 0;
+  virtual void clear() = 0;
+  virtual int putTx(ITransaction* tx, const K& key, const V& value, int policy) = 0;
+  virtual int removeTx(ITransaction* tx, const K& key) = 0;
+  virtual int popTx(ITransaction* tx, V& value, const K& key) = 0;
+  virtual int getTx(ITransaction* tx, V& value, const K& key) const = 0;
+  // 0 when the record is present.
+  virtual int existTx(ITransaction* tx, const K& key) const = 0;
+  virtual int notifProcTx(const void* context, ITransaction* tx, INotification* notif) = 0;
+};
+
+template <typename K, typename V, typename Item>
+class AStorage : public IStorage<K, V> {
+ public:
+  AStorage() : maxMultiRead(50), maxMultiWrite(10) {}
+
+  // The most keys one multiGetTx/multiExistTx call handles.
+  const uint64_t maxMultiRead;
+  // The most items one multiPutTx/multiRemoveTx/multiPopTx call handles.
+  const uint64_t maxMultiWrite;
+
+  int notifProcTx(const void*, ITransaction*, INotification*) override { return RC_UNSUPPORTED; }
+
+  // Multi-item operations: items in input order, each through this object's own single-item
+  // operation; a negative result is recorded in errors (when given) and becomes the result.
+  // More items than the limit: the first `limit` are handled, then RC_REACH_MAX.
+  virtual int multiPutTx(ITransaction* tx, std::map<K, int>* errors,
+                         const std::vector<Item>& items, int policy) {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<Item>::const_iterator it = items.begin(); it != items.end();
+         ++it, ++count) {
+      if (count >= maxMultiWrite) return RC_REACH_MAX;
+      const int r = this->putTx(tx, it->first, it->second, policy);
+      if (r < 0) result = _record(errors, it->first, r);
+    }
+    return result;
+  }
+
+  virtual int multiRemoveTx(ITransaction* tx, std::map<K, int>* errors,
+                            const std::vector<K>& keys) {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
+         ++it, ++count) {
+      if (count >= maxMultiWrite) return RC_REACH_MAX;
+      const int r = this->removeTx(tx, *it);
+      if (r < 0) result = _record(errors, *it, r);
+    }
+    return result;
+  }
+
+  // Pops every listed key, a repeated key again; a failed pop drops the value entry only
+  // when this call made it.
+  virtual int multiPopTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
+                         const std::vector<K>& keys) {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
+         ++it, ++count) {
+      if (count >= maxMultiWrite) return RC_REACH_MAX;
+      std::pair<typename std::map<K, V>::iterator, bool> ins =
+          values.insert(std::make_pair(*it, V()));
+      const int r = this->popTx(tx, ins.first->second, *it);
+      if (r < 0) {
+        if (ins.second) values.erase(ins.first);
+        result = _record(errors, *it, r);
+      }
+    }
+    return result;
+  }
+
+  // Fetches each key not yet in values; values gains exactly the keys found.
+  virtual int multiGetTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
+                         const std::vector<K>& keys) const {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
+         ++it, ++count) {
+      if (count >= maxMultiRead) return RC_REACH_MAX;
+      std::pair<typename std::map<K, V>::iterator, bool> ins =
+          values.insert(std::make_pair(*it, V()));
+      if (!ins.second) continue;
+      const int r = this->getTx(tx, ins.first->second, *it);
+      if (r < 0) {
+        values.erase(ins.first);
+        result = _record(errors, *it, r);
+      }
+    }
+    return result;
+  }
+
+  // Absent keys are recorded with their negative code.
+  virtual int multiExistTx(ITransaction* tx, std::map<K, int>* errors,
+                           const std::vector<K>& keys) const {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
+         ++it, ++count) {
+      if (count >= maxMultiRead) return RC_REACH_MAX;
+      const int r = this->existTx(tx, *it);
+      if (r < 0) result = _record(errors, *it, r);
+    }
+    return result;
+  }
+
+  // One putTx/getTx inside a transaction guard (no transaction with the stores of the system).
+  int put(const K& key, const V& value, int policy) {
+    ScopeTransaction guard(this->makeTransaction(), true);
+    if (guard.tx) guard.tx->begin(0);
+    const int r = this->putTx(guard.tx, key, value, policy);
+    guard.ok = r >= 0;
+    return r;
+  }
+
+  int get(V& value, const K& key) const {
+    ScopeTransaction guard(this->makeTransaction(), true);
+    if (guard.tx) guard.tx->begin(0);
+    const int r = this->getTx(guard.tx, value, key);
+    guard.ok = r >= 0;
+    return r;
+  }
+
+ private:
+  static int _record(std::map<K, int>* errors, const K& key, int r) {
+    if (errors) (*errors)[key] = r;
+    return r;
+  }
+};
+
+typedef std::pair<xstring, xstring> SKVItem;
+
+// Byte-buffer store: the string operations call the raw ones with the strings' bytes.
+class ISKVStorage : public AStorage<xstring, xstring, SKVItem> {
+ public:
+  ~ISKVStorage() override;
+
+  ICursor<xstring, xstring>* makeCursor(ITransaction* tx) const override;
+  int putTx(ITransaction* tx, const xstring& key, const xstring& value, int policy) override;
+  int removeTx(ITransaction* tx, const xstring& key) override;
+  // The value is replaced by the popped or found bytes, or emptied when none came back.
+  int popTx(ITransaction* tx, xstring& value, const xstring& key) override;
+  int getTx(ITransaction* tx, xstring& value, const xstring& key) const override;
+  int existTx(ITransaction* tx, const xstring& key) const override;
+
+  // Releases a buffer returned by getTx0 or popTx0.
+  virtual void freeData(void* data) const = 0;
+  virtual ISKVCursor* makeSKVCursor(ITransaction* tx) const = 0;
+  virtual int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
+                     size_t valueLen, int policy) = 0;
+  virtual int removeTx0(ITransaction* tx, const void* key, size_t keyLen) = 0;
+  // The record is removed; *value gets a buffer for freeData.
+  virtual int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+                     size_t keyLen) = 0;
+  virtual int getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+                     size_t keyLen) const = 0;
+  virtual int existTx0(ITransaction* tx, const void* key, size_t keyLen) const = 0;
+};
+
+}  // namespace wdb
+
+#endif  // TOKA_SRC_WDB_KC_ISKVSTORAGE_H

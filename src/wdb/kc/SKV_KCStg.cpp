@@ -1,0 +1,347 @@
+#include "src/wdb/kc/SKV_KCStg.h"
+
+#include <Poco/Util/AbstractConfiguration.h>
+#include <kcpolydb.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "kcext/kcpolydb_ext.h"
+#include "src/xlabs.h"
+
+namespace wdb {
+
+namespace {
+
+typedef kyotocabinet::BasicDB::Error KCError;
+
+// One "[tag] place: message\n" line on a stream, built with the pooled string's Format;
+// written directly when no pooled line can be made (allocator stopped). Never throws.
+void printLine(FILE* stream, const char* tag, const char* place, const char* message) noexcept {
+  try {
+    const xstring line = xstring::Format("[%s] %s: %s\n", tag, place, message);
+    if (!line.empty()) {
+      std::fwrite(line.data(), 1, line.size(), stream);
+      return;
+    }
+  } catch (...) {
+  }
+  std::fprintf(stream, "[%s] %s: %s\n", tag, place, message);
+}
+
+void printErr(const char* place, const char* message) noexcept {
+  printLine(stderr, "ERR", place, message);
+}
+
+void printExc(const char* place, const std::exception& e) noexcept {
+  const char* what = "Unknown exception";
+  try {
+    what = e.what();
+  } catch (...) {
+  }
+  printErr(place, what);
+}
+
+// A message quoting a database name: text "\"name\"".
+void printQuoted(FILE* stream, const char* tag, const char* place, const char* text,
+                 const xstring& name) noexcept {
+  try {
+    const xstring message = xstring::Format("%s: \"%s\"", text, name.c_str());
+    if (!message.empty()) {
+      printLine(stream, tag, place, message.c_str());
+      return;
+    }
+  } catch (...) {
+  }
+  std::fprintf(stream, "[%s] %s: %s: \"%s\"\n", tag, place, text, name.c_str());
+}
+
+const char* const EMPTY = "";
+
+// Copies the value of a record into a pooled buffer (value + NUL) inside Kyoto Cabinet's
+// record lock; optionally removes the record in the same visit. A buffer that cannot be had
+// leaves the record as it is. Nothing is thrown out of the visit.
+class CopyVisitor : public kyotocabinet::DB::Visitor {
+ public:
+  explicit CopyVisitor(bool remove) : buffer(nullptr), size(0), failed(false), _remove(remove) {}
+
+  const char* visit_full(const char*, size_t, const char* vbuf, size_t vsiz,
+                         size_t*) override {
+    try {
+      char* buf = static_cast<char*>(xa_malloc(vsiz + 1));
+      if (buf == nullptr) {
+        failed = true;
+        return NOP;
+      }
+      if (vsiz > 0) std::memcpy(buf, vbuf, vsiz);
+      buf[vsiz] = '\0';
+      buffer = buf;
+      size = vsiz;
+      return _remove ? REMOVE : NOP;
+    } catch (...) {
+      failed = true;
+      return NOP;
+    }
+  }
+
+  void* buffer;
+  size_t size;
+  bool failed;
+
+ private:
+  bool _remove;
+};
+
+class ExistVisitor : public kyotocabinet::DB::Visitor {
+ public:
+  ExistVisitor() : found(false) {}
+  const char* visit_full(const char*, size_t, const char*, size_t, size_t*) override {
+    found = true;
+    return NOP;
+  }
+  bool found;
+};
+
+}  // namespace
+
+SKV_KCStg::SKV_KCStg() : polyDB(nullptr) {}
+
+SKV_KCStg::~SKV_KCStg() {
+  close();
+  if (polyDB != nullptr) {
+    delete polyDB;
+    polyDB = nullptr;
+  }
+}
+
+int SKV_KCStg::open(unsigned mode) {
+  static const char* const PLACE = "wdb::SKV_KCStg::open";
+  if (dbPath.empty()) return RC_INVALID_DATA;
+  if (dbPath.find('#') != xstring::npos) return RC_INVALID_PARAM;
+  if (polyDB != nullptr) {
+    printLine(stdout, "inf", PLACE, "DB is already opened");
+    return RC_OK;
+  }
+  try {
+    xstring name(dbPath);
+    name.append(tuneOptions);
+    polyDB = new kyotocabinet::ExtPolyDB();
+    if (polyDB->open(std::string(name.data(), name.size()), mode)) {
+      printQuoted(stdout, "inf", PLACE, "DB is opened successfully", name);
+      return RC_OK;
+    }
+    delete polyDB;
+    polyDB = nullptr;
+    printQuoted(stderr, "ERR", PLACE, "Fail open DB", name);
+    return RC_FAIL;
+  } catch (const std::exception& e) {
+    delete polyDB;
+    polyDB = nullptr;
+    printExc(PLACE, e);
+  } catch (...) {
+    delete polyDB;
+    polyDB = nullptr;
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_FAIL;
+}
+
+int SKV_KCStg::close() {
+  static const char* const PLACE = "wdb::SKV_KCStg::close";
+  if (polyDB == nullptr) return RC_OK;
+  try {
+    const bool ok = polyDB->close();
+    // Kyoto Cabinet has let the database go either way; the object is of no further use.
+    delete polyDB;
+    polyDB = nullptr;
+    if (!ok) {
+      printErr(PLACE, "Fail close DB");
+      return RC_FAIL;
+    }
+    return RC_OK;
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_FAIL;
+}
+
+void SKV_KCStg::loadConfig(const char* name, const Poco::Util::AbstractConfiguration& config) {
+  xstring key;
+  key.format("%s.dbpath", name);
+  const std::string path = config.getString(std::string(key.data(), key.size()));
+  dbPath = path.c_str();  // up to the first NUL
+  key.format("%s.tune_options", name);
+  const std::string options = config.getString(std::string(key.data(), key.size()));
+  tuneOptions = options.c_str();
+}
+
+uint64_t SKV_KCStg::kc_count() const {
+  if (polyDB == nullptr) return 0;
+  const int64_t n = polyDB->count();
+  return n < 0 ? 0 : static_cast<uint64_t>(n);
+}
+
+uint64_t SKV_KCStg::kc_size() const {
+  if (polyDB == nullptr) return 0;
+  const int64_t n = polyDB->size();
+  return n < 0 ? 0 : static_cast<uint64_t>(n);
+}
+
+int SKV_KCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const {
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  const bool ok = threads <= 1 ? polyDB->iterate(visitor, false, nullptr)
+                               : polyDB->scan_parallel(visitor, threads, nullptr);
+  return ok ? RC_OK : RC_FAIL;
+}
+
+ITransaction* SKV_KCStg::makeTransaction() const { return nullptr; }
+
+ITransaction* SKV_KCStg::makeTransaction(unsigned) const { return nullptr; }
+
+ISKVCursor* SKV_KCStg::makeSKVCursor(ITransaction*) const { return nullptr; }
+
+int SKV_KCStg::flush() {
+  static const char* const PLACE = "wdb::SKV_KCStg::flush";
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  try {
+    if (polyDB->synchronize(false, nullptr, nullptr)) return RC_OK;
+    printErr(PLACE, "Fail flush DB");
+    return RC_FAIL;
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_EXCEPTION;
+}
+
+bool SKV_KCStg::empty() const {
+  if (polyDB == nullptr) return true;
+  return polyDB->count() < 1;
+}
+
+uint64_t SKV_KCStg::size() const { return kc_count(); }
+
+uint64_t SKV_KCStg::maxSize() const { return polyDB == nullptr ? 0 : UINT64_MAX; }
+
+void SKV_KCStg::clear() {
+  static const char* const PLACE = "wdb::SKV_KCStg::clear";
+  if (polyDB == nullptr) return;
+  try {
+    if (!polyDB->clear()) printErr(PLACE, "Fail clear DB");
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+}
+
+void SKV_KCStg::freeData(void* data) const { xa_free(data); }
+
+int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void* value,
+                      size_t valueLen, int policy) {
+  static const char* const PLACE = "wdb::SKV_KCStg::putTx0";
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  if ((key == nullptr && keyLen > 0) || (value == nullptr && valueLen > 0))
+    return RC_INVALID_PARAM;
+  const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
+  const char* vbuf = value != nullptr ? static_cast<const char*>(value) : EMPTY;
+  try {
+    switch (policy) {
+      case mopra::PutPolicy::ADD:
+        if (polyDB->add(kbuf, keyLen, vbuf, valueLen)) return RC_OK;
+        return polyDB->error().code() == KCError::DUPREC ? RC_ALREADY_EXIST : RC_FAIL;
+      case mopra::PutPolicy::UPDATE:
+        if (polyDB->replace(kbuf, keyLen, vbuf, valueLen)) return RC_OK;
+        return polyDB->error().code() == KCError::NOREC ? RC_NOT_EXIST : RC_FAIL;
+      case mopra::PutPolicy::ADD_OR_UDP:
+        return polyDB->set(kbuf, keyLen, vbuf, valueLen) ? RC_OK : RC_FAIL;
+      default:
+        return RC_INVALID_PARAM;
+    }
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_EXCEPTION;
+}
+
+int SKV_KCStg::removeTx0(ITransaction*, const void* key, size_t keyLen) {
+  static const char* const PLACE = "wdb::SKV_KCStg::removeTx0";
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
+  try {
+    if (polyDB->remove(kbuf, keyLen)) return RC_OK;
+    return polyDB->error().code() == KCError::NOREC ? RC_REMOVE_NOTHING : RC_FAIL;
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_EXCEPTION;
+}
+
+int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* valueLen,
+                     const void* key, size_t keyLen) const {
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  if (value == nullptr || valueLen == nullptr || (key == nullptr && keyLen > 0))
+    return RC_INVALID_PARAM;
+  const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
+  CopyVisitor visitor(remove);
+  try {
+    const bool ok = polyDB->accept(kbuf, keyLen, &visitor, remove);
+    if (visitor.failed) {
+      printErr(place, "Fail allocate value buffer");
+      return RC_EXCEPTION;
+    }
+    if (!ok && visitor.buffer != nullptr) {
+      // The visit ran but Kyoto Cabinet failed the operation afterwards.
+      xa_free(visitor.buffer);
+      visitor.buffer = nullptr;
+    }
+    *valueLen = visitor.buffer != nullptr ? visitor.size : 0;
+    *value = visitor.buffer;
+    return visitor.buffer != nullptr ? RC_OK : RC_NOT_EXIST;
+  } catch (const std::exception& e) {
+    printExc(place, e);
+  } catch (...) {
+    printErr(place, "Unknown exception");
+  }
+  if (visitor.buffer != nullptr) xa_free(visitor.buffer);
+  return RC_EXCEPTION;
+}
+
+int SKV_KCStg::popTx0(ITransaction*, void** value, size_t* valueLen, const void* key,
+                      size_t keyLen) {
+  return _read("wdb::SKV_KCStg::popTx0", true, value, valueLen, key, keyLen);
+}
+
+int SKV_KCStg::getTx0(ITransaction*, void** value, size_t* valueLen, const void* key,
+                      size_t keyLen) const {
+  return _read("wdb::SKV_KCStg::getTx0", false, value, valueLen, key, keyLen);
+}
+
+int SKV_KCStg::existTx0(ITransaction*, const void* key, size_t keyLen) const {
+  static const char* const PLACE = "wdb::SKV_KCStg::existTx0";
+  if (polyDB == nullptr) return RC_NOT_OPENED;
+  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
+  const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
+  try {
+    ExistVisitor visitor;
+    if (!polyDB->accept(kbuf, keyLen, &visitor, false)) return RC_FAIL;
+    return visitor.found ? RC_OK : RC_NOT_EXIST;
+  } catch (const std::exception& e) {
+    printExc(PLACE, e);
+  } catch (...) {
+    printErr(PLACE, "Unknown exception");
+  }
+  return RC_EXCEPTION;
+}
+
+}  // namespace wdb

@@ -1,0 +1,106 @@
+// wdb::SKV_KCStg: one Kyoto Cabinet polymorphic database behind the byte-buffer interface.
+//
+// The store maps the put policies onto add/replace/set, copies values out inside Kyoto
+// Cabinet's record lock into pooled buffers (value + one NUL, from xa_malloc; the caller
+// gives them back through freeData), turns every failure into a result code and reports
+// exceptions and failed opens/flushes/clears/closes as "[ERR] %s: %s\n" lines on standard
+// error ("[inf]" lines of open on standard output). The database is opened with the
+// extended open of kcext (tuning options "zcomp"/"zthrh" included) from the path followed by
+// the tuning options; the store owns the database object.
+// Threads: no lock of its own; record operations may run on many threads at once (Kyoto
+// Cabinet locks its records). open, close, setDBPath and setTuneOptions must not run
+// concurrently with any other use of the same store.
+//
+// This header also brings the interfaces (ISKVStorage.h), the typed adapter
+// (TSKVAdapterStorage.h) and the key comparators (KComparator.h).
+#ifndef TOKA_SRC_WDB_KC_SKV_KCSTG_H
+#define TOKA_SRC_WDB_KC_SKV_KCSTG_H
+
+#include <kcdb.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "src/wdb/kc/ISKVStorage.h"
+#include "src/wdb/kc/KComparator.h"
+#include "src/wdb/kc/TSKVAdapterStorage.h"
+#include "src/xstring.h"
+
+namespace kyotocabinet {
+class PolyDB;
+}
+namespace Poco {
+namespace Util {
+class AbstractConfiguration;
+}
+}  // namespace Poco
+
+namespace wdb {
+
+class SKV_KCStg : public ISKVStorage {
+ public:
+  SKV_KCStg();
+  // Closes; a database object left by a close that failed with an exception is deleted.
+  ~SKV_KCStg() override;
+
+  // Kyoto Cabinet open-mode bits, passed through. 0 on success (also when already open),
+  // RC_INVALID_DATA for an empty path, RC_INVALID_PARAM for a path holding '#' (Kyoto Cabinet
+  // would read it as an option separator), RC_FAIL when the database does not open.
+  int open(unsigned mode);
+  // 0 when closed (also when it was not open); RC_FAIL when Kyoto Cabinet's close fails
+  // (the database is closed all the same) or raises an exception (the store stays open).
+  int close();
+  bool isOpen() const { return polyDB != nullptr; }
+
+  xstring getDBPath() const { return dbPath; }
+  void setDBPath(const xstring& path) { dbPath = path; }
+  xstring getTuneOptions() const { return tuneOptions; }
+  void setTuneOptions(const xstring& options) { tuneOptions = options; }
+  // Path from "<name>.dbpath" and tuning from "<name>.tune_options"; both required: a missing
+  // key raises Poco::NotFoundException and leaves the store unchanged from that key on.
+  void loadConfig(const char* name, const Poco::Util::AbstractConfiguration& config);
+
+  uint64_t kc_count() const;
+  uint64_t kc_size() const;
+  // iterate (threads 0 or 1) or scan_parallel; lets exceptions through.
+  int kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const;
+
+  ITransaction* makeTransaction() const override;
+  int flush() override;
+  bool empty() const override;
+  uint64_t size() const override;
+  uint64_t maxSize() const override;
+  void clear() override;
+
+  void freeData(void* data) const override;
+  ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
+  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
+             size_t valueLen, int policy) override;
+  // 0 removed; RC_REMOVE_NOTHING (+9) when there was no record; RC_FAIL when the database
+  // refused for another reason.
+  int removeTx0(ITransaction* tx, const void* key, size_t keyLen) override;
+  // RC_EXCEPTION when no value buffer can be had: the record then stays in place.
+  int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+             size_t keyLen) override;
+  int getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
+             size_t keyLen) const override;
+  int existTx0(ITransaction* tx, const void* key, size_t keyLen) const override;
+
+  virtual ITransaction* makeTransaction(unsigned flags) const;
+
+ protected:
+  kyotocabinet::PolyDB* polyDB;  // owned; null while closed
+  xstring dbPath;
+  xstring tuneOptions;
+
+ private:
+  SKV_KCStg(const SKV_KCStg&) = delete;
+  SKV_KCStg& operator=(const SKV_KCStg&) = delete;
+
+  int _read(const char* place, bool remove, void** value, size_t* valueLen, const void* key,
+            size_t keyLen) const;
+};
+
+}  // namespace wdb
+
+#endif  // TOKA_SRC_WDB_KC_SKV_KCSTG_H
