@@ -1,0 +1,136 @@
+// Base64 over the codecs' alphabet: encodeBase64/decodeBase64 and the wcypher wrappers.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "shared-types/WCypher.h"
+#include "shared-types/base64.h"
+#include "tests/wcypher/reference_codecs.h"
+
+namespace {
+
+using std::string;
+
+TEST(Base64, EncodeTable) {
+  struct Case {
+    string in;
+    const char* unpadded;
+    const char* padded;
+  };
+  const Case cases[] = {
+      {string(1, '\0'), "00", "00=="},
+      {"\xff\xff\xff", "____", "____"},
+      {string(2, '\0'), "000", "000="},
+      {string(3, '\0'), "0000", "0000"},
+      {"\xff", "_m", "_m=="},          // 111111 11(0000): 63 48
+      {"\xff\xff", "__y", "__y="},    // 111111 111111 1111(00): 63 63 60
+      {"\x04\x10\x41", "1111", "1111"},
+      {"\x28\xa2\x8a", "AAAA", "AAAA"},  // 001010 x4: 10 is "A"
+      {"\x92\x49\x24", "aaaa", "aaaa"},  // 100100 x4: 36 is "a"
+      {"\xfb\xef\xbe", "----", "----"},  // 111110 x4: 62 is "-"
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    string out = "old";
+    encodeBase64(out, c.in, 0, false);
+    EXPECT_EQ(c.unpadded, out);
+    EXPECT_EQ(ref::base64(c.in, false), out);
+    encodeBase64(out, c.in, 3, true);
+    EXPECT_EQ(c.padded, out);
+    EXPECT_EQ(ref::base64(c.in, true), out);
+  }
+}
+
+TEST(Base64, DecodeTable) {
+  struct Case {
+    string in;
+    bool ok;
+    string out;  // after the call, starting from "keep"
+  };
+  const Case cases[] = {
+      {"0", false, "keep"},             // length 4k+1: untouched
+      {"00000", false, "keep"},
+      {"00", true, string(1, '\0')},
+      {"00==", true, string(1, '\0')},
+      {"000", true, string(2, '\0')},
+      {"000=", true, string(2, '\0')},
+      {"____", true, "\xff\xff\xff"},
+      {"0=00", false, ""},
+      {"=000", false, ""},
+      {"00=", false, ""},              // "=" last, but only two characters before it
+      {"00+0", false, ""},
+      {"+0", false, ""},
+      {"0000+0", false, string(3, '\0')},  // bytes of the groups before the failing one
+      {"0000==", false, string(3, '\0')},
+      {"00==0000", false, ""},          // "=" in the middle
+      {"000=0000", false, ""},
+      {"01", true, string(1, '\0')},    // unused low bits are not checked
+      {"__", true, "\xff"},
+      {string("\xb0\x30\x30\x30", 4), false, ""},  // bytes above 0x7f
+      {string("00\0000", 4), false, ""},
+      {"AAAA", true, "\x28\xa2\x8a"},
+      {"aaaa", true, "\x92\x49\x24"},
+      {"----", true, "\xfb\xef\xbe"},
+  };
+  for (const Case& c : cases) {
+    string out = "keep";
+    EXPECT_EQ(c.ok, decodeBase64(out, c.in, 0)) << c.in;
+    EXPECT_EQ(c.out, out) << c.in;
+  }
+}
+
+TEST(Base64, EveryAlphabetCharacterDecodesToItsValue) {
+  const string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  for (int v = 0; v < 64; ++v) {
+    // v in the top six bits of one byte: character v, then "0".
+    const string text = string(1, alphabet[v]) + "0";
+    string out;
+    ASSERT_TRUE(decodeBase64(out, text, 0));
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(v << 2, static_cast<unsigned char>(out[0]));
+  }
+  for (int c = 0; c < 256; ++c) {
+    if (c == '=' || alphabet.find(static_cast<char>(c)) != string::npos) continue;
+    string out;
+    const string text = string("0") + static_cast<char>(c) + "00";
+    EXPECT_FALSE(decodeBase64(out, text, 0)) << c;
+  }
+}
+
+TEST(Base64, RandomRoundTrips) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    string in(rng() % 50, '\0');
+    for (auto& c : in) c = static_cast<char>(rng() & 0xff);
+    for (bool pad : {false, true}) {
+      string text, back;
+      encodeBase64(text, in, 0, pad);
+      ASSERT_EQ(ref::base64(in, pad), text);
+      ASSERT_TRUE(decodeBase64(back, text, 0));
+      ASSERT_EQ(in, back);
+    }
+  }
+}
+
+TEST(Base64, CodecWrappers) {
+  string out = "old";
+  EXPECT_EQ(0, wcypher::base64_encode0(out, ""));
+  EXPECT_EQ("", out);
+  EXPECT_EQ(0, wcypher::base64_encode0(out, string(1, '\0')));
+  EXPECT_EQ("00", out);
+  EXPECT_EQ(0, wcypher::base64_encode_withpadding(out, string(1, '\0')));
+  EXPECT_EQ("00==", out);
+  out = "old";
+  EXPECT_EQ(0, wcypher::base64_decode0(out, ""));
+  EXPECT_EQ("", out);
+  EXPECT_EQ(0, wcypher::base64_decode0(out, "00=="));
+  EXPECT_EQ(string(1, '\0'), out);
+  out = "old";
+  EXPECT_EQ(-7, wcypher::base64_decode0(out, "0"));
+  EXPECT_EQ("", out);  // the wrapper clears first
+  EXPECT_EQ(-7, wcypher::base64_decode0(out, "0=00"));
+  EXPECT_EQ(-7, wcypher::base64_decode0(out, "ab+c"));
+}
+
+}  // namespace
