@@ -1,0 +1,9 @@
+# Subsystem 3: the contiguous partitioned store (key-range partitions, meta database,
+# background KeyMAX scan). The partition-file naming comes with the uniform store's library.
+add_library(wdbkc_cont STATIC
+  src/wdb/kc/SKV_ContMKCStg.cpp
+  src/wdb/kc/SKV_ContMKCStg_priv.cpp)
+target_include_directories(wdbkc_cont PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(wdbkc_cont PUBLIC wdbkc wdbkc_uni kcext xfoundation mopra_enums
+                                        PkgConfig::THRIFT PkgConfig::KYOTO
+                                        Poco::Foundation Poco::Util Threads::Threads)
