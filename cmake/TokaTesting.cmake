@@ -24,11 +24,15 @@ function(toka_add_gtest name)
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# toka_add_java_test(<name> NATIVE <target> MAIN <class> SOURCES <java...> [CLASSPATH <jar...>])
+# toka_add_java_test(<name> NATIVE <target> MAIN <class> SOURCES <java...> [CLASSPATH <jar...>]
+#                    [ARGS <arg...>])
 # Compiles the Java sources and runs <class> on the real JVM with -Xcheck:jni and the
-# native library's directory on java.library.path. The test passes when the JVM exits 0.
+# native library's directory on java.library.path (cmake/TokaJavaTestRun.cmake). The test
+# passes when the JVM exits 0 and its output holds no JNI check message; stdout and stderr
+# are kept in <build dir>/<name>.stdout and .stderr. The test's own main may start child
+# JVMs (java.home, same flags) to check the native side's output after they exit.
 function(toka_add_java_test name)
-  cmake_parse_arguments(A "" "NATIVE;MAIN" "SOURCES;CLASSPATH" ${ARGN})
+  cmake_parse_arguments(A "" "NATIVE;MAIN" "SOURCES;CLASSPATH;ARGS" ${ARGN})
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${name}-classes)
   string(REPLACE ";" ":" cp "${A_CLASSPATH}")
   add_custom_command(OUTPUT ${out}/.stamp
@@ -37,10 +41,16 @@ function(toka_add_java_test name)
     COMMAND ${CMAKE_COMMAND} -E touch ${out}/.stamp
     DEPENDS ${A_SOURCES} ${A_CLASSPATH} VERBATIM)
   add_custom_target(${name}_classes ALL DEPENDS ${out}/.stamp)
+  string(REPLACE ";" "|" args "${A_ARGS}")
   add_test(NAME ${name}
-    COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni
-            -Djava.library.path=$<TARGET_FILE_DIR:${A_NATIVE}>
-            -cp "${out}:${cp}" ${A_MAIN})
+    COMMAND ${CMAKE_COMMAND}
+            -DJAVA=${Java_JAVA_EXECUTABLE}
+            -DLIBDIR=$<TARGET_FILE_DIR:${A_NATIVE}>
+            "-DCLASSPATH=${out}:${cp}"
+            -DMAIN=${A_MAIN}
+            "-DARGS=${args}"
+            -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name}
+            -P ${PROJECT_SOURCE_DIR}/cmake/TokaJavaTestRun.cmake)
   set_tests_properties(${name} PROPERTIES LABELS java TIMEOUT 300)
 endfunction()
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the main demo.
+# Installs what is missing, builds everything and runs the main demo: the SornX store
+# driven from Java through the real JVM.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh build
-./build/demo/allocdemo
+bash scripts/demo.sh build

@@ -1,0 +1,82 @@
+// The C++ side of the SornX benchmark: the workload of SornBench.java (N puts, then N gets
+// of 16-byte keys with 100-byte values) through the store API that the natives call, on a
+// store opened by wdb::OpenKCFromConfig with the same configuration. The difference to the
+// SornJNI figures is the cost of the JNI layer.
+// usage: bench_sornx_cpp <home dir> [records] [distrib type]
+#include <Poco/AutoPtr.h>
+#include <Poco/Util/LayeredConfiguration.h>
+#include <Poco/Util/MapConfiguration.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "src/wdb/kc/OpenKCFromConfig.h"
+#include "src/xlabs.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <home dir> [records] [distrib type]\n", argv[0]);
+    return 2;
+  }
+  const std::string home = argv[1];
+  const long n = argc > 2 ? std::atol(argv[2]) : 1000000;
+  const std::string distrib = argc > 3 ? argv[3] : "uniform";
+  init_xallocator();
+
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
+  config->add(Poco::AutoPtr<Poco::Util::AbstractConfiguration>(new Poco::Util::MapConfiguration()),
+              -100, true);
+  config->setString("bench.home", home);
+  config->setString("bench.dbname", "bench");
+  config->setString("bench.distrib_type", distrib);
+  config->setBool("bench.auto_sync", false);
+  std::unique_ptr<wdb::ISKVStorage> store(
+      wdb::OpenKCFromConfig(*config, "bench", static_cast<xstring*>(nullptr)).first);
+  if (!store) {
+    std::fprintf(stderr, "open failed\n");
+    return 1;
+  }
+
+  std::vector<std::string> keys(static_cast<size_t>(n));
+  char buf[32];
+  for (long i = 0; i < n; ++i) {
+    std::snprintf(buf, sizeof buf, "k%015ld", i);
+    keys[static_cast<size_t>(i)] = buf;
+  }
+  char value[100];
+  std::memset(value, 'v', sizeof value);
+  // Each get copies the value out, as the natives copy it into a fresh Java array.
+  std::vector<char> out(100);
+
+  typedef std::chrono::steady_clock clock;
+  long failures = 0;
+  clock::time_point t0 = clock::now();
+  for (long i = 0; i < n; ++i) {
+    const std::string& k = keys[static_cast<size_t>(i)];
+    if (store->putTx0(nullptr, k.data(), k.size(), value, sizeof value, 3) < 0) ++failures;
+  }
+  clock::time_point t1 = clock::now();
+  for (long i = 0; i < n; ++i) {
+    const std::string& k = keys[static_cast<size_t>(i)];
+    void* v = nullptr;
+    size_t len = 0;
+    if (store->getTx0(nullptr, &v, &len, k.data(), k.size()) < 0 || v == nullptr) {
+      ++failures;
+      continue;
+    }
+    std::memcpy(out.data(), v, len < out.size() ? len : out.size());
+    store->freeData(v);
+  }
+  clock::time_point t2 = clock::now();
+  const double putNs = std::chrono::duration<double, std::nano>(t1 - t0).count() / n;
+  const double getNs = std::chrono::duration<double, std::nano>(t2 - t1).count() / n;
+  std::printf("RESULT cpp %s put %.0f ns/op %.0f ops/s get %.0f ns/op %.0f ops/s failures %ld\n",
+              distrib.c_str(), putNs, 1e9 / putNs, getNs, 1e9 / getNs, failures);
+  store.reset();
+  return failures == 0 ? 0 : 1;
+}

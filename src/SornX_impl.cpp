@@ -1,0 +1,443 @@
+#include "src/SornX_impl.h"
+
+#include <Poco/AutoPtr.h>
+#include <Poco/Util/LayeredConfiguration.h>
+#include <Poco/Util/MapConfiguration.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "logutil.h"
+#include "shared-types/mopra_types.h"
+#include "src/jni/jni_util.h"
+#include "src/wdb/kc/OpenKCFromConfig.h"
+#include "src/xlabs.h"
+#include "wexception.h"
+
+// ---------------------------------------------------------------------------------------
+// Module state and functions.
+
+namespace {
+
+std::atomic<int32_t> _LogLevel(0);
+
+// The build stamp and the information text: plain strings made once and never destroyed,
+// so that no static text is released after the allocator stops or while threads still run
+// at process exit.
+const std::string& timeBuild() {
+  static const std::string* const text = new std::string(__DATE__ " " __TIME__);
+  return *text;
+}
+
+const std::string& infoText() {
+  static const std::string* const text = new std::string(
+      "Name:         SornX\n"
+      "Version:      1.0.0\n"
+      "Description:  Sorn for Toka libraries\n"
+      "Build at:     " +
+      timeBuild());
+  return *text;
+}
+
+}  // namespace
+
+void sornx__setLogLevel(int level) { _LogLevel.exchange(level); }
+
+int sornx__getLogLevel() { return _LogLevel.load(); }
+
+xstring sornx__info() {
+  const std::string& text = infoText();
+  return xstring(text.data(), text.size());
+}
+
+int sornx__initialize() {
+  init_xallocator();
+  return 1;
+}
+
+void sornx__uninitialize() { uninit_xallocator(); }
+
+namespace sorn {
+
+// ---------------------------------------------------------------------------------------
+// Binding helpers.
+
+void dumpKey(const char* place, const char* key, int keyLen) {
+  if (key == nullptr) {
+    __printLogDbg(place, "key[%d]=\"%s\"", keyLen, "<null>");
+  } else {
+    __printLogDbg(place, "key[%d]=\"%.*s\"", keyLen, keyLen < 0 ? 0 : keyLen, key);
+  }
+}
+
+void dumpValue(const char* place, const char* value, int valueLen) {
+  if (value == nullptr) {
+    __printLogDbg(place, "value[%d]=\"%s\"", valueLen, "<null>");
+  } else {
+    __printLogDbg(place, "value[%d]=\"%.*s\"", valueLen, valueLen < 0 ? 0 : valueLen, value);
+  }
+}
+
+void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
+                  int valueLen) {
+  // Each buffer is printed with its own precision; "<null>" stands for a missing one.
+  const char* k = key != nullptr ? key : "<null>";
+  const int kp = key != nullptr ? (keyLen < 0 ? 0 : keyLen) : 6;
+  const char* v = value != nullptr ? value : "<null>";
+  const int vp = value != nullptr ? (valueLen < 0 ? 0 : valueLen) : 6;
+  __printLogDbg(place, "key[%d]=\"%.*s\", value[%d]=\"%.*s\"", keyLen, kp, k, valueLen, vp, v);
+}
+
+void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
+  if (jenv != nullptr && clsName != nullptr) {
+    __printLogErr("jThrowException", "Exception %s occurred: %s", clsName,
+                  message != nullptr ? message : "");
+  } else {
+    __printLogErr("jThrowException", "%s",
+                  "Could not throw an exception: jenv is null or clsName is null");
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Exclusive open: the files an open store holds, registered process-wide. Kyoto Cabinet's
+// file locks do not keep one process from opening a file twice, and two databases over one
+// file lose records; so no two objects may hold the same store files at once.
+
+class StoreClaim {
+ public:
+  std::string home;                // canonical home directory
+  std::string dbname;              // first part of every file name of the store
+  std::vector<std::string> files;  // canonical explicit partition paths
+
+  bool conflicts(const StoreClaim& other) const {
+    if (home == other.home && namesOverlap(dbname, other.dbname)) return true;
+    for (const std::string& f : files) {
+      if (other.holds(f)) return true;
+    }
+    for (const std::string& f : other.files) {
+      if (holds(f)) return true;
+    }
+    return false;
+  }
+
+ private:
+  // Names whose files one store could take for its own ("a-..." is scanned as a partition
+  // of "a"), so "a" and "a-1" in one home overlap.
+  static bool namesOverlap(const std::string& a, const std::string& b) {
+    return a == b || prefixed(a, b + "-") || prefixed(b, a + "-");
+  }
+  static bool prefixed(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+  }
+  // True for an explicit path of this store or a file in its home named like its files.
+  bool holds(const std::string& file) const {
+    for (const std::string& f : files) {
+      if (f == file) return true;
+    }
+    const std::string::size_type slash = file.rfind('/');
+    const std::string dir = slash == 0 ? "/" : file.substr(0, slash == std::string::npos ? 0 : slash);
+    const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    return dir == home && (prefixed(base, dbname + "-") || prefixed(base, dbname + "."));
+  }
+};
+
+namespace {
+
+// An absolute, symlink-free, normalised form of a path, also for paths that do not exist yet.
+std::string canonicalPath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
+  if (ec) p = std::filesystem::path(path);
+  std::filesystem::path c = std::filesystem::weakly_canonical(p, ec);
+  if (ec) c = p.lexically_normal();
+  std::string s = c.lexically_normal().string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+struct ClaimRegistry {
+  std::mutex mutex;
+  std::vector<const StoreClaim*> claims;
+};
+
+// Never destroyed: natives may run on other threads while the process exits.
+ClaimRegistry& claimRegistry() {
+  static ClaimRegistry* const registry = new ClaimRegistry();
+  return *registry;
+}
+
+// Registers claim unless it conflicts with a registered claim other than ignore.
+bool acquireClaim(const StoreClaim* claim, const StoreClaim* ignore) {
+  ClaimRegistry& r = claimRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (const StoreClaim* c : r.claims) {
+    if (c != ignore && c->conflicts(*claim)) return false;
+  }
+  r.claims.push_back(claim);
+  return true;
+}
+
+void releaseClaim(const StoreClaim* claim) {
+  if (claim == nullptr) return;
+  ClaimRegistry& r = claimRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (std::vector<const StoreClaim*>::iterator it = r.claims.begin(); it != r.claims.end();
+       ++it) {
+    if (*it == claim) {
+      r.claims.erase(it);
+      return;
+    }
+  }
+}
+
+// The configuration of one open: a layered configuration over one writeable map.
+class MyLayeredConfiguration : public Poco::Util::LayeredConfiguration {
+ public:
+  MyLayeredConfiguration() {
+    Poco::AutoPtr<Poco::Util::AbstractConfiguration> map(new Poco::Util::MapConfiguration());
+    add(map, -100, true);
+  }
+  ~MyLayeredConfiguration() override {}
+};
+
+// "<name>.<suffix>"; plain strings, so keys come out right in every allocator state.
+std::string key(const std::string& name, const char* suffix) { return name + "." + suffix; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// SornGeneric.
+
+SornGeneric::SornGeneric() : _innerDb(nullptr), _contiguous(false) { sornx__initialize(); }
+
+SornGeneric::~SornGeneric() { close(); }
+
+std::string SornGeneric::_setConfig(Poco::Util::LayeredConfiguration& config, JNIEnv* env,
+                                    jstring name, jstring home, jstring dbname, jstring dbtype,
+                                    jboolean autoSync, jstring distribType, jint partitions,
+                                    jint partMB, jlong partRecords, jstring tune,
+                                    jobjectArray paths, StoreClaim* claim) {
+  tjni::JStringUTF jname(env, name);
+  if (jname.empty()) return std::string();
+  const std::string n(jname.data(), jname.length());
+
+  tjni::JStringUTF jhome(env, home);
+  if (jhome.empty()) return std::string();
+  config.setString(key(n, "home"), std::string(jhome.data(), jhome.length()));
+
+  tjni::JStringUTF jdbname(env, dbname);
+  if (jdbname.empty()) return std::string();
+  config.setString(key(n, "dbname"), std::string(jdbname.data(), jdbname.length()));
+
+  tjni::JStringUTF jdistrib(env, distribType);
+  if (jdistrib.empty()) return std::string();
+  config.setString(key(n, "distrib_type"), std::string(jdistrib.data(), jdistrib.length()));
+
+  // A string the VM could not supply leaves an exception pending: stop before the next call.
+  tjni::JStringUTF jdbtype(env, dbtype);
+  if (jdbtype.failed()) return std::string();
+  if (!jdbtype.empty()) {
+    config.setString(key(n, "dbtype"), std::string(jdbtype.data(), jdbtype.length()));
+  }
+  config.setBool(key(n, "auto_sync"), autoSync != 0);
+  if (partitions > 0) config.setInt(key(n, "partitions"), partitions);
+
+  tjni::JStringUTF jtune(env, tune);
+  if (jtune.failed()) return std::string();
+  if (!jtune.empty()) {
+    config.setString(key(n, "tune_options"), std::string(jtune.data(), jtune.length()));
+  }
+  if (partMB > 0) config.setInt(key(n, "partition_megabytes"), partMB);
+  if (partRecords > 0) {
+    // The stores keep the limit as an int: larger values are clamped, never cut.
+    const jlong records = partRecords > kMaxPartitionRecords ? kMaxPartitionRecords : partRecords;
+    config.setInt(key(n, "partition_records"), static_cast<int>(records));
+  }
+
+  if (claim != nullptr) {
+    claim->home = canonicalPath(std::string(jhome.data(), jhome.length()));
+    claim->dbname.assign(jdbname.data(), jdbname.length());
+  }
+  if (paths != nullptr) {
+    const jsize count = env->GetArrayLength(paths);
+    for (jsize i = 0; i < count; ++i) {
+      jobject element = env->GetObjectArrayElement(paths, i);
+      if (element == nullptr) {
+        // A null element, or the VM could not read it (an exception is then pending).
+        if (env->ExceptionCheck()) return std::string();
+        continue;
+      }
+      // The local reference goes on every path, also when a setter throws.
+      struct LocalRef {
+        JNIEnv* env;
+        jobject ref;
+        ~LocalRef() { env->DeleteLocalRef(ref); }
+      } ref = {env, element};
+      tjni::JStringUTF jpath(env, static_cast<jstring>(element));
+      if (jpath.failed()) return std::string();
+      if (jpath.empty()) continue;
+      const std::string path(jpath.data(), jpath.length());
+      config.setString(n + ".partitions[" + std::to_string(i) + "].path", path);
+      if (claim != nullptr) claim->files.push_back(canonicalPath(path));
+    }
+  }
+  return n;
+}
+
+bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, jstring dbtype,
+                       jboolean autoSync, jstring distribType, jint partitions, jint partMB,
+                       jlong partRecords, jstring tune, jobjectArray paths) {
+  MyLayeredConfiguration config;
+  std::unique_ptr<StoreClaim> claim(new StoreClaim());
+  const std::string n = _setConfig(config, env, name, home, dbname, dbtype, autoSync,
+                                   distribType, partitions, partMB, partRecords, tune, paths,
+                                   claim.get());
+  if (n.empty()) return false;
+
+  // Reopening (some of) the files this object holds: the old store goes first, or both
+  // would be open over the same files.
+  const bool overlapsOld = _claim && _claim->conflicts(*claim);
+  if (!acquireClaim(claim.get(), _claim.get())) {
+    throw wexception("Store files are already opened by another handle");
+  }
+  if (overlapsOld) close();
+
+  std::pair<wdb::ISKVStorage*, bool> opened;
+  try {
+    opened = wdb::OpenKCFromConfig(config, n, static_cast<xstring*>(nullptr));
+  } catch (...) {
+    releaseClaim(claim.get());
+    throw;
+  }
+  if (opened.first == nullptr) {
+    releaseClaim(claim.get());
+    return false;
+  }
+
+  boost::shared_ptr<wdb::SKVAdapterStorage> adapter;
+  try {
+    adapter.reset(new wdb::SKVAdapterStorage(opened.first, true));
+  } catch (...) {
+    delete opened.first;
+    releaseClaim(claim.get());
+    throw;
+  }
+  _db.swap(adapter);  // the old adapter, if any, goes with `adapter` below
+  _innerDb = _db->getInnerStorage();
+  _contiguous = opened.second;
+  adapter.reset();  // closes the old store before its claim is released
+  releaseClaim(_claim.get());
+  _claim = std::move(claim);
+  return true;
+}
+
+void SornGeneric::close() {
+  _db.reset();
+  _innerDb = nullptr;
+  releaseClaim(_claim.get());
+  _claim.reset();
+}
+
+int64_t SornGeneric::size() const { return _db ? static_cast<int64_t>(_db->size()) : 0; }
+
+void SornGeneric::clear() {
+  if (_db) _db->clear();
+}
+
+jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen, bool asString) {
+  if (asString) {
+    // The store ends every value with a NUL byte, so the text stops at the first one.
+    return env->NewStringUTF(static_cast<const char*>(value));
+  }
+  jbyteArray array = env->NewByteArray(valueLen);
+  if (array == nullptr) return nullptr;
+  if (valueLen > 0) {
+    env->SetByteArrayRegion(array, 0, valueLen, static_cast<const jbyte*>(value));
+    if (env->ExceptionCheck()) {
+      env->DeleteLocalRef(array);
+      return nullptr;
+    }
+  }
+  return array;
+}
+
+jobject SornGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {
+  if (_innerDb == nullptr || keyLen < 0) return nullptr;
+  void* buffer = nullptr;
+  size_t length = 0;
+  const int r = _innerDb->getTx0(nullptr, &buffer, &length, key, static_cast<size_t>(keyLen));
+  if (buffer == nullptr) return nullptr;
+  jobject result = nullptr;
+  try {
+    if (r >= 0 && length <= static_cast<size_t>(INT_MAX)) {
+      result = _extract(env, buffer, static_cast<int>(length), asString);
+    }
+  } catch (...) {
+    _innerDb->freeData(buffer);
+    throw;
+  }
+  _innerDb->freeData(buffer);
+  return result;
+}
+
+jobject SornGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
+  if (_innerDb == nullptr || keyLen < 0) return nullptr;
+  void* buffer = nullptr;
+  size_t length = 0;
+  const int r = _innerDb->popTx0(nullptr, &buffer, &length, key, static_cast<size_t>(keyLen));
+  if (buffer == nullptr) return nullptr;
+  if (r < 0) {
+    _innerDb->freeData(buffer);
+    return nullptr;
+  }
+  // The record has left the store; if it cannot reach Java it is put back, not lost.
+  jobject result = nullptr;
+  try {
+    if (length <= static_cast<size_t>(INT_MAX)) {
+      result = _extract(env, buffer, static_cast<int>(length), asString);
+    }
+  } catch (...) {
+    _putBack(key, keyLen, buffer, length);
+    throw;
+  }
+  if (result == nullptr) {
+    _putBack(key, keyLen, buffer, length);
+  } else {
+    _innerDb->freeData(buffer);
+  }
+  return result;
+}
+
+void SornGeneric::_putBack(const char* key, int keyLen, void* buffer, size_t length) {
+  // As an add: a record written under the key meanwhile is newer and stays.
+  _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), buffer, length,
+                   mopra::PutPolicy::ADD);
+  _innerDb->freeData(buffer);
+}
+
+bool SornGeneric::put(const char* key, int keyLen, const char* value, int valueLen, int policy) {
+  if (policy != mopra::PutPolicy::ADD && policy != mopra::PutPolicy::UPDATE &&
+      policy != mopra::PutPolicy::ADD_OR_UDP) {
+    return false;
+  }
+  if (_innerDb == nullptr || keyLen < 0 || valueLen < 0) return false;
+  return _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), value,
+                          static_cast<size_t>(valueLen), policy) >= 0;
+}
+
+bool SornGeneric::remove(const char* key, int keyLen) {
+  if (_innerDb == nullptr || keyLen < 0) return false;
+  return _innerDb->removeTx0(nullptr, key, static_cast<size_t>(keyLen)) >= 0;
+}
+
+bool SornGeneric::exist(const char* key, int keyLen) {
+  if (_innerDb == nullptr || keyLen < 0) return false;
+  return _innerDb->existTx0(nullptr, key, static_cast<size_t>(keyLen)) >= 0;
+}
+
+}  // namespace sorn

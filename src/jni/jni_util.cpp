@@ -1,0 +1,76 @@
+#include "src/jni/jni_util.h"
+
+#include <cstring>
+#include <new>
+
+namespace tjni {
+
+const char* const kRuntimeExceptionClass = "com/olm/toka/exception/JNIRuntimeException";
+const char* const kUnknownExceptionClass = "com/olm/toka/exception/JNIUnknownException";
+const char* const kUnknownErrorMessage = "Unknown error";
+
+JStringUTF::JStringUTF(JNIEnv* env, jstring s)
+    : _env(env), _string(s), _chars(nullptr), _length(0) {
+  if (env == nullptr || s == nullptr) return;
+  _chars = env->GetStringUTFChars(s, nullptr);
+  // Modified UTF-8 holds no zero byte, so the text ends at the first one.
+  if (_chars != nullptr) _length = static_cast<int>(std::strlen(_chars));
+}
+
+JStringUTF::~JStringUTF() {
+  if (_chars != nullptr) _env->ReleaseStringUTFChars(_string, _chars);
+}
+
+Slice clampSlice(jint n, jint offset, jint length) {
+  if (n < 0) n = 0;
+  if (offset < 0) offset = 0;
+  if (offset > n) offset = n;
+  const jint available = n - offset;  // 0..n, no overflow
+  if (length < 0 || length > available) length = available;
+  Slice s;
+  s.offset = offset;
+  s.length = length;
+  return s;
+}
+
+JByteSlice::JByteSlice(JNIEnv* env, jbyteArray array, jint offset, jint length)
+    : _data(nullptr), _length(0), _ok(true) {
+  if (array == nullptr) return;
+  const Slice s = clampSlice(env->GetArrayLength(array), offset, length);
+  char* buffer = _inline;
+  if (s.length > kInline) {
+    _heap.reset(new (std::nothrow) char[static_cast<size_t>(s.length)]);
+    if (!_heap) {
+      _ok = false;
+      return;
+    }
+    buffer = _heap.get();
+  }
+  if (s.length > 0) {
+    env->GetByteArrayRegion(array, s.offset, s.length, reinterpret_cast<jbyte*>(buffer));
+    if (env->ExceptionCheck()) {
+      _ok = false;
+      return;
+    }
+  }
+  _data = buffer;
+  _length = s.length;
+}
+
+JByteSlice::~JByteSlice() {}
+
+void reportCurrentException(JNIEnv* env, Reporter report) noexcept {
+  try {
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      report(env, kRuntimeExceptionClass, e.what());
+    } catch (...) {
+      report(env, kUnknownExceptionClass, kUnknownErrorMessage);
+    }
+  } catch (...) {
+    // A reporter must not throw; if it does, the failure answer still goes back.
+  }
+}
+
+}  // namespace tjni

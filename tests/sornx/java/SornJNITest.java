@@ -1,0 +1,569 @@
+import com.olm.toka.jni.sorn.SornJNI;
+
+import java.io.File;
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Comparator;
+import java.util.List;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicIntegerArray;
+import java.util.stream.Stream;
+
+/**
+ * SornJNI on the real JVM (run with -Xcheck:jni): record operations and policies, slice
+ * clamping, null/empty/binary data, handles, reopen, the exclusive open, contiguous
+ * rollover, the partition-record clamp, 8 threads on one handle; then child JVMs whose
+ * native output (log-level gating, error reports, exit after uninitialize) is checked
+ * line by line once they have exited. Exits non-zero on any failure.
+ */
+public final class SornJNITest {
+    private static int failures = 0;
+    private static int checks = 0;
+    private static Path root;
+
+    private static void check(boolean ok, String what) {
+        checks++;
+        if (!ok) {
+            failures++;
+            System.err.println("FAILED: " + what);
+            new Throwable().printStackTrace();
+        }
+    }
+
+    private static byte[] ascii(String s) {
+        return s.getBytes(StandardCharsets.US_ASCII);
+    }
+
+    private static Path dir(String name) throws IOException {
+        return Files.createDirectories(root.resolve(name));
+    }
+
+    private static long openUniform(String home, String name, int partitions) {
+        long h = SornJNI.new_SornGeneric();
+        check(h != 0, "new_SornGeneric");
+        check(SornJNI.SornGeneric_open(h, name, home, name, null, false, "uniform", partitions, 0,
+                0L, null, null), "open uniform " + name);
+        return h;
+    }
+
+    private static void testModule() {
+        check(SornJNI.sornx__initialize() == 1, "initialize answers 1");
+        String info = SornJNI.sornx__info();
+        String head = "Name:         SornX\nVersion:      1.0.0\nDescription:  Sorn for Toka libraries\n"
+                + "Build at:     ";
+        check(info != null && info.startsWith(head), "info head: " + info);
+        check(info != null && info.substring(head.length())
+                .matches("[A-Z][a-z]{2} [ 123][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}"),
+                "info stamp: " + info);
+        for (int level : new int[] {7, -1, 5, 0}) {
+            SornJNI.sornx__setLogLevel(level);
+            check(SornJNI.sornx__getLogLevel() == level, "level " + level);
+        }
+    }
+
+    private static void testRecordsAndPolicies() throws IOException {
+        String home = dir("records").toString();
+        long h = openUniform(home, "rec", 4);
+        check(SornJNI.SornGeneric_isOpen(h), "isOpen");
+        check(!SornJNI.SornGeneric_isContiguous(h), "uniform is not contiguous");
+        check(SornJNI.SornGeneric_get(h, "k1") == null, "get absent");
+        check(!SornJNI.SornGeneric_exist(h, "k1"), "exist absent");
+        check(SornJNI.SornGeneric_remove(h, "k1"), "remove absent answers true (+9)");
+        check(SornJNI.SornGeneric_pop(h, "k1") == null, "pop absent");
+        // Policies: 1 add, 2 update, 3 add or update; 0, 4, 7 (and others) refused.
+        for (int bad : new int[] {0, 4, 7, -1, Integer.MAX_VALUE}) {
+            check(!SornJNI.SornGeneric_put(h, "k1", ascii("x"), 0, -1, bad), "policy " + bad);
+            check(!SornJNI.SornGeneric_putString(h, "k1", "x", bad), "putString policy " + bad);
+        }
+        check(!SornJNI.SornGeneric_exist(h, "k1"), "refused policies stored nothing");
+        check(!SornJNI.SornGeneric_put(h, "k1", ascii("u"), 0, -1, 2), "update of absent");
+        check(SornJNI.SornGeneric_put(h, "k1", ascii("a1"), 0, -1, 1), "add");
+        check(!SornJNI.SornGeneric_put(h, "k1", ascii("a2"), 0, -1, 1), "add of present");
+        check("a1".equals(SornJNI.SornGeneric_getAsString(h, "k1")), "add kept first value");
+        check(SornJNI.SornGeneric_put(h, "k1", ascii("u1"), 0, -1, 2), "update");
+        check("u1".equals(SornJNI.SornGeneric_getAsString(h, "k1")), "updated");
+        check(SornJNI.SornGeneric_putString(h, "k1", "s1", 3), "add or update");
+        check(Arrays.equals(SornJNI.SornGeneric_get(h, "k1"), ascii("s1")), "get bytes");
+        check(SornJNI.SornGeneric_exist(h, "k1"), "exist");
+        check("s1".equals(SornJNI.SornGeneric_popAsString(h, "k1")), "popAsString");
+        check(!SornJNI.SornGeneric_exist(h, "k1"), "popped");
+        check(SornJNI.SornGeneric_putString(h, "k2", "v2", 3), "put k2");
+        check(Arrays.equals(SornJNI.SornGeneric_pop(h, "k2"), ascii("v2")), "pop bytes");
+        check(SornJNI.SornGeneric_pop(h, "k2") == null, "second pop");
+        check(SornJNI.SornGeneric_putString(h, "k3", "v3", 3), "put k3");
+        check(SornJNI.SornGeneric_remove(h, "k3"), "remove");
+        check(!SornJNI.SornGeneric_exist(h, "k3"), "removed");
+        // size and clear of the partitioned stores: 0 and no change.
+        check(SornJNI.SornGeneric_putString(h, "k4", "v4", 3), "put k4");
+        check(SornJNI.SornGeneric_size(h) == 0, "size 0");
+        SornJNI.SornGeneric_clear(h);
+        check(SornJNI.SornGeneric_exist(h, "k4"), "clear leaves records");
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    private static void testClampingAndData() throws IOException {
+        String home = dir("clamp").toString();
+        long h = openUniform(home, "cl", 2);
+        byte[] ten = new byte[10];
+        for (int i = 0; i < 10; i++) {
+            ten[i] = (byte) i;
+        }
+        Object[][] cases = {
+            {-5, 4, 0, 4}, {12, 3, 10, 10}, {2, -1, 2, 10}, {2, Integer.MAX_VALUE, 2, 10},
+            {Integer.MAX_VALUE, Integer.MAX_VALUE, 10, 10}, {Integer.MIN_VALUE, Integer.MIN_VALUE, 0, 10},
+            {9, 2, 9, 10}, {0, 10, 0, 10}, {3, 0, 3, 3},
+        };
+        for (Object[] c : cases) {
+            int off = (Integer) c[0];
+            int len = (Integer) c[1];
+            byte[] want = Arrays.copyOfRange(ten, (Integer) c[2], (Integer) c[3]);
+            String k = "c" + off + "_" + len;
+            check(SornJNI.SornGeneric_put(h, k, ten, off, len, 3), "put slice " + k);
+            check(Arrays.equals(SornJNI.SornGeneric_get(h, k), want), "slice " + k);
+        }
+        byte[] copy = ten.clone();
+        check(Arrays.equals(ten, copy), "the Java array is not written");
+
+        // Null and empty keys: refused without touching the store.
+        check(!SornJNI.SornGeneric_put(h, null, ten, 0, 1, 3), "put null key");
+        check(!SornJNI.SornGeneric_put(h, "", ten, 0, 1, 3), "put empty key");
+        check(!SornJNI.SornGeneric_putString(h, null, "v", 3), "putString null key");
+        check(SornJNI.SornGeneric_get(h, null) == null && SornJNI.SornGeneric_get(h, "") == null,
+                "get null/empty key");
+        check(SornJNI.SornGeneric_getAsString(h, "") == null, "getAsString empty key");
+        check(SornJNI.SornGeneric_pop(h, null) == null, "pop null key");
+        check(!SornJNI.SornGeneric_exist(h, "") && !SornJNI.SornGeneric_remove(h, null),
+                "exist/remove empty key");
+        // Null and empty values: stored as empty values.
+        check(SornJNI.SornGeneric_put(h, "nullArray", null, 3, 7, 3), "put null array");
+        byte[] got = SornJNI.SornGeneric_get(h, "nullArray");
+        check(got != null && got.length == 0, "null array stored empty");
+        check(SornJNI.SornGeneric_putString(h, "nullString", null, 3), "putString null value");
+        check("".equals(SornJNI.SornGeneric_getAsString(h, "nullString")), "null string stored empty");
+        check(SornJNI.SornGeneric_put(h, "emptyArray", new byte[0], 0, 0, 3), "put empty array");
+        got = SornJNI.SornGeneric_pop(h, "emptyArray");
+        check(got != null && got.length == 0, "pop empty value");
+
+        // Binary values: every byte value, 0x00 and above 0x7f included.
+        byte[] all = new byte[256];
+        for (int i = 0; i < 256; i++) {
+            all[i] = (byte) (255 - i);
+        }
+        check(SornJNI.SornGeneric_put(h, "binary", all, 0, -1, 3), "put binary");
+        check(Arrays.equals(SornJNI.SornGeneric_get(h, "binary"), all), "binary round trip");
+        byte[] big = new byte[1 << 20];
+        for (int i = 0; i < big.length; i++) {
+            big[i] = (byte) (i * 31);
+        }
+        check(SornJNI.SornGeneric_put(h, "big", big, 0, -1, 3), "put 1 MiB");
+        check(Arrays.equals(SornJNI.SornGeneric_pop(h, "big"), big), "pop 1 MiB");
+        // getAsString stops at the first zero byte.
+        check(SornJNI.SornGeneric_put(h, "zero", new byte[] {'a', 'b', 0, 'c', 'd'}, 0, -1, 3),
+                "put with NUL");
+        check("ab".equals(SornJNI.SornGeneric_getAsString(h, "zero")), "getAsString cuts at NUL");
+        check(SornJNI.SornGeneric_get(h, "zero").length == 5, "get keeps every byte");
+        check("ab".equals(SornJNI.SornGeneric_popAsString(h, "zero")), "popAsString cuts at NUL");
+        // Bytes that are not modified UTF-8 still give a string (no crash, no JNI warning).
+        check(SornJNI.SornGeneric_put(h, "notutf8", new byte[] {'A', (byte) 0xff, (byte) 0x80,
+                (byte) 0xc3, 'B', (byte) 0xe4}, 0, -1, 3), "put invalid UTF-8");
+        String odd = SornJNI.SornGeneric_getAsString(h, "notutf8");
+        check(odd != null && odd.startsWith("A"), "getAsString of invalid UTF-8: " + odd);
+        // Non-ASCII keys and string values cross as modified UTF-8.
+        String key = "ключ-\u00e9-\u4e2d";
+        String value = "значение \u00ff \u4e2d\u6587";
+        check(SornJNI.SornGeneric_putString(h, key, value, 3), "put non-ASCII");
+        check(value.equals(SornJNI.SornGeneric_getAsString(h, key)), "non-ASCII string value");
+        check(Arrays.equals(SornJNI.SornGeneric_get(h, key), value.getBytes(StandardCharsets.UTF_8)),
+                "non-ASCII bytes are UTF-8");
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    /** A put never writes the Java array back: concurrent Java writes to it survive. */
+    private static void testNoWriteBack() throws Exception {
+        String home = dir("writeback").toString();
+        long h = openUniform(home, "wb", 1);
+        final byte[] shared = new byte[64 << 10];
+        final int rounds = 2000000;
+        final java.util.concurrent.atomic.AtomicBoolean done = new java.util.concurrent.atomic.AtomicBoolean();
+        Thread putter = new Thread(() -> {
+            while (!done.get()) {
+                SornJNI.SornGeneric_put(h, "wb", shared, 0, 16, 3);
+            }
+        });
+        putter.start();
+        // Read-modify-write of a counter in the first four bytes: a copy-back by a put
+        // would set it back to an older value.
+        for (int i = 0; i < rounds; i++) {
+            int c = (shared[0] & 0xff) | (shared[1] & 0xff) << 8 | (shared[2] & 0xff) << 16
+                    | (shared[3] & 0xff) << 24;
+            c++;
+            shared[0] = (byte) c;
+            shared[1] = (byte) (c >> 8);
+            shared[2] = (byte) (c >> 16);
+            shared[3] = (byte) (c >> 24);
+        }
+        done.set(true);
+        putter.join();
+        int c = (shared[0] & 0xff) | (shared[1] & 0xff) << 8 | (shared[2] & 0xff) << 16
+                | (shared[3] & 0xff) << 24;
+        check(c == rounds, "Java writes lost to a write-back: " + c + " of " + rounds);
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    private static void testHandles() throws IOException {
+        // A zero handle answers 0, false or null (the report is checked in a child JVM).
+        SornJNI.delete_SornGeneric(0L);
+        check(!SornJNI.SornGeneric_open(0L, "z", root.toString(), "z", null, false, "uniform", 1, 0,
+                0L, null, null), "open on 0");
+        SornJNI.SornGeneric_close(0L);
+        SornJNI.SornGeneric_clear(0L);
+        check(!SornJNI.SornGeneric_isOpen(0L) && !SornJNI.SornGeneric_isContiguous(0L), "is* on 0");
+        check(SornJNI.SornGeneric_size(0L) == 0, "size on 0");
+        check(SornJNI.SornGeneric_get(0L, "k") == null && SornJNI.SornGeneric_pop(0L, "k") == null,
+                "get/pop on 0");
+        check(SornJNI.SornGeneric_getAsString(0L, "k") == null
+                && SornJNI.SornGeneric_popAsString(0L, "k") == null, "string reads on 0");
+        check(!SornJNI.SornGeneric_put(0L, "k", new byte[1], 0, 1, 3)
+                && !SornJNI.SornGeneric_putString(0L, "k", "v", 3), "puts on 0");
+        check(!SornJNI.SornGeneric_exist(0L, "k") && !SornJNI.SornGeneric_remove(0L, "k"),
+                "exist/remove on 0");
+
+        // A handle that was never opened, or closed: failures, no crash.
+        long h = SornJNI.new_SornGeneric();
+        check(!SornJNI.SornGeneric_isOpen(h), "new object not open");
+        check(SornJNI.SornGeneric_get(h, "k") == null, "get unopened");
+        check(!SornJNI.SornGeneric_put(h, "k", new byte[1], 0, 1, 3), "put unopened");
+        // Missing required arguments: false, an open store stays open.
+        String home = dir("handles").toString();
+        check(!SornJNI.SornGeneric_open(h, "hd", null, "hd", null, false, "uniform", 1, 0, 0L, null,
+                null), "open without home");
+        check(SornJNI.SornGeneric_open(h, "hd", home, "hd", null, false, "contiguous", 2, 0, 0L,
+                null, null), "open contiguous");
+        check(SornJNI.SornGeneric_isContiguous(h), "isContiguous");
+        check(SornJNI.SornGeneric_put(h, "key1", ascii("v1"), 0, -1, 3), "contiguous put");
+        check(!SornJNI.SornGeneric_put(h, "k", ascii("v"), 0, -1, 3), "contiguous 1-byte key");
+        for (String[] a : new String[][] {{"", "hd", "uniform"}, {home, "", "uniform"},
+                {home, "hd", ""}, {home, "hd", null}, {home, null, "uniform"}}) {
+            check(!SornJNI.SornGeneric_open(h, "hd", a[0], a[1], null, false, a[2], 1, 0, 0L, null,
+                    null), "open missing argument " + Arrays.toString(a));
+            check(SornJNI.SornGeneric_isOpen(h), "store stays open " + Arrays.toString(a));
+        }
+        check(!SornJNI.SornGeneric_open(h, "", home, "x", null, false, "uniform", 1, 0, 0L, null,
+                null) && !SornJNI.SornGeneric_open(h, null, home, "x", null, false, "uniform", 1, 0,
+                0L, null, null), "open without name");
+        check(SornJNI.SornGeneric_isOpen(h), "store still open");
+        SornJNI.SornGeneric_close(h);
+        check(!SornJNI.SornGeneric_isOpen(h), "closed");
+        check(SornJNI.SornGeneric_isContiguous(h), "isContiguous after close");
+        check(SornJNI.SornGeneric_get(h, "key1") == null, "get closed");
+        check(SornJNI.SornGeneric_pop(h, "key1") == null, "pop closed");
+        check(!SornJNI.SornGeneric_put(h, "key2", ascii("v"), 0, -1, 3), "put closed");
+        check(!SornJNI.SornGeneric_exist(h, "key1") && !SornJNI.SornGeneric_remove(h, "key1"),
+                "exist/remove closed");
+        check(SornJNI.SornGeneric_size(h) == 0, "size closed");
+        SornJNI.SornGeneric_clear(h);
+        SornJNI.SornGeneric_close(h);
+        // Reopen: the record is still there.
+        check(SornJNI.SornGeneric_open(h, "hd", home, "hd", null, false, "contiguous", 2, 0, 0L,
+                null, null), "reopen");
+        check("v1".equals(SornJNI.SornGeneric_getAsString(h, "key1")), "record after reopen");
+        // Open again while open over the same files: the old store goes first, nothing lost.
+        check(SornJNI.SornGeneric_put(h, "key2", ascii("v2"), 0, -1, 3), "put key2");
+        check(SornJNI.SornGeneric_open(h, "hd", home, "hd", null, true, "contiguous", 2, 0, 0L,
+                null, null), "open while open");
+        check("v1".equals(SornJNI.SornGeneric_getAsString(h, "key1"))
+                && "v2".equals(SornJNI.SornGeneric_getAsString(h, "key2")), "records after re-open");
+        // Open another store on the same object: the old one is replaced.
+        String home2 = dir("handles2").toString();
+        check(SornJNI.SornGeneric_open(h, "u2", home2, "u2", "kch", false, "uniform", 3, 0, 0L,
+                "#bnum=1000", null), "switch to a uniform store");
+        check(!SornJNI.SornGeneric_isContiguous(h), "now uniform");
+        check(SornJNI.SornGeneric_get(h, "key1") == null, "other store");
+        check(count(home2, "u2-", ".kch") == 3, "3 uniform partitions");
+        SornJNI.delete_SornGeneric(h);
+        // The contiguous store is free again (its claim went with the switch).
+        long h2 = SornJNI.new_SornGeneric();
+        check(SornJNI.SornGeneric_open(h2, "hd", home, "hd", null, false, "contiguous", 2, 0, 0L,
+                null, null), "open after the other handle let go");
+        check("v2".equals(SornJNI.SornGeneric_getAsString(h2, "key2")), "data kept");
+        SornJNI.delete_SornGeneric(h2);
+    }
+
+    private static void testExclusiveOpen() throws IOException {
+        String home = dir("excl").toString();
+        long a = openUniform(home, "ex", 2);
+        long b = SornJNI.new_SornGeneric();
+        check(SornJNI.SornGeneric_put(a, "k", ascii("from a"), 0, -1, 3), "put through a");
+        check(!SornJNI.SornGeneric_open(b, "ex", home, "ex", null, false, "uniform", 2, 0, 0L, null,
+                null), "second handle refused");
+        check(!SornJNI.SornGeneric_open(b, "other", home + "/./", "ex", null, false, "uniform", 2, 0,
+                0L, null, null), "same files by another path refused");
+        check(!SornJNI.SornGeneric_open(b, "x", home, "ex-1", null, false, "uniform", 2, 0, 0L, null,
+                null), "overlapping file names refused");
+        check(!SornJNI.SornGeneric_open(b, "x", dir("excl-other").toString(), "z", null, false,
+                "uniform", 4, 0, 0L, null, new String[] {home + "/ex-1.kch"}),
+                "explicit path into the other store refused");
+        check(SornJNI.SornGeneric_open(b, "ex2", home, "ex2", null, false, "uniform", 2, 0, 0L,
+                null, null), "another store in the same home");
+        SornJNI.SornGeneric_close(b);
+        SornJNI.SornGeneric_close(a);
+        check(SornJNI.SornGeneric_open(b, "ex", home, "ex", null, false, "uniform", 2, 0, 0L, null,
+                null), "free after close");
+        check("from a".equals(SornJNI.SornGeneric_getAsString(b, "k")), "nothing lost");
+        SornJNI.delete_SornGeneric(a);
+        SornJNI.delete_SornGeneric(b);
+    }
+
+    private static long count(String home, String prefix, String suffix) throws IOException {
+        try (Stream<Path> s = Files.list(Path.of(home))) {
+            return s.map(p -> p.getFileName().toString())
+                    .filter(n -> n.startsWith(prefix) && n.endsWith(suffix)).count();
+        }
+    }
+
+    private static void testContiguous() throws IOException {
+        // 10 records per partition, 2 live: 50 ascending keys make 5 partitions, 3 retire.
+        String home = dir("roll").toString();
+        long h = SornJNI.new_SornGeneric();
+        check(SornJNI.SornGeneric_open(h, "roll", home, "roll", "kch", false, "contiguous", 2, 0,
+                10L, null, null), "open contiguous");
+        check(SornJNI.SornGeneric_isContiguous(h), "contiguous");
+        for (int i = 0; i < 50; i++) {
+            check(SornJNI.SornGeneric_put(h, String.format("key%04d", i), ascii("v" + i), 0, -1, 3),
+                    "put " + i);
+        }
+        check(count(home, "roll-", ".obs") == 3, "3 retired partitions");
+        check(count(home, "roll-", ".kch") == 2, "2 live partitions");
+        check(Files.exists(Path.of(home, "roll.kct")), "meta database");
+        check(SornJNI.SornGeneric_get(h, "key0000") == null, "retired keys are gone");
+        check("v49".equals(SornJNI.SornGeneric_getAsString(h, "key0049")), "newest key");
+        check("v30".equals(SornJNI.SornGeneric_getAsString(h, "key0030")), "older live key");
+        SornJNI.SornGeneric_close(h);
+        // Reopen: the live partitions come back.
+        check(SornJNI.SornGeneric_open(h, "roll", home, "roll", "kch", false, "contiguous", 2, 0,
+                10L, null, null), "reopen contiguous");
+        check("v49".equals(SornJNI.SornGeneric_getAsString(h, "key0049")), "after reopen");
+        check("v35".equals(SornJNI.SornGeneric_popAsString(h, "key0035")), "pop after reopen");
+        SornJNI.delete_SornGeneric(h);
+
+        // A record limit above 32 bits is clamped, not cut to its low bits (which would be 5).
+        String home2 = dir("clamp64").toString();
+        h = SornJNI.new_SornGeneric();
+        check(SornJNI.SornGeneric_open(h, "big", home2, "big", null, false, "contiguous", 2, 0,
+                (1L << 32) + 5, null, null), "open with 2^32+5 records");
+        for (int i = 0; i < 20; i++) {
+            check(SornJNI.SornGeneric_put(h, String.format("key%04d", i), ascii("v"), 0, -1, 3),
+                    "put " + i);
+        }
+        check(count(home2, "big-", ".kch") == 1, "one partition for 20 records");
+        check(count(home2, "big-", ".obs") == 0, "nothing retired");
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    private static void testPathsArray() throws IOException {
+        // Explicit paths with gaps: null and empty elements are skipped.
+        String home = dir("paths").toString();
+        String elsewhere = dir("paths-elsewhere").toString();
+        long h = SornJNI.new_SornGeneric();
+        check(SornJNI.SornGeneric_open(h, "pa", home, "pa", null, false, "uniform", 4, 0, 0L, null,
+                new String[] {elsewhere + "/pa-3.kch", null, "", elsewhere + "/pa-1.kch"}),
+                "open with paths");
+        check(Files.exists(Path.of(elsewhere, "pa-3.kch")) && Files.exists(Path.of(elsewhere, "pa-1.kch")),
+                "explicit partition files");
+        check(!Files.exists(Path.of(home, "pa-3.kch")) && Files.exists(Path.of(home, "pa-0.kch")),
+                "other partitions in home");
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    private static void testThreads() throws Exception {
+        String home = dir("threads").toString();
+        long h = openUniform(home, "th", 8);
+        final int threads = 8;
+        final int perThread = 150;
+        final int n = threads * perThread;
+        List<Thread> list = new ArrayList<>();
+        AtomicInteger putFailures = new AtomicInteger();
+        for (int t = 0; t < threads; t++) {
+            final int base = t * perThread;
+            list.add(new Thread(() -> {
+                for (int i = base; i < base + perThread; i++) {
+                    if (!SornJNI.SornGeneric_put(h, "key" + i, ascii("value" + i), 0, -1, 1)) {
+                        putFailures.incrementAndGet();
+                    }
+                }
+            }));
+        }
+        for (Thread t : list) {
+            t.start();
+        }
+        for (Thread t : list) {
+            t.join();
+        }
+        check(putFailures.get() == 0, "concurrent puts");
+        // Every thread tries to pop every key: each key must come out exactly once.
+        AtomicIntegerArray popped = new AtomicIntegerArray(n);
+        AtomicInteger wrong = new AtomicInteger();
+        list.clear();
+        for (int t = 0; t < threads; t++) {
+            final int start = t * 997;
+            list.add(new Thread(() -> {
+                for (int j = 0; j < n; j++) {
+                    int i = (start + j) % n;
+                    byte[] v = SornJNI.SornGeneric_pop(h, "key" + i);
+                    if (v != null) {
+                        popped.incrementAndGet(i);
+                        if (!Arrays.equals(v, ascii("value" + i))) {
+                            wrong.incrementAndGet();
+                        }
+                    }
+                }
+            }));
+        }
+        for (Thread t : list) {
+            t.start();
+        }
+        for (Thread t : list) {
+            t.join();
+        }
+        int notOnce = 0;
+        for (int i = 0; i < n; i++) {
+            if (popped.get(i) != 1) {
+                notOnce++;
+            }
+        }
+        check(notOnce == 0, notOnce + " keys not popped exactly once");
+        check(wrong.get() == 0, "popped values");
+        SornJNI.delete_SornGeneric(h);
+    }
+
+    // ---- child JVMs: the native output after exit ------------------------------------
+
+    private static final String UNKNOWN_TYPE =
+            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: Unknown distrib-type";
+    private static final String ZERO_HANDLE =
+            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: SornGeneric handle is 0";
+    private static final String REFUSED =
+            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: Store files are already opened by another handle";
+    private static final String CONTIGUOUS_WARN =
+            "[WRN] OpenKCFromConfig: distribType is contiguous while KType is string type!";
+
+    private static List<String> child(String... args) throws Exception {
+        return childWith(List.of(), args);
+    }
+
+    private static List<String> childWith(List<String> jvmOptions, String... args) throws Exception {
+        List<String> cmd = new ArrayList<>();
+        cmd.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
+        cmd.add("-Xcheck:jni");
+        cmd.addAll(jvmOptions);
+        cmd.add("-Djava.library.path=" + System.getProperty("java.library.path"));
+        cmd.add("-cp");
+        cmd.add(System.getProperty("java.class.path"));
+        cmd.add("SornScenario");
+        cmd.addAll(Arrays.asList(args));
+        File out = File.createTempFile("sorn-child", ".out", root.toFile());
+        File err = File.createTempFile("sorn-child", ".err", root.toFile());
+        Process p = new ProcessBuilder(cmd).redirectOutput(out).redirectError(err).start();
+        int rc = p.waitFor();
+        List<String> lines = Files.readAllLines(out.toPath(), StandardCharsets.UTF_8);
+        String errText = Files.readString(err.toPath(), StandardCharsets.UTF_8);
+        String all = String.join("\n", lines) + "\n" + errText;
+        check(rc == 0, "child " + Arrays.toString(args) + " exit " + rc + ":\n" + all);
+        check(!all.contains("WARNING in native method") && !all.contains("FATAL ERROR in native method")
+                && !all.contains("JNI local refs"), "child JNI warnings:\n" + all);
+        return lines;
+    }
+
+    private static void expectLine(List<String> lines, String line, boolean present, String what) {
+        check(lines.contains(line) == present,
+                what + ": \"" + line + "\" " + (present ? "missing" : "unexpected") + " in\n"
+                        + String.join("\n", lines));
+    }
+
+    private static void testLevels() throws Exception {
+        int[] levels = {-1, 0, 3, 4, 5, 7};
+        List<String> args = new ArrayList<>();
+        args.add("levels");
+        String[] homes = new String[levels.length];
+        for (int i = 0; i < levels.length; i++) {
+            homes[i] = dir("levels" + i).toString();
+            args.add(homes[i]);
+            args.add(Integer.toString(levels[i]));
+        }
+        List<String> all = child(args.toArray(new String[0]));
+        for (int i = 0; i < levels.length; i++) {
+            int from = all.indexOf("Partition[1]: " + homes[i] + "/lv-1.kch");
+            int to = i + 1 < levels.length
+                    ? all.indexOf("Partition[1]: " + homes[i + 1] + "/lv-1.kch") : all.size();
+            String at = "level " + levels[i];
+            check(from >= 0 && to > from, at + ": section markers");
+            if (from < 0 || to <= from) {
+                continue;
+            }
+            List<String> lines = all.subList(from, to);
+            boolean info = levels[i] > 3;
+            boolean debug = levels[i] > 4;
+            expectLine(lines, "[inf] get: key is empty or memory is overflow!", info, at);
+            expectLine(lines, "[inf] put: key is empty or memory is overflow!", info, at);
+            expectLine(lines, "[inf] popAsString: key is empty or memory is overflow!", info, at);
+            expectLine(lines, "[dbg] put: key[1]=\"k\", value[3]=\"abc\"", debug, at);
+            expectLine(lines, "[dbg] put: key[1]=\"p\", value[3]=\"xyz\"", debug, at);
+            expectLine(lines, "[dbg] put: key[1]=\"n\", value[0]=\"<null>\"", debug, at);
+            expectLine(lines, "[dbg] get: key[1]=\"k\"", debug, at);
+            expectLine(lines, "[dbg] exist: key[1]=\"k\"", debug, at);
+            expectLine(lines, UNKNOWN_TYPE, true, at);
+            expectLine(lines, ZERO_HANDLE, true, at);
+            long infos = lines.stream()
+                    .filter(l -> l.equals("[inf] get: key is empty or memory is overflow!")).count();
+            check(infos == (info ? 2 : 0), at + ": empty-key lines for get " + infos);
+            check(debug || lines.stream().noneMatch(l -> l.startsWith("[dbg]")), at + ": no dbg lines");
+        }
+    }
+
+    private static void testExclusiveAndExit() throws Exception {
+        List<String> lines = child("exclusive", dir("child-excl").toString());
+        expectLine(lines, REFUSED, true, "exclusive");
+        lines = childWith(List.of("-Xmx24m"), "oom", dir("child-oom").toString());
+        expectLine(lines, "oom: pop raised OutOfMemoryError: true", true, "oom");
+        lines = child("exit", dir("child-exit").toString());
+        expectLine(lines, CONTIGUOUS_WARN, true, "exit");
+        expectLine(lines, "scenario exit done", true, "exit");
+    }
+
+    private static void removeTree(Path p) throws IOException {
+        try (Stream<Path> s = Files.walk(p)) {
+            s.sorted(Comparator.reverseOrder()).forEach(f -> f.toFile().delete());
+        }
+    }
+
+    private interface Step {
+        void run() throws Exception;
+    }
+
+    public static void main(String[] args) throws Exception {
+        root = Files.createTempDirectory("sornjni-test");
+        try {
+            Step[] steps = {
+                SornJNITest::testModule, SornJNITest::testRecordsAndPolicies,
+                SornJNITest::testClampingAndData, SornJNITest::testNoWriteBack, SornJNITest::testHandles,
+                SornJNITest::testExclusiveOpen, SornJNITest::testContiguous,
+                SornJNITest::testPathsArray, SornJNITest::testThreads, SornJNITest::testLevels,
+                SornJNITest::testExclusiveAndExit,
+            };
+            for (Step step : steps) {
+                long t0 = System.nanoTime();
+                SornJNI.sornx__setLogLevel(0);
+                step.run();
+                System.err.printf("step %d: %d ms%n", checks, (System.nanoTime() - t0) / 1000000);
+            }
+        } finally {
+            removeTree(root);
+        }
+        System.err.println("SornJNITest: " + checks + " checks, " + failures + " failures");
+        System.exit(failures == 0 ? 0 : 1);
+    }
+}

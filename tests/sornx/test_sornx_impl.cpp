@@ -1,0 +1,323 @@
+// The SornX module functions, the binding helpers' exact lines, and the JNI helper layer
+// driven through a fake JNIEnv that counts what is obtained and released.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "src/SornX_impl.h"
+#include "src/jni/jni_util.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+// ---- module functions --------------------------------------------------------------
+
+// "Mmm dd yyyy hh:mm:ss", the day padded with a blank.
+bool isBuildStamp(const std::string& s) {
+  const char* shape = "Aaa _9 9999 99:99:99";
+  if (s.size() != std::strlen(shape)) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    switch (shape[i]) {
+      case 'A': if (c < 'A' || c > 'Z') return false; break;
+      case 'a': if (c < 'a' || c > 'z') return false; break;
+      case '9': if (c < '0' || c > '9') return false; break;
+      case '_': if (c != ' ' && (c < '1' || c > '3')) return false; break;
+      default: if (c != shape[i]) return false;
+    }
+  }
+  return true;
+}
+
+TEST(SornxModule, InfoTextAndLogLevel) {
+  EXPECT_EQ(sornx__initialize(), 1);
+  const xstring info = sornx__info();
+  const std::string text(info.data(), info.size());
+  const std::string head =
+      "Name:         SornX\nVersion:      1.0.0\nDescription:  Sorn for Toka libraries\n"
+      "Build at:     ";
+  ASSERT_EQ(text.compare(0, head.size(), head), 0) << text;
+  EXPECT_TRUE(isBuildStamp(text.substr(head.size()))) << text;
+  EXPECT_EQ(sornx__info(), info);  // made once
+
+  const int before = sornx__getLogLevel();
+  for (int level : {7, -1, 0, 5, INT_MIN, INT_MAX}) {
+    sornx__setLogLevel(level);
+    EXPECT_EQ(sornx__getLogLevel(), level);
+  }
+  sornx__setLogLevel(before);
+}
+
+// ---- binding helpers ---------------------------------------------------------------
+
+TEST(SornxHelpers, DumpLines) {
+  const char unterminated[3] = {'a', 'b', 'c'};  // read past the length: ASan would tell
+  sornx__initialize();  // its start lines go before the capture
+  CaptureStdout();
+  sorn::dumpKey("get", "k", 1);
+  sorn::dumpKey("get", unterminated, 2);
+  sorn::dumpKey("pop", "a\0b", 3);  // ends at the NUL, the length as given
+  sorn::dumpKey("exist", nullptr, 0);
+  sorn::dumpValue("v", unterminated, 3);
+  sorn::dumpValue("v", nullptr, 0);
+  sorn::dumpKeyValue("put", "k", 1, "abcdef", 3);
+  sorn::dumpKeyValue("put", "k", 1, nullptr, 0);
+  sorn::dumpKeyValue("putString", nullptr, 0, "x", 1);
+  sorn::dumpKey("get", "100%s", 5);  // a '%' in the data prints as it stands
+  const std::string out = GetCapturedStdout();
+  EXPECT_EQ(out,
+            "[dbg] get: key[1]=\"k\"\n"
+            "[dbg] get: key[2]=\"ab\"\n"
+            "[dbg] pop: key[3]=\"a\"\n"
+            "[dbg] exist: key[0]=\"<null>\"\n"
+            "[dbg] v: value[3]=\"abc\"\n"
+            "[dbg] v: value[0]=\"<null>\"\n"
+            "[dbg] put: key[1]=\"k\", value[3]=\"abc\"\n"
+            "[dbg] put: key[1]=\"k\", value[0]=\"<null>\"\n"
+            "[dbg] putString: key[0]=\"<null>\", value[1]=\"x\"\n"
+            "[dbg] get: key[5]=\"100%s\"\n");
+}
+
+TEST(SornxHelpers, JThrowExceptionLinesAtEveryLevel) {
+  const int before = sornx__getLogLevel();
+  sornx__setLogLevel(-1);
+  JNIEnv* env = reinterpret_cast<JNIEnv*>(0x1);  // only tested for null
+  sornx__initialize();
+  CaptureStdout();
+  sorn::jThrowException(env, "com/olm/toka/exception/JNIRuntimeException", "Unknown distrib-type");
+  sorn::jThrowException(env, "c/X", nullptr);
+  sorn::jThrowException(nullptr, "c/X", "m");
+  sorn::jThrowException(env, nullptr, "m");
+  const std::string out = GetCapturedStdout();
+  sornx__setLogLevel(before);
+  EXPECT_EQ(out,
+            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException "
+            "occurred: Unknown distrib-type\n"
+            "[ERR] jThrowException: Exception c/X occurred: \n"
+            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n"
+            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n");
+}
+
+// ---- JNI helper layer --------------------------------------------------------------
+
+// A fake VM: strings are FakeString, byte arrays FakeArray; counts what was obtained.
+struct FakeString {
+  const char* text;
+  bool refuse;  // GetStringUTFChars answers null
+};
+struct FakeArray {
+  std::vector<jbyte> bytes;
+  bool throwOnRegion;
+};
+struct FakeVm {
+  int stringsGot = 0;
+  int stringsReleased = 0;
+  int regionCalls = 0;
+  jsize lastStart = -1;
+  jsize lastLen = -1;
+  bool pending = false;
+  int forbidden = 0;  // calls that must never happen (elements access, write-back)
+};
+FakeVm* vm = nullptr;
+
+const char* JNICALL getStringUTFChars(JNIEnv*, jstring s, jboolean* isCopy) {
+  FakeString* f = reinterpret_cast<FakeString*>(s);
+  if (isCopy) *isCopy = JNI_TRUE;
+  if (f->refuse) {
+    vm->pending = true;
+    return nullptr;
+  }
+  ++vm->stringsGot;
+  return strdup(f->text);
+}
+void JNICALL releaseStringUTFChars(JNIEnv*, jstring, const char* chars) {
+  ++vm->stringsReleased;
+  free(const_cast<char*>(chars));
+}
+jsize JNICALL getArrayLength(JNIEnv*, jarray a) {
+  return static_cast<jsize>(reinterpret_cast<FakeArray*>(a)->bytes.size());
+}
+void JNICALL getByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize len, jbyte* buf) {
+  FakeArray* f = reinterpret_cast<FakeArray*>(a);
+  ++vm->regionCalls;
+  vm->lastStart = start;
+  vm->lastLen = len;
+  if (f->throwOnRegion || start < 0 || len < 0 ||
+      static_cast<size_t>(start) + static_cast<size_t>(len) > f->bytes.size()) {
+    vm->pending = true;
+    return;
+  }
+  std::memcpy(buf, f->bytes.data() + start, static_cast<size_t>(len));
+}
+jboolean JNICALL exceptionCheck(JNIEnv*) { return vm->pending ? JNI_TRUE : JNI_FALSE; }
+jbyte* JNICALL getByteArrayElements(JNIEnv*, jbyteArray, jboolean*) {
+  ++vm->forbidden;
+  return nullptr;
+}
+void JNICALL releaseByteArrayElements(JNIEnv*, jbyteArray, jbyte*, jint) { ++vm->forbidden; }
+
+class JniUtil : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(&table, 0, sizeof(table));
+    table.GetStringUTFChars = getStringUTFChars;
+    table.ReleaseStringUTFChars = releaseStringUTFChars;
+    table.GetArrayLength = getArrayLength;
+    table.GetByteArrayRegion = getByteArrayRegion;
+    table.ExceptionCheck = exceptionCheck;
+    table.GetByteArrayElements = getByteArrayElements;
+    table.ReleaseByteArrayElements = releaseByteArrayElements;
+    env.functions = &table;
+    vm = &state;
+  }
+  void TearDown() override {
+    EXPECT_EQ(state.stringsGot, state.stringsReleased);
+    EXPECT_EQ(state.forbidden, 0);
+    vm = nullptr;
+  }
+  static jstring str(FakeString& f) { return reinterpret_cast<jstring>(&f); }
+  static jbyteArray arr(FakeArray& f) { return reinterpret_cast<jbyteArray>(&f); }
+
+  JNINativeInterface_ table;
+  JNIEnv env;
+  FakeVm state;
+};
+
+struct Report {
+  std::string cls, msg;
+  int count = 0;
+};
+Report* lastReport = nullptr;
+void recordReport(JNIEnv*, const char* cls, const char* msg) {
+  lastReport->cls = cls;
+  lastReport->msg = msg;
+  ++lastReport->count;
+}
+
+TEST(ClampSlice, Table) {
+  struct Case {
+    jint n, offset, length, wantOffset, wantLength;
+  } cases[] = {
+      {10, -5, 4, 0, 4},          {10, 12, 3, 10, 0},          {10, 2, -1, 2, 8},
+      {10, 2, INT_MAX, 2, 8},     {10, INT_MAX, INT_MAX, 10, 0}, {10, INT_MIN, INT_MIN, 0, 10},
+      {10, 0, 10, 0, 10},         {10, 10, 0, 10, 0},           {10, 9, 2, 9, 1},
+      {0, 0, 5, 0, 0},            {INT_MAX, INT_MAX - 1, INT_MAX, INT_MAX - 1, 1},
+      {10, 3, 0, 3, 0},
+  };
+  for (const Case& c : cases) {
+    const tjni::Slice s = tjni::clampSlice(c.n, c.offset, c.length);
+    EXPECT_EQ(s.offset, c.wantOffset) << c.n << " " << c.offset << " " << c.length;
+    EXPECT_EQ(s.length, c.wantLength) << c.n << " " << c.offset << " " << c.length;
+  }
+}
+
+TEST_F(JniUtil, StringAccess) {
+  {
+    tjni::JStringUTF s(&env, nullptr);
+    EXPECT_EQ(s.data(), nullptr);
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_TRUE(s.empty());
+    EXPECT_FALSE(s.failed());
+  }
+  FakeString empty{"", false}, key{"k\xc3\xa9y", false}, refused{"x", true};
+  {
+    tjni::JStringUTF s(&env, str(empty));
+    EXPECT_TRUE(s.empty());
+    EXPECT_FALSE(s.failed());
+  }
+  {
+    tjni::JStringUTF s(&env, str(key));
+    EXPECT_FALSE(s.empty());
+    EXPECT_EQ(s.length(), 4);
+    EXPECT_STREQ(s.data(), "k\xc3\xa9y");
+  }
+  {
+    tjni::JStringUTF s(&env, str(refused));
+    EXPECT_TRUE(s.empty());
+    EXPECT_TRUE(s.failed());
+  }
+  EXPECT_EQ(state.stringsGot, 2);  // the refused one gave nothing to release
+  EXPECT_EQ(state.stringsReleased, 2);
+}
+
+TEST_F(JniUtil, ByteSlicesAreCopiedNeverWrittenBack) {
+  FakeArray ten{{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, false};
+  struct Case {
+    jint offset, length;
+    std::vector<jbyte> want;
+  } cases[] = {
+      {-5, 4, {0, 1, 2, 3}}, {12, 3, {}}, {2, -1, {2, 3, 4, 5, 6, 7, 8, 9}},
+      {2, INT_MAX, {2, 3, 4, 5, 6, 7, 8, 9}}, {INT_MAX, INT_MAX, {}},
+  };
+  for (const Case& c : cases) {
+    tjni::JByteSlice s(&env, arr(ten), c.offset, c.length);
+    ASSERT_TRUE(s.ok());
+    ASSERT_NE(s.data(), nullptr);
+    EXPECT_EQ(std::vector<jbyte>(s.data(), s.data() + s.length()), c.want) << c.offset;
+  }
+  {
+    tjni::JByteSlice s(&env, nullptr, 3, 4);
+    EXPECT_TRUE(s.ok());
+    EXPECT_EQ(s.data(), nullptr);
+    EXPECT_EQ(s.length(), 0);
+  }
+  // A slice larger than the inline buffer.
+  FakeArray big{std::vector<jbyte>(100000, 7), false};
+  {
+    tjni::JByteSlice s(&env, arr(big), 1, -1);
+    ASSERT_TRUE(s.ok());
+    EXPECT_EQ(s.length(), 99999);
+    EXPECT_EQ(s.data()[99998], 7);
+  }
+  // The VM cannot give the bytes: not ok, nothing to store.
+  FakeArray broken{{1, 2, 3}, true};
+  {
+    tjni::JByteSlice s(&env, arr(broken), 0, 3);
+    EXPECT_FALSE(s.ok());
+    EXPECT_EQ(s.data(), nullptr);
+  }
+}
+
+TEST_F(JniUtil, BoundaryReportsAndReleasesOnEveryPath) {
+  Report report;
+  lastReport = &report;
+  FakeString key{"key", false};
+  int r = tjni::guarded(&env, recordReport, -7, [&]() -> int {
+    tjni::JStringUTF s(&env, str(key));
+    throw std::runtime_error("boom");
+  });
+  EXPECT_EQ(r, -7);
+  EXPECT_EQ(report.cls, "com/olm/toka/exception/JNIRuntimeException");
+  EXPECT_EQ(report.msg, "boom");
+  EXPECT_EQ(state.stringsReleased, 1);
+
+  jobject o = tjni::guarded<jobject>(&env, recordReport, nullptr, [&]() -> jobject {
+    tjni::JStringUTF s(&env, str(key));
+    throw 42;
+  });
+  EXPECT_EQ(o, nullptr);
+  EXPECT_EQ(report.cls, "com/olm/toka/exception/JNIUnknownException");
+  EXPECT_EQ(report.msg, "Unknown error");
+  EXPECT_EQ(state.stringsReleased, 2);
+
+  tjni::guardedVoid(&env, recordReport, [&]() { tjni::requireHandle<int>(0, "handle is 0"); });
+  EXPECT_EQ(report.cls, "com/olm/toka/exception/JNIRuntimeException");
+  EXPECT_EQ(report.msg, "handle is 0");
+
+  EXPECT_EQ(tjni::guarded(&env, recordReport, 0, []() { return 5; }), 5);
+  EXPECT_EQ(report.count, 3);
+  lastReport = nullptr;
+
+  int x = 0;
+  EXPECT_EQ(tjni::fromHandle<int>(tjni::toHandle(&x)), &x);
+  EXPECT_EQ(&tjni::requireHandle<int>(tjni::toHandle(&x), "h"), &x);
+  EXPECT_EQ(tjni::fromHandle<int>(0), nullptr);
+}
+
+}  // namespace
