@@ -35,10 +35,16 @@ struct size_index {
   uint8_t first[kIndexMax];
 };
 
+// Each static pool record starts a cache line of its own, so that threads working on
+// neighbouring classes do not write to one line.
+struct alignas(64) line_pool {
+  xpool pool;
+};
+
 // Static records of the default sets with their arrays of 200 pool records.
 struct default_set_storage {
   alignas(xlabs) unsigned char record[sizeof(xlabs) + kDefaultMaxPools * sizeof(xlab_entry)];
-  xpool pools[kDefaultMaxPools];
+  line_pool pools[kDefaultMaxPools];
   size_index index;
 };
 default_set_storage s_xlabs, s_xbiglabs, s_xhugelabs;
@@ -232,8 +238,8 @@ void init_default_set(xlabs** global, default_set_storage* storage, xpage_alloca
   uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page, c.class_size_factor,
                                    set->entries);
   for (uint64_t i = 0; i < n; ++i) {
-    __init_xpool(&storage->pools[i], set->entries[i].class_size, a);
-    set->entries[i].pool = &storage->pools[i];
+    __init_xpool(&storage->pools[i].pool, set->entries[i].class_size, a);
+    set->entries[i].pool = &storage->pools[i].pool;
     set->entries[i].is_static = 1;
   }
   set->num_pools = n;

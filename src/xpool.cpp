@@ -169,23 +169,30 @@ inline void* alloc_locked(xpool* p) {
     std::memcpy(hp->magic, "2013", 4);
     hp->reserved0 = 0;
     hp->pool = p;
-    hp->free_chunks = p->chunks_per_page;
+    // The count is read once: a store through the stack could alias the pool's field and
+    // would otherwise force a reload on every step (and no vectorised fill).
+    const uint32_t cpp = p->chunks_per_page;
+    hp->free_chunks = cpp;
     hp->reserved1 = 0;
     uint32_t* stack = page_stack(page);
-    for (uint32_t i = 0; i < p->chunks_per_page; ++i) stack[i] = i;
+    for (uint32_t i = 0; i < cpp; ++i) stack[i] = i;
     ++p->total_pages;
-    p->free_chunks += p->chunks_per_page;
+    p->free_chunks += cpp;
     p->last_page = page;
     p->first_free_page = page;
   } else {
     hp = reinterpret_cast<xpage_in_pool*>(page);
   }
-  XCHECK(hp->free_chunks > 0, "p_xp->first_free_page->free_chunks > 0");
-  uint32_t index = page_stack(page)[--hp->free_chunks];
-  uint32_t tag = static_cast<uint32_t>(chunks_offset(p) + index * (p->class_size + 4));
-  store_tag(page + tag, tag);
+  const uint32_t left = hp->free_chunks;
+  XCHECK(left > 0, "p_xp->first_free_page->free_chunks > 0");
+  // Counters first, through locals: the compiler cannot tell that the tag store does not
+  // alias them and would reload them after it.
+  const uint32_t index = page_stack(page)[left - 1];
+  hp->free_chunks = left - 1;
   --p->free_chunks;
-  if (hp->free_chunks == 0) p->first_free_page = next_page(page);
+  if (left == 1) p->first_free_page = next_page(page);
+  const uint32_t tag = static_cast<uint32_t>(chunks_offset(p) + index * (p->class_size + 4));
+  store_tag(page + tag, tag);
   return page + tag + 4;
 }
 
@@ -230,20 +237,24 @@ void xpool_free(void* chunk) {
     return;
   }
   const uint32_t cpp = p->chunks_per_page;
-  page_stack(page)[hp->free_chunks++] = chunk_index(p, tag - static_cast<uint32_t>(chunks_offset(p)));
+  const uint32_t now_free = hp->free_chunks + 1;
+  page_stack(page)[now_free - 1] = chunk_index(p, tag - static_cast<uint32_t>(chunks_offset(p)));
+  hp->free_chunks = now_free;
   ++p->free_chunks;
   store_tag(tagp, 0);
-  if (hp->free_chunks == cpp) {
+  if (now_free == cpp) {
     if (p->last_page == page) p->last_page = prev_page(page);
     if (p->first_free_page == page) p->first_free_page = next_page(page);
     delete_xpage(page);
     --p->total_pages;
     p->free_chunks -= cpp;
-  } else if (hp->free_chunks == 1) {
+  } else if (now_free == 1) {
     // It was full: it moves to just before the first page with a free chunk, or to the
-    // end when every page was full.
+    // end when every page was full. Often it is there already (the page filled last sits
+    // right before the first free one), and then no link changes.
     if (p->first_free_page != nullptr) {
-      if (p->first_free_page != page) move_page(page, p->first_free_page, true);
+      if (p->first_free_page != page && page_header(page)->next != page_header(p->first_free_page))
+        move_page(page, p->first_free_page, true);
     } else {
       if (p->last_page != page) move_page(page, p->last_page, false);
       p->last_page = page;

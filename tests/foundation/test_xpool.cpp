@@ -163,6 +163,66 @@ TEST_F(XPool, FullPageFreedBecomesFirstFreeAtTheEnd) {
   delete_xpool(p);
 }
 
+// The page order holds after every step of random work: the chain runs from its head to
+// last_page, full pages first, then from first_free_page on only pages with a free chunk.
+// Covers a full page that already sits right before the first free page and one that
+// has to move there.
+TEST_F(XPool, PageOrderHoldsUnderRandomWork) {
+  xpool* p = new_xpool(1250, pa);  // 3 chunks per page
+  auto check = [&](int step) {
+    SCOPED_TRACE(step);
+    std::vector<void*> chain;
+    for (void* pg = p->last_page; pg != nullptr; pg = xpage_get_prev_page(pg)) chain.insert(chain.begin(), pg);
+    ASSERT_EQ(chain.size(), p->total_pages);
+    bool seen_first_free = p->first_free_page == nullptr;
+    uint64_t free_sum = 0;
+    for (void* pg : chain) {
+      const uint32_t f = reinterpret_cast<xpage_in_pool*>(pg)->free_chunks;
+      if (pg == p->first_free_page) seen_first_free = true;
+      EXPECT_LT(f, p->chunks_per_page);  // an empty page is never kept
+      EXPECT_EQ(f > 0, seen_first_free && p->first_free_page != nullptr) << "page order broken";
+      free_sum += f;
+    }
+    EXPECT_TRUE(seen_first_free);
+    EXPECT_EQ(free_sum, p->free_chunks);
+  };
+  // Pages A B C full; freeing in B (right before nothing: every page full) moves it to the
+  // end; then a chunk of C (now right before B, the first free page) stays in place.
+  std::vector<void*> c;
+  for (int i = 0; i < 9; ++i) c.push_back(xpool_alloc(p));
+  auto page_of = [](void* x) { return static_cast<void*>(static_cast<char*>(x) - 4 - tag_of(x)); };
+  void* const a = page_of(c[0]);
+  void* const b = page_of(c[4]);
+  void* const cc = page_of(c[7]);
+  xpool_free(c[4]);
+  check(-2);
+  EXPECT_EQ(p->last_page, b);
+  EXPECT_EQ(xpage_get_next_page(a), cc);
+  xpool_free(c[7]);
+  check(-1);
+  EXPECT_EQ(p->first_free_page, cc);
+  EXPECT_EQ(xpage_get_next_page(a), cc);
+  EXPECT_EQ(xpage_get_next_page(cc), b);
+  c.erase(c.begin() + 7);
+  c.erase(c.begin() + 4);
+  std::mt19937 rng(11);
+  for (int step = 0; step < 4000; ++step) {
+    if (!c.empty() && (c.size() > 40 || rng() % 2 == 0)) {
+      size_t i = rng() % c.size();
+      xpool_free(c[i]);
+      c[i] = c.back();
+      c.pop_back();
+    } else {
+      c.push_back(xpool_alloc(p));
+    }
+    check(step);
+    if (HasFailure()) break;
+  }
+  for (void* x : c) xpool_free(x);
+  EXPECT_EQ(p->total_pages, 0u);
+  delete_xpool(p);
+}
+
 // Every class size gets every chunk of its pages back, whatever the free order: the index
 // recovered from a tag is exact for odd, even and power-of-two strides.
 TEST_F(XPool, ChunkIndexesSurviveAnyFreeOrder) {
