@@ -356,12 +356,9 @@ jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen, bool
   }
   jbyteArray array = env->NewByteArray(valueLen);
   if (array == nullptr) return nullptr;
+  // The region is the whole new array, so this copy cannot fail.
   if (valueLen > 0) {
     env->SetByteArrayRegion(array, 0, valueLen, static_cast<const jbyte*>(value));
-    if (env->ExceptionCheck()) {
-      env->DeleteLocalRef(array);
-      return nullptr;
-    }
   }
   return array;
 }

@@ -10,15 +10,29 @@ const char* const kUnknownExceptionClass = "com/olm/toka/exception/JNIUnknownExc
 const char* const kUnknownErrorMessage = "Unknown error";
 
 JStringUTF::JStringUTF(JNIEnv* env, jstring s)
-    : _env(env), _string(s), _chars(nullptr), _length(0) {
+    : _env(env), _string(s), _chars(nullptr), _length(0), _fromVM(false) {
   if (env == nullptr || s == nullptr) return;
+  const jsize chars = env->GetStringLength(s);
+  // A character takes at most 3 bytes of modified UTF-8.
+  if (chars >= 0 && chars <= (kInline - 1) / 3) {
+    // Converted into the inline buffer: nothing to allocate in the VM or release. The
+    // buffer is zeroed first, and modified UTF-8 holds no zero byte, so the text ends at
+    // the first one.
+    std::memset(_inline, 0, static_cast<size_t>(chars) * 3 + 1);
+    env->GetStringUTFRegion(s, 0, chars, _inline);
+    if (env->ExceptionCheck()) return;
+    _chars = _inline;
+    _length = static_cast<int>(std::strlen(_inline));
+    return;
+  }
   _chars = env->GetStringUTFChars(s, nullptr);
-  // Modified UTF-8 holds no zero byte, so the text ends at the first one.
-  if (_chars != nullptr) _length = static_cast<int>(std::strlen(_chars));
+  if (_chars == nullptr) return;
+  _fromVM = true;
+  _length = static_cast<int>(std::strlen(_chars));
 }
 
 JStringUTF::~JStringUTF() {
-  if (_chars != nullptr) _env->ReleaseStringUTFChars(_string, _chars);
+  if (_fromVM) _env->ReleaseStringUTFChars(_string, _chars);
 }
 
 Slice clampSlice(jint n, jint offset, jint length) {

@@ -59,6 +59,8 @@ inline T& requireHandle(jlong handle, const char* what) {
 
 // The modified UTF-8 bytes of a Java string. A null string, or one whose characters the VM
 // could not supply (an OutOfMemoryError is then pending), gives data() null and length 0.
+// Strings of up to 85 characters are converted into an inline buffer (no allocation in the
+// VM); longer ones are taken with GetStringUTFChars and released in the destructor.
 class JStringUTF {
  public:
   JStringUTF(JNIEnv* env, jstring s);
@@ -76,10 +78,14 @@ class JStringUTF {
   JStringUTF(const JStringUTF&) = delete;
   JStringUTF& operator=(const JStringUTF&) = delete;
 
+  enum { kInline = 256 };
+
   JNIEnv* _env;
   jstring _string;
   const char* _chars;
   int _length;
+  bool _fromVM;  // _chars came from GetStringUTFChars and goes back to the VM
+  char _inline[kInline];
 };
 
 // Offset and length of a slice clamped to an array of n elements (n >= 0): a negative offset

@@ -109,7 +109,7 @@ TEST(SornxHelpers, JThrowExceptionLinesAtEveryLevel) {
 // A fake VM: strings are FakeString, byte arrays FakeArray; counts what was obtained.
 struct FakeString {
   const char* text;
-  bool refuse;  // GetStringUTFChars answers null
+  bool refuse;  // GetStringUTFChars answers null, GetStringUTFRegion raises
 };
 struct FakeArray {
   std::vector<jbyte> bytes;
@@ -119,6 +119,7 @@ struct FakeVm {
   int stringsGot = 0;
   int stringsReleased = 0;
   int regionCalls = 0;
+  int stringRegionCalls = 0;
   jsize lastStart = -1;
   jsize lastLen = -1;
   bool pending = false;
@@ -135,6 +136,21 @@ const char* JNICALL getStringUTFChars(JNIEnv*, jstring s, jboolean* isCopy) {
   }
   ++vm->stringsGot;
   return strdup(f->text);
+}
+// The fake's texts are ASCII but for the test's one 2-byte sequence: the length in bytes
+// stands for the length in characters.
+jsize JNICALL getStringLength(JNIEnv*, jstring s) {
+  return static_cast<jsize>(std::strlen(reinterpret_cast<FakeString*>(s)->text));
+}
+// Writes the bytes without a terminating NUL (the caller terminates them itself).
+void JNICALL getStringUTFRegion(JNIEnv*, jstring s, jsize, jsize, char* buf) {
+  FakeString* f = reinterpret_cast<FakeString*>(s);
+  ++vm->stringRegionCalls;
+  if (f->refuse) {
+    vm->pending = true;
+    return;
+  }
+  std::memcpy(buf, f->text, std::strlen(f->text));
 }
 void JNICALL releaseStringUTFChars(JNIEnv*, jstring, const char* chars) {
   ++vm->stringsReleased;
@@ -168,6 +184,8 @@ class JniUtil : public testing::Test {
     std::memset(&table, 0, sizeof(table));
     table.GetStringUTFChars = getStringUTFChars;
     table.ReleaseStringUTFChars = releaseStringUTFChars;
+    table.GetStringLength = getStringLength;
+    table.GetStringUTFRegion = getStringUTFRegion;
     table.GetArrayLength = getArrayLength;
     table.GetByteArrayRegion = getByteArrayRegion;
     table.ExceptionCheck = exceptionCheck;
@@ -225,24 +243,45 @@ TEST_F(JniUtil, StringAccess) {
     EXPECT_TRUE(s.empty());
     EXPECT_FALSE(s.failed());
   }
-  FakeString empty{"", false}, key{"k\xc3\xa9y", false}, refused{"x", true};
+  // Short texts are converted into the object's own buffer, longer ones taken from the VM
+  // and given back; either way the bytes are NUL-terminated and the length is exact.
+  const std::string s85(85, 'a'), s86(86, 'b'), s5000(5000, 'c');
+  FakeString empty{"", false}, key{"k\xc3\xa9y", false}, at85{s85.c_str(), false},
+      at86{s86.c_str(), false}, big{s5000.c_str(), false};
+  struct Case {
+    FakeString* string;
+    int length;
+    bool fromVm;
+  } cases[] = {{&key, 4, false}, {&at85, 85, false}, {&at86, 86, true}, {&big, 5000, true}};
+  for (const Case& c : cases) {
+    const int gotBefore = state.stringsGot;
+    {
+      tjni::JStringUTF s(&env, str(*c.string));
+      EXPECT_FALSE(s.empty());
+      EXPECT_FALSE(s.failed());
+      EXPECT_EQ(s.length(), c.length);
+      EXPECT_STREQ(s.data(), c.string->text);
+    }
+    EXPECT_EQ(state.stringsGot - gotBefore, c.fromVm ? 1 : 0) << c.length;
+    EXPECT_EQ(state.stringsReleased, state.stringsGot) << c.length;
+  }
   {
     tjni::JStringUTF s(&env, str(empty));
     EXPECT_TRUE(s.empty());
     EXPECT_FALSE(s.failed());
   }
-  {
-    tjni::JStringUTF s(&env, str(key));
-    EXPECT_FALSE(s.empty());
-    EXPECT_EQ(s.length(), 4);
-    EXPECT_STREQ(s.data(), "k\xc3\xa9y");
-  }
-  {
-    tjni::JStringUTF s(&env, str(refused));
+  // The VM could not supply the bytes (an exception is pending): failed, nothing to release.
+  const std::string longRefused(300, 'x');
+  FakeString refusedShort{"x", true}, refusedLong{longRefused.c_str(), true};
+  for (FakeString* f : {&refusedShort, &refusedLong}) {
+    state.pending = false;
+    tjni::JStringUTF s(&env, str(*f));
     EXPECT_TRUE(s.empty());
     EXPECT_TRUE(s.failed());
+    EXPECT_EQ(s.data(), nullptr);
   }
-  EXPECT_EQ(state.stringsGot, 2);  // the refused one gave nothing to release
+  state.pending = false;
+  EXPECT_EQ(state.stringsGot, 2);
   EXPECT_EQ(state.stringsReleased, 2);
 }
 
@@ -287,7 +326,9 @@ TEST_F(JniUtil, ByteSlicesAreCopiedNeverWrittenBack) {
 TEST_F(JniUtil, BoundaryReportsAndReleasesOnEveryPath) {
   Report report;
   lastReport = &report;
-  FakeString key{"key", false};
+  // Long enough to be taken from the VM, so that its release is counted.
+  const std::string longKey(200, 'k');
+  FakeString key{longKey.c_str(), false};
   int r = tjni::guarded(&env, recordReport, -7, [&]() -> int {
     tjni::JStringUTF s(&env, str(key));
     throw std::runtime_error("boom");

@@ -179,6 +179,23 @@ public final class SornJNITest {
         check(value.equals(SornJNI.SornGeneric_getAsString(h, key)), "non-ASCII string value");
         check(Arrays.equals(SornJNI.SornGeneric_get(h, key), value.getBytes(StandardCharsets.UTF_8)),
                 "non-ASCII bytes are UTF-8");
+        // Keys around the native side's inline key buffer (85 and 86 characters of 1, 2 and
+        // 3 bytes each in modified UTF-8), a long key, and a key holding U+0000 (two bytes in
+        // modified UTF-8, so it is not cut there).
+        String[] keys = {
+            "x".repeat(85), "y".repeat(86), "z".repeat(5000), "\u00e9".repeat(85),
+            "\u00e9".repeat(86), "a\u0000b", "\u4e2d".repeat(85), "\u4e2d".repeat(86),
+        };
+        for (int i = 0; i < keys.length; i++) {
+            check(SornJNI.SornGeneric_putString(h, keys[i], "kv" + i, 1), "put key #" + i);
+        }
+        for (int i = 0; i < keys.length; i++) {
+            check(("kv" + i).equals(SornJNI.SornGeneric_getAsString(h, keys[i])), "get key #" + i);
+            check(!SornJNI.SornGeneric_putString(h, keys[i], "again", 1), "add again key #" + i);
+        }
+        check(SornJNI.SornGeneric_get(h, "x".repeat(84)) == null, "a shorter key is another key");
+        check(SornJNI.SornGeneric_get(h, "a") == null, "U+0000 does not end a key");
+        check("kv5".equals(SornJNI.SornGeneric_popAsString(h, "a\u0000b")), "pop key with U+0000");
         SornJNI.delete_SornGeneric(h);
     }
 
