@@ -308,6 +308,19 @@ TEST(Compress, DecompressionGrowsItsBufferForHighRatios) {
   EXPECT_EQ(zeros, back);
 }
 
+TEST(Compress, DecompressionReachesTheLargestPossibleRatio) {
+  // Built by hand: a literal run of one byte, then back-references of the longest form
+  // (control 0xe0: length 7 + extra byte 255 + 2 = 264 bytes, offset 0 = the previous byte),
+  // 3 input bytes for 264 output bytes each, the most any LZF stream expands.
+  for (int refs : {1, 7, 1000}) {
+    string stream = bytes({0x00, 'x'});
+    for (int i = 0; i < refs; ++i) stream += bytes({0xe0, 0xff, 0x00});
+    string out;
+    ASSERT_EQ(0, wcypher::decompress0(out, stream, 0)) << refs;
+    EXPECT_EQ(string(1 + 264 * size_t(refs), 'x'), out) << refs;
+  }
+}
+
 TEST(Compress, DamagedStreamsFail) {
   string packed, out;
   string text;
