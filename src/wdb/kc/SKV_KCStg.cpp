@@ -1,7 +1,11 @@
 #include "src/wdb/kc/SKV_KCStg.h"
 
 #include <Poco/Util/AbstractConfiguration.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <kcpolydb.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -104,6 +108,54 @@ class ExistVisitor : public kyotocabinet::DB::Visitor {
   bool found;
 };
 
+// A new hash or tree database file is first made complete under a temporary name in the same
+// directory (".creating-<name>", extension kept so that the type stays the same) and then
+// linked into place: a process killed while Kyoto Cabinet sizes a new file and writes its
+// header would otherwise leave, under the database's own name, a file of zeros that no open
+// accepts again. Nothing happens when the file exists or is not of these types; on any
+// failure the caller's open runs as before and reports it. A temporary file left by a killed
+// process is truncated by the next creation. Never throws.
+void createAtomically(const xstring& path, const xstring& tuneOptions, unsigned mode) noexcept {
+  try {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == xstring::npos || (slash != xstring::npos && dot < slash)) return;
+    const std::string ext(path.data() + dot + 1, path.size() - dot - 1);
+    if (ext != "kch" && ext != "kct") return;
+    const std::string target(path.data(), path.size());
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0 || errno != ENOENT) return;
+    const std::string dir = slash == xstring::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == xstring::npos ? target : target.substr(slash + 1);
+    const std::string temp = dir + ".creating-" + base;
+    const unsigned sync = mode & kyotocabinet::BasicDB::OAUTOSYNC;
+    {
+      kyotocabinet::ExtPolyDB db;
+      if (!db.open(temp + std::string(tuneOptions.data(), tuneOptions.size()),
+                   kyotocabinet::BasicDB::OWRITER | kyotocabinet::BasicDB::OCREATE |
+                       kyotocabinet::BasicDB::OTRUNCATE | sync)) {
+        ::unlink(temp.c_str());
+        return;
+      }
+      if (!db.close()) {
+        ::unlink(temp.c_str());
+        return;
+      }
+    }
+    // link, not rename: a file made meanwhile under the name is never replaced.
+    const bool linked = ::link(temp.c_str(), target.c_str()) == 0;
+    ::unlink(temp.c_str());
+    if (linked && sync != 0) {
+      const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+      if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+      }
+    }
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 SKV_KCStg::SKV_KCStg() : polyDB(nullptr) {}
@@ -124,6 +176,9 @@ int SKV_KCStg::open(unsigned mode) {
     printLine(stdout, "inf", PLACE, "DB is already opened");
     return RC_OK;
   }
+  if ((mode & kyotocabinet::BasicDB::OWRITER) && (mode & kyotocabinet::BasicDB::OCREATE) &&
+      !(mode & kyotocabinet::BasicDB::OTRUNCATE))
+    createAtomically(dbPath, tuneOptions, mode);
   try {
     xstring name(dbPath);
     name.append(tuneOptions);
