@@ -21,42 +21,21 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/storage/tmpdir.h"
+
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_KCStg.h"
 
 namespace conttest {
 
-class TmpDir {
- public:
-  TmpDir() {
-    char tmpl[] = "/tmp/toka-cont-XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    if (p == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = p ? p : "/tmp";
-  }
-  ~TmpDir() {
-    nftw(path_.c_str(),
-         [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); }, 16,
-         FTW_DEPTH | FTW_PHYS);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  TmpDir(const TmpDir&) = delete;
-  TmpDir& operator=(const TmpDir&) = delete;
-  std::string path_;
-};
+using ::TmpDir;
 
 inline bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string readFile(const std::string& path) { return readWholeFile(path); }
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -132,7 +111,8 @@ inline void makePartitionFile(const std::string& path,
   wdb::SKV_KCStg db;
   db.setDBPath(xs(path));
   ASSERT_EQ(0, db.open(6));
-  for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(0, put(db, records[i].first, records[i].second));
+  for (size_t i = 0; i < records.size(); ++i)
+    ASSERT_EQ(0, put(db, records[i].first, records[i].second));
   db.close();
 }
 
@@ -159,11 +139,11 @@ class GateComparator : public wdb::KComparator {
   // Calls from the calling thread pass the gate from now on; they are counted.
   void letThrough() { through_ = true; }
   int throughCalls() const { return throughCalls_.load(); }
-  // Waits (bounded) until a thread let through has called the comparator.
-  bool waitThrough() const {
-    for (int i = 0; i < 20000 && throughCalls_.load() == 0; ++i)
+  // Waits (bounded) until threads let through have made more than `after` calls.
+  bool waitThrough(int after = 0) const {
+    for (int i = 0; i < 20000 && throughCalls_.load() <= after; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return throughCalls_.load() > 0;
+    return throughCalls_.load() > after;
   }
   // Waits (bounded) until a foreign thread is held at the gate.
   bool waitHeld() {

@@ -7,7 +7,11 @@
 #include <Poco/Util/LayeredConfiguration.h>
 #include <Poco/Util/MapConfiguration.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -167,6 +171,31 @@ TEST_F(ContStore, RolloverAtTheRecordLimitRecordsTheNewPartitionAndReopenReadsIt
   });
   o = captured([&] { EXPECT_EQ(0, put(*s, "k07")); });
   EXPECT_EQ("Create new partition with KeyMIN=\"k07\"\n" + openedPart(2), o.out);
+}
+
+// Kyoto Cabinet keeps its write-ahead log between transactions and only zeroes it at commit;
+// a log message that SIGKILL cuts at a page boundary would then read as whole, its tail taken
+// from those zeros, and recovery would copy them over committed meta records. Every meta
+// write group (the write-back at open, each rollover) is one transaction on an empty log.
+TEST_F(ContStore, MetaWritesLeaveAnEmptyWriteAheadLog) {
+  const std::string log = file("data.kct.wal");
+  auto logBytes = [&]() -> long {
+    struct stat st;
+    return ::stat(log.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+  };
+  auto s = makeStore(dir, 8, 2);
+  openStore(*s);
+  EXPECT_EQ(0, logBytes());
+  quiet([&] {
+    for (int i = 10; i < 20; ++i) {
+      ASSERT_EQ(0, put(*s, "k" + std::to_string(i), std::string(1000, 'v')));
+      ASSERT_EQ(0, logBytes()) << "after put " << i;
+    }
+  });
+  quiet([&] { s->close(); });
+  EXPECT_EQ(u32le(5), meta("num_partitions"));
+  EXPECT_EQ(u32le(4), meta("newest_partition"));
+  EXPECT_EQ(ss(wdb::encodeMetaEntry(xs(file("data-4.kch")), "k18")), meta("partition-4"));
 }
 
 TEST_F(ContStore, RolloverAtTheByteLimit) {
@@ -437,17 +466,32 @@ TEST_F(ContStore, KeysAreRoutedByRangeUntilTheKeyMaxScanFinishes) {
     ASSERT_EQ(0, s->open(kMode));
     ASSERT_TRUE(gate.waitHeld());
     EXPECT_EQ("", ss(s->getKeyMax()));
-    // Reads go on while the scan holds the newest partition's reader lock.
-    EXPECT_EQ("v", get(*s, "b0"));
+    // Reads of the scanned partition go on while the scan holds it (its reader lock). A scan
+    // that froze the partition would keep the read waiting until the gate opens.
+    std::atomic<bool> readDone(false);
+    std::string read;
+    std::thread reader([&] {
+      gate.letThrough();
+      read = get(*s, "b0");
+      readDone = true;
+    });
+    for (int i = 0; i < 20000 && !readDone.load(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool readWhileScanning = readDone.load();
+    if (!readWhileScanning) gate.open();
+    reader.join();
+    ASSERT_TRUE(readWhileScanning) << "a read waited for the KeyMAX scan";
+    EXPECT_EQ("v", read);
     EXPECT_EQ(-16, put(*s, "a0"));
     // Above every key, newest full: routed by range while KeyMAX is unknown. The put waits
     // for the scan's lock inside the partition, after its routing.
     int r = -99;
+    const int before = gate.throughCalls();
     std::thread putter([&] {
       gate.letThrough();
       r = put(*s, "z1");
     });
-    ASSERT_TRUE(gate.waitThrough());
+    ASSERT_TRUE(gate.waitThrough(before));
     gate.open();
     putter.join();
     EXPECT_EQ(0, r);
@@ -572,6 +616,138 @@ TEST_F(ContStore, AMetaRecordWhoseFileIsGoneIsDroppedNotRecreated) {
     EXPECT_EQ(u32le(2), meta("num_partitions"));
     EXPECT_EQ(u32le(2), meta("newest_partition"));
   }
+}
+
+TEST_F(ContStore, RetiringAPartitionThatAWalkHoldsLeavesItOpenToTheWalk) {
+  auto s = makeStore(dir, 2, 2);
+  openStore(*s);
+  quiet([&] {
+    for (const char* k : {"a0", "a1", "b0", "b1"}) ASSERT_EQ(0, put(*s, k));
+  });
+  // A walk held at its first record, in partition 0 (the least keyMin).
+  struct Held : public kyotocabinet::DB::Visitor {
+    std::mutex m;
+    std::condition_variable cv;
+    bool inside = false, go = false;
+    std::vector<std::string> keys;
+    const char* visit_full(const char* k, size_t ks, const char*, size_t, size_t*) override {
+      std::unique_lock<std::mutex> l(m);
+      if (keys.empty()) {
+        inside = true;
+        cv.notify_all();
+        // Longer than the test waits for the put, so that only the test lets it go.
+        cv.wait_for(l, std::chrono::seconds(60), [this] { return go; });
+      }
+      keys.push_back(std::string(k, ks));
+      return NOP;
+    }
+  } held;
+  int walk = -99;
+  std::thread walker([&] { walk = s->kc_iterate(&held, 0); });
+  {
+    std::unique_lock<std::mutex> l(held.m);
+    ASSERT_TRUE(held.cv.wait_for(l, std::chrono::seconds(20), [&] { return held.inside; }));
+  }
+  // Partition 1 is full: c0 opens partition 2 and retires partition 0 under the walk. The
+  // put must not wait for the walk (closing the database would).
+  std::atomic<bool> putDone(false);
+  int r = -99;
+  std::thread putter([&] {
+    r = put(*s, "c0");
+    putDone = true;
+  });
+  for (int i = 0; i < 20000 && !putDone.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const bool putWhileWalking = putDone.load();
+  {
+    std::lock_guard<std::mutex> l(held.m);
+    held.go = true;
+    held.cv.notify_all();
+  }
+  walker.join();
+  putter.join();
+  EXPECT_TRUE(putWhileWalking) << "retiring waited for the walk";
+  EXPECT_EQ(0, r);
+  // The walk read both partitions it copied, the retired one to its end.
+  EXPECT_EQ(0, walk);
+  std::sort(held.keys.begin(), held.keys.end());
+  const std::string z(1, '\0');
+  EXPECT_EQ((std::vector<std::string>{z, z, "a0", "a1", "b0", "b1"}), held.keys);
+  EXPECT_TRUE(exists(file("data-0.kch.obs")));
+  EXPECT_FALSE(exists(file("data-0.kch")));
+  EXPECT_EQ("b0", ss(s->getKeyMin()));
+  EXPECT_EQ("v", get(*s, "c0"));
+  quiet([&] { s->close(); });
+  std::string v;
+  quiet([&] { v = rawGet(file("data-0.kch.obs"), "a1", "#type=kch"); });
+  EXPECT_EQ("v", v);
+}
+
+TEST_F(ContStore, ASecondNameOfALiveFileBeyondTheLimitIsNotMovedAside) {
+  conttest::makePartitionFile(file("data-1.kch"), {{"p1", "one"}});
+  Poco::AutoPtr<Poco::Util::MapConfiguration> map(new Poco::Util::MapConfiguration());
+  map->setString("st.home", home());
+  map->setString("st.dbname", "data");
+  map->setString("st.tune_options", conttest::kTune);
+  map->setInt("st.partitions", 1);
+  map->setString("st.partitions[0].path", home() + "/./data-1.kch");  // sorts first
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
+      new Poco::Util::LayeredConfiguration());
+  config->add(map, 0);
+  wdb::SKV_ContMKCStg s;
+  s.loadConfig("st", *config);
+  int r = -99;
+  Output o = captured([&] {
+    r = s.open(kMode);
+    ASSERT_TRUE(conttest::waitKeyMax(s));
+  });
+  ASSERT_EQ(0, r);
+  EXPECT_NE(std::string::npos,
+            o.out.find("[inf] wdb::SKV_ContMKCStg::openPartitions: Partition file is opened "
+                       "already, skip partition-1: \"" +
+                       home() + "/./data-1.kch\"\n"));
+  EXPECT_EQ(
+      "[ERR] wdb::SKV_ContMKCStg::loadMeta: Read num_partitions fail!\n"
+      "[ERR] wdb::SKV_ContMKCStg::loadMeta: Read newest_partition fail!\n",
+      o.err);
+  EXPECT_TRUE(exists(file("data-1.kch")));
+  EXPECT_FALSE(exists(file("data-1.kch.obs")));
+  EXPECT_EQ("one", get(s, "p1"));
+  quiet([&] { s.close(); });
+  openStore(s);
+  EXPECT_EQ("one", get(s, "p1"));
+  quiet([&] { s.close(); });
+}
+
+TEST_F(ContStore, ADamagedPartitionCountReadsOnlyWhatTheMetaDatabaseHolds) {
+  conttest::makePartitionFile(file("data-0.kch"), {{std::string(1, '\0'), "a0"}, {"a0", "zero"}});
+  {
+    wdb::SKV_KCStg meta;
+    meta.setDBPath(xs(file("data.kct")));
+    quiet([&] { ASSERT_EQ(0, meta.open(6)); });
+    ASSERT_EQ(0, put(meta, "num_partitions", u32le(0xFFFFFFFFu)));
+    ASSERT_EQ(0, put(meta, "newest_partition", u32le(0)));
+    ASSERT_EQ(0, put(meta, "partition-0",
+                     ss(wdb::encodeMetaEntry(xs(file("data-0.kch")), "a0"))));
+  }
+  auto s = makeStore(dir, 4, 100);
+  int r = -99;
+  Output o = captured([&] {
+    r = s->open(kMode);
+    ASSERT_TRUE(conttest::waitKeyMax(*s));
+  });
+  ASSERT_EQ(0, r);
+  // Three records: the window is the two indices 0 and 4294967295.
+  EXPECT_EQ(
+      "[ERR] wdb::SKV_ContMKCStg::loadMeta: num_partitions=4294967295 is more than the meta "
+      "database holds; read 2\n"
+      "[ERR] wdb::SKV_ContMKCStg::loadMeta: Read partition-4294967295 fail!\n",
+      o.err);
+  EXPECT_NE(std::string::npos, o.out.find("=== List of DB Entries loaded from Meta ===\n" +
+                                          partLine(0) + "=== List of DB Paths"));
+  EXPECT_EQ("zero", get(*s, "a0"));
+  quiet([&] { s->close(); });
+  EXPECT_EQ(u32le(1), meta("num_partitions"));
 }
 
 TEST_F(ContStore, APartitionThatFailsToOpenFailsTheStoreAndStaysInPlace) {
@@ -751,6 +927,22 @@ TEST_F(ContStore, LimitsThatWouldRollOverEveryPut) {
   quiet([&] { ASSERT_EQ(0, put(*t, "m2")); });  // now full by bytes
   EXPECT_TRUE(exists(other.file("data-1.kch")));
   quiet([&] { t->close(); });
+}
+
+TEST_F(ContStore, APartitionLimitOfZeroSetWhileOpenKeepsTheNewestPartition) {
+  auto s = makeStore(dir, 4, 1);
+  openStore(*s);
+  s->setPartitions(0);
+  quiet([&] {
+    EXPECT_EQ(0, put(*s, "a0"));
+    EXPECT_EQ(0, put(*s, "b0"));
+  });
+  EXPECT_EQ("b0", ss(s->getKeyMin()));
+  EXPECT_EQ("v", get(*s, "b0"));
+  EXPECT_TRUE(exists(file("data-0.kch.obs")));
+  EXPECT_TRUE(exists(file("data-1.kch")));
+  quiet([&] { s->close(); });
+  EXPECT_EQ(u32le(1), meta("num_partitions"));
 }
 
 TEST_F(ContStore, KnownPartitionsAreNeverTruncated) {

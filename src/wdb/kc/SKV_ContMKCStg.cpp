@@ -218,7 +218,7 @@ int SKV_ContMKCStg::open(unsigned mode) {
       (mode & (kyotocabinet::BasicDB::OCREATE | kyotocabinet::BasicDB::OTRUNCATE)))
     makeDirectories(std::string(dbHome.data(), dbHome.size()), false);
   if (_metaDB == nullptr) {
-    std::shared_ptr<SKV_KCStg> meta = std::make_shared<SKV_KCStg>();
+    std::shared_ptr<SKV_KCStg> meta = std::make_shared<ContMetaDB>();
     xstring path(dbHome);
     path.append("/").append(dbName).append(".kct");
     meta->setDBPath(path);
@@ -292,9 +292,10 @@ bool SKV_ContMKCStg::_equal(const void* a, size_t aLen, const void* b, size_t bL
   return equalKeys(kComparator, a, aLen, b, bLen);
 }
 
-int SKV_ContMKCStg::_cmpKeyMax(const void* key, size_t keyLen) {
-  ScopedLock lock(keyMaxMutex);
-  if (keyMax.empty()) return 1;  // below every non-empty key
+int SKV_ContMKCStg::_cmpKeyMax(const void* key, size_t keyLen) const {
+  // Once KeyMAX is known only holders of `mutex` change keyMax (the scan has finished and
+  // close waited for it), and the caller holds `mutex`: no writer can run meanwhile.
+  if (keyMax.empty()) return 1;
   return _compare(key, keyLen, keyMax.data(), keyMax.size());
 }
 

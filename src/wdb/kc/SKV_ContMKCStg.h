@@ -128,8 +128,8 @@ class SKV_ContMKCStg : public ISKVStorage {
   bool isOpen() const;
 
   // Gives an empty store its first partition with the lower bound key: 0; RC_INVALID_PARAM
-  // for a null or short key; RC_ALREADY_EXIST when partitions exist; the negative result of
-  // the partition creation.
+  // for a null or short key; RC_ALREADY_EXIST when partitions exist; RC_NOT_OPENED on a
+  // closed store; the negative result of the partition creation.
   int setKeyMin(const void* key, size_t keyLen);
   xstring getKeyMin() const;
   // KeyMAX once known, else empty.
@@ -137,6 +137,8 @@ class SKV_ContMKCStg : public ISKVStorage {
 
   int64_t kc_count() const;
   int64_t kc_size() const;
+  // The visitor must not call back into this store: a close meanwhile waits for the walk
+  // while it holds the store's lock.
   int kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const;
 
   ITransaction* makeTransaction() const override;
@@ -200,7 +202,9 @@ class SKV_ContMKCStg : public ISKVStorage {
   const DBEntry* _findDBEntry(const DBEntries& entries, const void* key, size_t keyLen) const;
   static DBEntries::iterator _findDBEntry(DBEntries& entries, uint32_t index);
   bool _needCreateNewPartition() const;
-  int _cmpKeyMax(const void* key, size_t keyLen);
+  // The key against KeyMAX; for putTx0 while KeyMAX is known, `mutex` held: then only holders
+  // of `mutex` change keyMax, so it is read without keyMaxMutex (one lock less per put).
+  int _cmpKeyMax(const void* key, size_t keyLen) const;
   int _udpKeyMax(const void* key, size_t keyLen);
   void _forceUdpKeyMax(const void* key, size_t keyLen);
   void _asynIterateKeyMAX();

@@ -350,6 +350,66 @@ int ContPartitionDB::scanReadLocked(kyotocabinet::DB::Visitor* visitor,
   return polyDB->scan_parallel(visitor, 1, checker) ? RC_OK : RC_FAIL;
 }
 
+void ContMetaDB::_emptyLog() const {
+  if (!_logReusable) return;
+  try {
+    xstring log(getDBPath());
+    log.append(".wal");
+    // No link is followed: the log is the database's own file.
+    const int fd = ::open(log.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      if (::ftruncate(fd, 0) != 0) {
+        // Left as it is: the transaction runs as Kyoto Cabinet runs it.
+      }
+    }
+    ::close(fd);
+  } catch (...) {
+  }
+}
+
+bool ContMetaDB::beginBatch(bool hard) {
+  if (polyDB == nullptr) return false;
+  try {
+    _emptyLog();
+    return polyDB->begin_transaction(hard);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ContMetaDB::endBatch(bool commit) {
+  if (polyDB == nullptr) return false;
+  try {
+    const bool ok = polyDB->end_transaction(commit);
+    if (ok)
+      _emptyLog();
+    else
+      _logReusable = false;
+    return ok;
+  } catch (...) {
+    _logReusable = false;
+    return false;
+  }
+}
+
+MetaBatch::MetaBatch(const std::shared_ptr<SKV_KCStg>& meta, bool hard) : _db(nullptr) {
+  ContMetaDB* db = dynamic_cast<ContMetaDB*>(meta.get());
+  if (db != nullptr && db->beginBatch(hard)) _db = db;
+}
+
+MetaBatch::~MetaBatch() {
+  if (_db != nullptr) _db->endBatch(false);
+}
+
+bool MetaBatch::commit() {
+  if (_db == nullptr) return true;
+  ContMetaDB* db = _db;
+  _db = nullptr;
+  return db->endBatch(true);
+}
+
 int scanPartition(const SKV_KCStg& db, kyotocabinet::DB::Visitor* visitor,
                   kyotocabinet::BasicDB::ProgressChecker* checker) {
   const ContPartitionDB* part = dynamic_cast<const ContPartitionDB*>(&db);
@@ -451,10 +511,38 @@ xstring fileNameOf(const xstring& path) {
   return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
 }
 
+// True when path names the file of partition `index`: it ends with "<dbName>-<index>.<dbType>"
+// after a '/' (or is just that), the index written as the directory scan reads it (so a name
+// the scan found, such as "data-03.kch", stays valid) or as the store formats it (indices
+// beyond the scan's int range). The directory may be any: configured partitions live where
+// the configuration puts them. A database name with '/' in it puts its leading part into
+// the directory the store makes partitions in, so that part is matched as a path tail.
+bool namesPartitionFile(const xstring& path, const xstring& dbName, const xstring& dbType,
+                        uint32_t index) {
+  if (path.find('\0') != xstring::npos) return false;
+  const size_t nameSlash = dbName.rfind('/');
+  const xstring dbBase =
+      nameSlash == xstring::npos ? dbName : xstring(dbName.substr(nameSlash + 1));
+  const size_t slash = path.rfind('/');
+  const xstring name = slash == xstring::npos ? path : xstring(path.substr(slash + 1));
+  if (nameSlash != xstring::npos) {
+    // The directory part of the path must end with "<leading part of dbName>/".
+    const size_t lead = nameSlash + 1;
+    const size_t dirLen = slash == xstring::npos ? 0 : slash + 1;
+    if (dirLen < lead || path.compare(dirLen - lead, lead, dbName, 0, lead) != 0) return false;
+  }
+  unsigned parsed = 0;
+  if (parsePartitionFileName(name.c_str(), dbBase, dbType, &parsed, nullptr))
+    return parsed == index;
+  xstring formatted;
+  return formatPartitionFileName(formatted, dbBase, index, dbType) && formatted == name;
+}
+
 }  // namespace
 
 int SKV_ContMKCStg::_storeMeta() {
   XCHECK(_metaDB != nullptr && _metaDB->isOpen(), kMetaAssert);
+  MetaBatch batch(_metaDB, (openMode & kyotocabinet::BasicDB::OAUTOSYNC) != 0);
   _metaDB->put(xstring(kMetaNumPartitions),
                encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
                mopra::PutPolicy::ADD_OR_UDP);
@@ -467,6 +555,7 @@ int SKV_ContMKCStg::_storeMeta() {
     if (serializer.serialize(*it) != 0)
       _metaDB->put(key, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
   }
+  batch.commit();
   return RC_OK;
 }
 
@@ -489,6 +578,15 @@ int SKV_ContMKCStg::_loadMeta() {
   } else {
     contPrintLine("newest_partition=%u\n", newest);
   }
+  // A damaged count must not walk billions of indices: the meta database cannot hold more
+  // partition records than it holds records besides "num_partitions".
+  const uint64_t records = _metaDB->kc_count();
+  const uint64_t most = records > 0 ? records - 1 : 0;
+  if (count > most) {
+    contPrintErr(PLACE, "num_partitions=%u is more than the meta database holds; read %llu",
+                 count, static_cast<unsigned long long>(most));
+    count = static_cast<uint32_t>(most);
+  }
   uint32_t i = newest;
   for (uint32_t n = 0; n < count; ++n, --i) {
     xstring key;
@@ -498,11 +596,19 @@ int SKV_ContMKCStg::_loadMeta() {
       continue;
     }
     DBEntry entry(std::make_shared<ContPartitionDB>(), i, xstring());
-    if (readMetaEntry(value.data(), value.size(), &entry) != 0) {
-      dbEntries.push_back(entry);
-    } else {
+    if (readMetaEntry(value.data(), value.size(), &entry) == 0) {
       contPrintErr(PLACE, "Deserialize partition-%u meta fail!", i);
+      continue;
     }
+    // Kyoto Cabinet picks the database type from the file name: a record naming any other
+    // file (a text file, another index's partition) would have the store write into it.
+    const xstring path = entry.db->getDBPath();
+    if (!namesPartitionFile(path, dbName, dbType, i)) {
+      contPrintErr(PLACE, "Drop partition-%u meta: \"%s\" is no partition file of partition-%u",
+                   i, path.c_str(), i);
+      continue;
+    }
+    dbEntries.push_back(entry);
   }
   _sortDBEntries(dbEntries, false);
   contPrintLine("%s\n", "=== List of DB Entries loaded from Meta ===");
@@ -668,6 +774,17 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
     if (entry.db->isOpen() && !entry.keyMin.empty()) continue;
     const xstring path = entry.db->getDBPath();
     const uint32_t index = entry.index;
+    struct stat st;
+    if (!entry.db->isOpen() && ::stat(path.c_str(), &st) == 0 &&
+        std::find(files.begin(), files.end(), std::make_pair(st.st_dev, st.st_ino)) !=
+            files.end()) {
+      // Beyond the limit, but another name of a file opened above: moving it aside would
+      // take the live partition's file away.
+      contPrintInf(PLACE, "Partition file is opened already, skip partition-%u: \"%s\"", index,
+                   path.c_str());
+      dbEntries.erase(dbEntries.begin() + j);
+      continue;
+    }
     dbEntries.erase(dbEntries.begin() + j);  // the last holder closes it
     if (pathTaken(path)) {
       _obsoleteDBFile(path);
@@ -824,13 +941,15 @@ int SKV_ContMKCStg::_createNewPartition(const void* key, size_t keyLen) {
   db->put(xstring(kReservedKey, 1), keyMin, mopra::PutPolicy::ADD_OR_UDP);
   dbEntries.push_back(DBEntry(db, index, keyMin));
   newestPartition = index;
-  if (dbEntries.size() > partitions) {
-    // Retire the oldest. A total still at work on it keeps it open and closes it when done.
+  // Retire the oldest; never the partition just made (a limit of 0 set on the open store
+  // keeps one). A total still at work on it keeps it open and closes it when done.
+  if (dbEntries.size() > partitions && dbEntries.size() > 1) {
     const xstring oldPath = dbEntries.front().db->getDBPath();
     dbEntries.erase(dbEntries.begin());
     _obsoleteDBFile(oldPath);
   }
   if (_metaDB != nullptr && _metaDB->isOpen()) {
+    MetaBatch batch(_metaDB, (openMode & kyotocabinet::BasicDB::OAUTOSYNC) != 0);
     _metaDB->put(xstring(kMetaNumPartitions),
                  encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
                  mopra::PutPolicy::ADD_OR_UDP);
@@ -841,6 +960,7 @@ int SKV_ContMKCStg::_createNewPartition(const void* key, size_t keyLen) {
     TSerializer<DBEntry, TBinaryProtocol> serializer;
     if (serializer.serialize(dbEntries.back()) != 0)
       _metaDB->put(metaKey, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
+    batch.commit();
   }
   return RC_OK;
 }

@@ -1,6 +1,6 @@
 // Private unit of the contiguous store: the meta database format and its writer/reader, the
-// log lines, the partition database with a reader-locked scan, the background tasks and the
-// task counter.
+// meta database with its write batches, the log lines, the partition database with a
+// reader-locked scan, the background tasks and the task counter.
 //
 // Meta database "<dbName>.kct" (a file tree database), records written with put policy 3:
 //   "num_partitions"   4 bytes, live partition count, unsigned 32-bit little-endian
@@ -10,7 +10,8 @@
 //
 // Ownership: strings returned belong to the caller; a task object owns itself and deletes
 // itself at the end of its run. Threads: the free functions are stateless and thread-safe;
-// TaskGate locks a leaf mutex of its own (never held while another lock is taken).
+// TaskGate locks a leaf mutex of its own (never held while another lock is taken); the meta
+// database and its batches are used only by holders of the store's mutex.
 #ifndef TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 #define TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 
@@ -103,6 +104,47 @@ class ContPartitionDB : public SKV_KCStg {
   int scanReadLocked(kyotocabinet::DB::Visitor* visitor,
                      kyotocabinet::BasicDB::ProgressChecker* checker) const;
 };
+// The meta database. Its writes come in groups (the write-back at open, the records of a new
+// partition) that reach the file as a whole, in one Kyoto Cabinet transaction each.
+//
+// Kyoto Cabinet keeps its write-ahead log file ("<path>.wal") from one transaction to the next
+// and, at commit, only overwrites the logged bytes with zeros. Linux ends a large write early,
+// at a page boundary, when the process gets SIGKILL; a log message cut that way then reads as
+// whole, its missing tail taken from the zeros of an earlier transaction, and the recovery at
+// the next open copies those zeros over records already committed ("broken file" on reopen).
+// Tree leaves are several kilobytes, so their messages cross pages. Each batch therefore
+// starts on an empty log, where a cut message ends at the end of the file and is dropped.
+class ContMetaDB : public SKV_KCStg {
+ public:
+  // Kyoto Cabinet's begin_transaction / end_transaction (the log emptied before and after);
+  // false when closed or on failure.
+  bool beginBatch(bool hard);
+  bool endBatch(bool commit);
+
+ private:
+  // Truncates the write-ahead log to 0 bytes when it is a regular file; never creates it.
+  // Not after a transaction failed to end: Kyoto Cabinet may still need its log then.
+  void _emptyLog() const;
+  bool _logReusable = true;
+};
+
+// One group of meta writes inside one transaction of the meta database: committed by commit(),
+// rolled back when the batch ends without it (an exception mid-way), so the file holds either
+// the old or the new group. A meta database that is no ContMetaDB, is closed or refuses the
+// transaction gets the writes one by one, as without a batch.
+class MetaBatch {
+ public:
+  MetaBatch(const std::shared_ptr<SKV_KCStg>& meta, bool hard);
+  ~MetaBatch();
+  // True when the transaction was committed (or there was none to commit).
+  bool commit();
+
+ private:
+  MetaBatch(const MetaBatch&) = delete;
+  MetaBatch& operator=(const MetaBatch&) = delete;
+  ContMetaDB* _db;  // null: no transaction running
+};
+
 // scanReadLocked on a ContPartitionDB, kc_iterate with 0 threads on any other store.
 int scanPartition(const SKV_KCStg& db, kyotocabinet::DB::Visitor* visitor,
                   kyotocabinet::BasicDB::ProgressChecker* checker);
