@@ -10,7 +10,8 @@
 //     may have landed too).
 // The next child resumes at the first unreported put. Fixed seeds; a bounded number of kill
 // points per configuration.
-// For a longer hunt: TOKA_KILL_POINTS=<n> kill points per configuration, TOKA_KILL_LOG=<file>
+// For a longer hunt: TOKA_KILL_POINTS=<n> kill points per configuration, TOKA_KILL_SEED=<n>
+// another sequence of kill points, TOKA_KILL_LOG=<file>
 // collects the writers' lines, TOKA_KILL_KEEP=<dir> keeps the directory of a failed round
 // after its reopen in <dir> and as the kill left it in <dir>.as-killed.
 #include <fcntl.h>
@@ -49,6 +50,7 @@ const char kEnvKind[] = "TOKA_KILL_KIND";
 const char kEnvSync[] = "TOKA_KILL_SYNC";
 const char kEnvStart[] = "TOKA_KILL_START";
 const char kEnvFd[] = "TOKA_KILL_FD";
+const char kEnvBig[] = "TOKA_KILL_BIG";
 
 // Kill points per configuration; TOKA_KILL_POINTS sets another number for a longer hunt.
 int killPointsWanted() {
@@ -63,6 +65,36 @@ const uint32_t kChildOps = 100000; // the child never runs out of work before it
 uint32_t keyNumberOf(uint32_t i) {
   if (i % 4 != 3) return i;
   return 4 * static_cast<uint32_t>(mix(i) % (i / 4 + 1));
+}
+
+// Large values: the header and filler of valueOf, then more filler up to 3..20 KB, so that a
+// record and the pre-image Kyoto Cabinet logs for it span several pages.
+std::string bigValueOf(const std::string& key, uint32_t version) {
+  std::string v = valueOf(key, version);
+  uint64_t h = mix(mix(version) ^ std::hash<std::string>()(key));
+  const size_t len = 3000 + static_cast<size_t>(h % 17001);
+  while (v.size() < len) {
+    h = mix(h);
+    for (int b = 0; b < 8 && v.size() < len; ++b)
+      v.push_back(static_cast<char>('A' + ((h >> (8 * b)) & 0xFF) % 26));
+  }
+  return v;
+}
+
+// checkValue for the values of valueOf or bigValueOf.
+bool checkAnyValue(bool big, const std::string& key, const std::string& value,
+                   uint32_t* version) {
+  if (!big) return checkValue(key, value, version);
+  const size_t bar = value.find('|', key.size() + 1);
+  if (value.compare(0, key.size() + 1, key + "|") != 0 || bar == std::string::npos ||
+      bar - key.size() - 1 > 10 || bar == key.size() + 1)
+    return false;
+  const std::string digits = value.substr(key.size() + 1, bar - key.size() - 1);
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long long n = std::stoull(digits);
+  if (n > UINT32_MAX || bigValueOf(key, static_cast<uint32_t>(n)) != value) return false;
+  *version = static_cast<uint32_t>(n);
+  return true;
 }
 
 faulttest::Config storeConfig(const std::string& home, bool contiguous, bool autoSync) {
@@ -97,12 +129,13 @@ TEST(StoreKillChild, Writer) {
   const bool autoSync = std::string(std::getenv(kEnvSync)) == "1";
   const uint32_t start = static_cast<uint32_t>(std::strtoul(std::getenv(kEnvStart), nullptr, 10));
   const int fd = std::atoi(std::getenv(kEnvFd));
+  const bool big = std::string(std::getenv(kEnvBig)) == "1";
   faulttest::Config c = storeConfig(home, contiguous, autoSync);
   std::unique_ptr<wdb::ISKVStorage> s = openStore(c);
   if (!s) _exit(2);
   for (uint32_t i = start; i < start + kChildOps; ++i) {
     const std::string k = keyOf(keyNumberOf(i));
-    if (faulttest::put(*s, k, valueOf(k, i)) != 0) _exit(4);
+    if (faulttest::put(*s, k, big ? bigValueOf(k, i) : valueOf(k, i)) != 0) _exit(4);
     if (write(fd, &i, sizeof i) != static_cast<ssize_t>(sizeof i)) _exit(5);
   }
   _exit(6);
@@ -112,6 +145,7 @@ struct KillCase {
   const char* name;
   bool contiguous;
   bool autoSync;
+  bool bigValues;
 };
 
 void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
@@ -137,7 +171,9 @@ bool readUntil(int fd, uint32_t target, std::vector<uint32_t>* acked) {
 TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
   const KillCase& kc = GetParam();
   faulttest::TmpDir dir;
-  std::mt19937 rng(kc.contiguous * 2 + kc.autoSync + 20261211);
+  const char* seed = std::getenv("TOKA_KILL_SEED");
+  std::mt19937 rng(kc.bigValues * 4 + kc.contiguous * 2 + kc.autoSync + 20261211 +
+                   (seed != nullptr ? 8 * std::strtoul(seed, nullptr, 10) : 0));
   std::vector<uint32_t> acked;  // put numbers in report order: 0, 1, 2, ...
   uint64_t missingUnsynced = 0;
   int killPoints = 0;
@@ -160,6 +196,7 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
       setenv(kEnvDir, dir.path().c_str(), 1);
       setenv(kEnvKind, kc.contiguous ? "contiguous" : "uniform", 1);
       setenv(kEnvSync, kc.autoSync ? "1" : "0", 1);
+      setenv(kEnvBig, kc.bigValues ? "1" : "0", 1);
       setenv(kEnvStart, std::to_string(next).c_str(), 1);
       setenv(kEnvFd, std::to_string(fds[1]).c_str(), 1);
       execl("/proc/self/exe", "kill_child", "--gtest_filter=StoreKillChild.Writer",
@@ -211,8 +248,9 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
         if (r < 0) problems.push_back("iteration failed: " + std::to_string(r));
         for (const auto& rec : all.records) {
           uint32_t version = 0;
-          if (!checkValue(rec.first, rec.second, &version)) {
-            problems.push_back("damaged record " + rec.first + " = " + rec.second.substr(0, 40));
+          if (!checkAnyValue(kc.bigValues, rec.first, rec.second, &version)) {
+            problems.push_back("damaged record " + rec.first + " = " + rec.second.substr(0, 40) +
+                               " (" + std::to_string(rec.second.size()) + " bytes)");
             continue;
           }
           if (version > inFlight) problems.push_back("record from the future " + rec.first);
@@ -257,10 +295,14 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
 }
 
 const KillCase kKillCases[] = {
-    {"uniform_autosync", false, true},
-    {"uniform_nosync", false, false},
-    {"contiguous_autosync", true, true},
-    {"contiguous_nosync", true, false},
+    {"uniform_autosync", false, true, false},
+    {"uniform_nosync", false, false, false},
+    {"contiguous_autosync", true, true, false},
+    {"contiguous_nosync", true, false, false},
+    {"uniform_autosync_big", false, true, true},
+    {"uniform_nosync_big", false, false, true},
+    {"contiguous_autosync_big", true, true, true},
+    {"contiguous_nosync_big", true, false, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreKill, ::testing::ValuesIn(kKillCases),

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 
 #include "kcext/kcpolydb_ext.h"
@@ -108,6 +109,14 @@ class ExistVisitor : public kyotocabinet::DB::Visitor {
   bool found;
 };
 
+// The file extension of a path ("" when there is none).
+std::string extensionOf(const xstring& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == xstring::npos || (slash != xstring::npos && dot < slash)) return std::string();
+  return std::string(path.data() + dot + 1, path.size() - dot - 1);
+}
+
 // A new hash or tree database file is first made complete under a temporary name in the same
 // directory (".creating-<name>", extension kept so that the type stays the same) and then
 // linked into place: a process killed while Kyoto Cabinet sizes a new file and writes its
@@ -117,11 +126,9 @@ class ExistVisitor : public kyotocabinet::DB::Visitor {
 // process is truncated by the next creation. Never throws.
 void createAtomically(const xstring& path, const xstring& tuneOptions, unsigned mode) noexcept {
   try {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == xstring::npos || (slash != xstring::npos && dot < slash)) return;
-    const std::string ext(path.data() + dot + 1, path.size() - dot - 1);
+    const std::string ext = extensionOf(path);
     if (ext != "kch" && ext != "kct") return;
+    const size_t slash = path.rfind('/');
     const std::string target(path.data(), path.size());
     struct stat st;
     if (::lstat(target.c_str(), &st) == 0 || errno != ENOENT) return;
@@ -156,9 +163,42 @@ void createAtomically(const xstring& path, const xstring& tuneOptions, unsigned 
   }
 }
 
+// Takes the store's log lock; a lock that cannot be had (never seen) is not taken.
+void lockQuietly(std::unique_lock<std::mutex>& lock) noexcept {
+  try {
+    lock.lock();
+  } catch (...) {
+  }
+}
+
+// The longest write-ahead log that no write cut at a page boundary can reach into.
+const off_t LOG_PAGE = 4096;
+
+// Cuts the write-ahead log back to one page under Kyoto Cabinet's exclusive lock of the
+// database: no write is then halfway through an automatic transaction. The page is kept, not
+// emptied: that saves part of what the cut and the next transaction's growth cost. A log whose
+// first byte is not zero belongs to a transaction still open (begun explicitly) and is left
+// alone.
+class LogShortener : public kyotocabinet::BasicDB::FileProcessor {
+ public:
+  explicit LogShortener(int fd) : _fd(fd) {}
+  bool process(const std::string&, int64_t, int64_t) override {
+    struct stat st;
+    char first = 1;
+    if (::fstat(_fd, &st) == 0 && st.st_size > LOG_PAGE && ::pread(_fd, &first, 1, 0) == 1 &&
+        first == 0 && ::ftruncate(_fd, LOG_PAGE) != 0) {
+      // Left as it is: the next transaction runs as Kyoto Cabinet runs it.
+    }
+    return true;
+  }
+
+ private:
+  int _fd;
+};
+
 }  // namespace
 
-SKV_KCStg::SKV_KCStg() : polyDB(nullptr) {}
+SKV_KCStg::SKV_KCStg() : polyDB(nullptr), _logWatch(LOG_UNWATCHED), _logFd(-1) {}
 
 SKV_KCStg::~SKV_KCStg() {
   close();
@@ -166,6 +206,7 @@ SKV_KCStg::~SKV_KCStg() {
     delete polyDB;
     polyDB = nullptr;
   }
+  if (_logFd >= 0) ::close(_logFd);
 }
 
 int SKV_KCStg::open(unsigned mode) {
@@ -184,6 +225,15 @@ int SKV_KCStg::open(unsigned mode) {
     name.append(tuneOptions);
     polyDB = new kyotocabinet::ExtPolyDB();
     if (polyDB->open(std::string(name.data(), name.size()), mode)) {
+      _logWatch = LOG_UNWATCHED;
+      if ((mode & kyotocabinet::BasicDB::OWRITER) && (mode & kyotocabinet::BasicDB::OAUTOTRAN)) {
+        const std::string ext = extensionOf(dbPath);
+        if (ext == "kct" || (ext == "kch" && (tuneOptions.find("apow") != xstring::npos ||
+                                              tuneOptions.find("dfunit") != xstring::npos)))
+          _logWatch = LOG_EVERY_WRITE;
+        else if (ext == "kch")
+          _logWatch = LOG_LARGE_PUTS;
+      }
       printQuoted(stdout, "inf", PLACE, "DB is opened successfully", name);
       return RC_OK;
     }
@@ -211,6 +261,11 @@ int SKV_KCStg::close() {
     // Kyoto Cabinet has let the database go either way; the object is of no further use.
     delete polyDB;
     polyDB = nullptr;
+    _logWatch = LOG_UNWATCHED;
+    if (_logFd >= 0) {
+      ::close(_logFd);
+      _logFd = -1;
+    }
     if (!ok) {
       printErr(PLACE, "Fail close DB");
       return RC_FAIL;
@@ -286,12 +341,32 @@ uint64_t SKV_KCStg::maxSize() const { return polyDB == nullptr ? 0 : UINT64_MAX;
 void SKV_KCStg::clear() {
   static const char* const PLACE = "wdb::SKV_KCStg::clear";
   if (polyDB == nullptr) return;
+  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
+  if (_logWatch != LOG_UNWATCHED) lockQuietly(lock);
   try {
     if (!polyDB->clear()) printErr(PLACE, "Fail clear DB");
   } catch (const std::exception& e) {
     printExc(PLACE, e);
   } catch (...) {
     printErr(PLACE, "Unknown exception");
+  }
+  if (lock.owns_lock()) _shortenLog();
+}
+
+void SKV_KCStg::_shortenLog() {
+  try {
+    if (_logFd < 0) {
+      xstring log(dbPath);
+      log.append(".wal");
+      // Never created here: it exists once Kyoto Cabinet has begun a transaction.
+      _logFd = ::open(log.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (_logFd < 0) return;
+    }
+    struct stat st;
+    if (::fstat(_logFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= LOG_PAGE) return;
+    LogShortener shortener(_logFd);
+    polyDB->occupy(true, &shortener);
+  } catch (...) {
   }
 }
 
@@ -305,25 +380,37 @@ int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void*
     return RC_INVALID_PARAM;
   const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
   const char* vbuf = value != nullptr ? static_cast<const char*>(value) : EMPTY;
+  if (policy != mopra::PutPolicy::ADD && policy != mopra::PutPolicy::UPDATE &&
+      policy != mopra::PutPolicy::ADD_OR_UDP)
+    return RC_INVALID_PARAM;
+  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
+  if (_watchesWrite(keyLen, valueLen)) lockQuietly(lock);
+  int result = RC_EXCEPTION;
   try {
     switch (policy) {
       case mopra::PutPolicy::ADD:
-        if (polyDB->add(kbuf, keyLen, vbuf, valueLen)) return RC_OK;
-        return polyDB->error().code() == KCError::DUPREC ? RC_ALREADY_EXIST : RC_FAIL;
+        if (polyDB->add(kbuf, keyLen, vbuf, valueLen))
+          result = RC_OK;
+        else
+          result = polyDB->error().code() == KCError::DUPREC ? RC_ALREADY_EXIST : RC_FAIL;
+        break;
       case mopra::PutPolicy::UPDATE:
-        if (polyDB->replace(kbuf, keyLen, vbuf, valueLen)) return RC_OK;
-        return polyDB->error().code() == KCError::NOREC ? RC_NOT_EXIST : RC_FAIL;
-      case mopra::PutPolicy::ADD_OR_UDP:
-        return polyDB->set(kbuf, keyLen, vbuf, valueLen) ? RC_OK : RC_FAIL;
+        if (polyDB->replace(kbuf, keyLen, vbuf, valueLen))
+          result = RC_OK;
+        else
+          result = polyDB->error().code() == KCError::NOREC ? RC_NOT_EXIST : RC_FAIL;
+        break;
       default:
-        return RC_INVALID_PARAM;
+        result = polyDB->set(kbuf, keyLen, vbuf, valueLen) ? RC_OK : RC_FAIL;
+        break;
     }
   } catch (const std::exception& e) {
     printExc(PLACE, e);
   } catch (...) {
     printErr(PLACE, "Unknown exception");
   }
-  return RC_EXCEPTION;
+  if (lock.owns_lock()) _shortenLog();
+  return result;
 }
 
 int SKV_KCStg::removeTx0(ITransaction*, const void* key, size_t keyLen) {
@@ -331,15 +418,22 @@ int SKV_KCStg::removeTx0(ITransaction*, const void* key, size_t keyLen) {
   if (polyDB == nullptr) return RC_NOT_OPENED;
   if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
   const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
+  // A removal logs record headers only, apart from the cases of LOG_EVERY_WRITE.
+  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
+  if (_logWatch == LOG_EVERY_WRITE) lockQuietly(lock);
+  int result = RC_EXCEPTION;
   try {
-    if (polyDB->remove(kbuf, keyLen)) return RC_OK;
-    return polyDB->error().code() == KCError::NOREC ? RC_REMOVE_NOTHING : RC_FAIL;
+    if (polyDB->remove(kbuf, keyLen))
+      result = RC_OK;
+    else
+      result = polyDB->error().code() == KCError::NOREC ? RC_REMOVE_NOTHING : RC_FAIL;
   } catch (const std::exception& e) {
     printExc(PLACE, e);
   } catch (...) {
     printErr(PLACE, "Unknown exception");
   }
-  return RC_EXCEPTION;
+  if (lock.owns_lock()) _shortenLog();
+  return result;
 }
 
 int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* valueLen,
@@ -374,7 +468,11 @@ int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* value
 
 int SKV_KCStg::popTx0(ITransaction*, void** value, size_t* valueLen, const void* key,
                       size_t keyLen) {
-  return _read("wdb::SKV_KCStg::popTx0", true, value, valueLen, key, keyLen);
+  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
+  if (_logWatch == LOG_EVERY_WRITE) lockQuietly(lock);
+  const int result = _read("wdb::SKV_KCStg::popTx0", true, value, valueLen, key, keyLen);
+  if (lock.owns_lock()) _shortenLog();
+  return result;
 }
 
 int SKV_KCStg::getTx0(ITransaction*, void** value, size_t* valueLen, const void* key,

@@ -7,9 +7,24 @@
 // error ("[inf]" lines of open on standard output). The database is opened with the
 // extended open of kcext (tuning options "zcomp"/"zthrh" included) from the path followed by
 // the tuning options; the store owns the database object.
-// Threads: no lock of its own; record operations may run on many threads at once (Kyoto
-// Cabinet locks its records). open, close, setDBPath and setTuneOptions must not run
-// concurrently with any other use of the same store.
+// Threads: record operations may run on many threads at once (Kyoto Cabinet locks its
+// records); writes that can log more than a page take one lock of the store (see below).
+// open, close, setDBPath and setTuneOptions must not run concurrently with any other use of
+// the same store.
+//
+// Write-ahead log: a hash or tree file opened for writing with automatic transactions logs
+// every write in "<path>.wal". Kyoto Cabinet keeps that file between transactions and, after
+// one of up to 16 KB, only overwrites the logged bytes with zeros. Linux ends a large write
+// early, at a page boundary, when the process gets SIGKILL; a log message cut that way then
+// reads as whole, its missing tail taken from those zeros, and the recovery at the next open
+// copies the zeros over committed records. So the store keeps the log at most one page long
+// between transactions: after each write that may have logged more, it cuts a longer log back
+// to one page (under Kyoto Cabinet's exclusive lock, only when no transaction is open in it).
+// A message cut at a page boundary then ends at the end of the file and is dropped. Writes
+// that may log more than a page: every write of a tree file or of a hash file tuned with
+// "apow" or "dfunit"; otherwise (a hash write logs record headers, bucket and meta data and at
+// most twice the new record) only puts of 1 KB of key and value or more. Those writes run one
+// at a time.
 //
 // This header also brings the interfaces (ISKVStorage.h), the typed adapter
 // (TSKVAdapterStorage.h) and the key comparators (KComparator.h).
@@ -20,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/KComparator.h"
@@ -99,6 +115,21 @@ class SKV_KCStg : public ISKVStorage {
 
   int _read(const char* place, bool remove, void** value, size_t* valueLen, const void* key,
             size_t keyLen) const;
+
+  // Which writes may leave a write-ahead log longer than a page (see above).
+  enum LogWatch { LOG_UNWATCHED, LOG_LARGE_PUTS, LOG_EVERY_WRITE };
+  bool _watchesWrite(size_t keyLen, size_t valueLen) const {
+    return _logWatch == LOG_EVERY_WRITE ||
+           (_logWatch == LOG_LARGE_PUTS && keyLen + valueLen >= LARGE_PUT);
+  }
+  // Cuts the write-ahead log back to one page when it is longer and no transaction is open in
+  // it. Called with _logLock held; never throws.
+  void _shortenLog();
+  static const size_t LARGE_PUT = 1024;
+
+  LogWatch _logWatch;
+  int _logFd;  // "<path>.wal" once it exists, opened on first need; -1 before
+  std::mutex _logLock;
 };
 
 }  // namespace wdb
