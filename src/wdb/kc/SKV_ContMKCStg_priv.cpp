@@ -350,23 +350,8 @@ int ContPartitionDB::scanReadLocked(kyotocabinet::DB::Visitor* visitor,
   return polyDB->scan_parallel(visitor, 1, checker) ? RC_OK : RC_FAIL;
 }
 
-void ContMetaDB::_emptyLog() const {
-  if (!_logReusable) return;
-  try {
-    xstring log(getDBPath());
-    log.append(".wal");
-    // No link is followed: the log is the database's own file.
-    const int fd = ::open(log.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      if (::ftruncate(fd, 0) != 0) {
-        // Left as it is: the transaction runs as Kyoto Cabinet runs it.
-      }
-    }
-    ::close(fd);
-  } catch (...) {
-  }
+void ContMetaDB::_emptyLog() {
+  if (_logReusable) _cutLog(0);
 }
 
 bool ContMetaDB::beginBatch(bool hard) {

@@ -124,7 +124,7 @@ class ContMetaDB : public SKV_KCStg {
  private:
   // Truncates the write-ahead log to 0 bytes when it is a regular file; never creates it.
   // Not after a transaction failed to end: Kyoto Cabinet may still need its log then.
-  void _emptyLog() const;
+  void _emptyLog();
   bool _logReusable = true;
 };
 

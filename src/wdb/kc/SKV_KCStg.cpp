@@ -172,7 +172,16 @@ void lockQuietly(std::unique_lock<std::mutex>& lock) noexcept {
 }
 
 // The longest write-ahead log that no write cut at a page boundary can reach into.
-const off_t LOG_PAGE = 4096;
+const int64_t LOG_PAGE = 4096;
+
+// Cuts a regular file to `size` bytes when it is longer; a failed cut leaves it as it is (the
+// next transaction then runs as Kyoto Cabinet runs it).
+void cutRegularFile(int fd, int64_t size) noexcept {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= size) return;
+  if (::ftruncate(fd, size) != 0) {
+  }
+}
 
 // Cuts the write-ahead log back to one page under Kyoto Cabinet's exclusive lock of the
 // database: no write is then halfway through an automatic transaction. The page is kept, not
@@ -183,12 +192,8 @@ class LogShortener : public kyotocabinet::BasicDB::FileProcessor {
  public:
   explicit LogShortener(int fd) : _fd(fd) {}
   bool process(const std::string&, int64_t, int64_t) override {
-    struct stat st;
     char first = 1;
-    if (::fstat(_fd, &st) == 0 && st.st_size > LOG_PAGE && ::pread(_fd, &first, 1, 0) == 1 &&
-        first == 0 && ::ftruncate(_fd, LOG_PAGE) != 0) {
-      // Left as it is: the next transaction runs as Kyoto Cabinet runs it.
-    }
+    if (::pread(_fd, &first, 1, 0) == 1 && first == 0) cutRegularFile(_fd, LOG_PAGE);
     return true;
   }
 
@@ -197,6 +202,22 @@ class LogShortener : public kyotocabinet::BasicDB::FileProcessor {
 };
 
 }  // namespace
+
+class SKV_KCStg::LogWatchScope {
+ public:
+  LogWatchScope(SKV_KCStg& db, bool watched) : _db(db), _lock(db._logLock, std::defer_lock) {
+    if (watched) lockQuietly(_lock);
+  }
+  ~LogWatchScope() {
+    if (_lock.owns_lock()) _db._shortenLog();
+  }
+
+ private:
+  LogWatchScope(const LogWatchScope&) = delete;
+  LogWatchScope& operator=(const LogWatchScope&) = delete;
+  SKV_KCStg& _db;
+  std::unique_lock<std::mutex> _lock;
+};
 
 SKV_KCStg::SKV_KCStg() : polyDB(nullptr), _logWatch(LOG_UNWATCHED), _logFd(-1) {}
 
@@ -341,8 +362,7 @@ uint64_t SKV_KCStg::maxSize() const { return polyDB == nullptr ? 0 : UINT64_MAX;
 void SKV_KCStg::clear() {
   static const char* const PLACE = "wdb::SKV_KCStg::clear";
   if (polyDB == nullptr) return;
-  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
-  if (_logWatch != LOG_UNWATCHED) lockQuietly(lock);
+  LogWatchScope logWatch(*this, _logWatch != LOG_UNWATCHED);
   try {
     if (!polyDB->clear()) printErr(PLACE, "Fail clear DB");
   } catch (const std::exception& e) {
@@ -350,24 +370,41 @@ void SKV_KCStg::clear() {
   } catch (...) {
     printErr(PLACE, "Unknown exception");
   }
-  if (lock.owns_lock()) _shortenLog();
+}
+
+int SKV_KCStg::_openLog() {
+  if (_logFd < 0) {
+    try {
+      xstring log(dbPath);
+      log.append(".wal");
+      // Never created here: it exists once Kyoto Cabinet has begun a transaction. No link is
+      // followed: the log is the database's own file.
+      _logFd = ::open(log.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    } catch (...) {
+    }
+  }
+  return _logFd;
 }
 
 void SKV_KCStg::_shortenLog() {
   try {
-    if (_logFd < 0) {
-      xstring log(dbPath);
-      log.append(".wal");
-      // Never created here: it exists once Kyoto Cabinet has begun a transaction.
-      _logFd = ::open(log.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      if (_logFd < 0) return;
-    }
+    const int fd = _openLog();
+    if (fd < 0) return;
+    // Kyoto Cabinet's lock is taken only when the log has grown beyond the page; the processor
+    // looks again under it.
     struct stat st;
-    if (::fstat(_logFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= LOG_PAGE) return;
-    LogShortener shortener(_logFd);
+    if (::fstat(fd, &st) != 0 || st.st_size <= LOG_PAGE) return;
+    LogShortener shortener(fd);
     polyDB->occupy(true, &shortener);
   } catch (...) {
   }
+}
+
+void SKV_KCStg::_cutLog(int64_t size) {
+  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
+  lockQuietly(lock);
+  const int fd = _openLog();
+  if (fd >= 0) cutRegularFile(fd, size);
 }
 
 void SKV_KCStg::freeData(void* data) const { xa_free(data); }
@@ -383,8 +420,7 @@ int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void*
   if (policy != mopra::PutPolicy::ADD && policy != mopra::PutPolicy::UPDATE &&
       policy != mopra::PutPolicy::ADD_OR_UDP)
     return RC_INVALID_PARAM;
-  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
-  if (_watchesWrite(keyLen, valueLen)) lockQuietly(lock);
+  LogWatchScope logWatch(*this, _watchesWrite(keyLen, valueLen));
   int result = RC_EXCEPTION;
   try {
     switch (policy) {
@@ -409,7 +445,6 @@ int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void*
   } catch (...) {
     printErr(PLACE, "Unknown exception");
   }
-  if (lock.owns_lock()) _shortenLog();
   return result;
 }
 
@@ -419,8 +454,7 @@ int SKV_KCStg::removeTx0(ITransaction*, const void* key, size_t keyLen) {
   if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
   const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
   // A removal logs record headers only, apart from the cases of LOG_EVERY_WRITE.
-  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
-  if (_logWatch == LOG_EVERY_WRITE) lockQuietly(lock);
+  LogWatchScope logWatch(*this, _logWatch == LOG_EVERY_WRITE);
   int result = RC_EXCEPTION;
   try {
     if (polyDB->remove(kbuf, keyLen))
@@ -432,7 +466,6 @@ int SKV_KCStg::removeTx0(ITransaction*, const void* key, size_t keyLen) {
   } catch (...) {
     printErr(PLACE, "Unknown exception");
   }
-  if (lock.owns_lock()) _shortenLog();
   return result;
 }
 
@@ -468,11 +501,8 @@ int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* value
 
 int SKV_KCStg::popTx0(ITransaction*, void** value, size_t* valueLen, const void* key,
                       size_t keyLen) {
-  std::unique_lock<std::mutex> lock(_logLock, std::defer_lock);
-  if (_logWatch == LOG_EVERY_WRITE) lockQuietly(lock);
-  const int result = _read("wdb::SKV_KCStg::popTx0", true, value, valueLen, key, keyLen);
-  if (lock.owns_lock()) _shortenLog();
-  return result;
+  LogWatchScope logWatch(*this, _logWatch == LOG_EVERY_WRITE);
+  return _read("wdb::SKV_KCStg::popTx0", true, value, valueLen, key, keyLen);
 }
 
 int SKV_KCStg::getTx0(ITransaction*, void** value, size_t* valueLen, const void* key,

@@ -109,6 +109,11 @@ class SKV_KCStg : public ISKVStorage {
   xstring dbPath;
   xstring tuneOptions;
 
+  // Cuts the write-ahead log "<path>.wal" to `size` bytes when it is a regular file longer than
+  // that; never creates it. Takes the log lock; the caller makes sure that no transaction is
+  // halfway through the log. Never throws.
+  void _cutLog(int64_t size);
+
  private:
   SKV_KCStg(const SKV_KCStg&) = delete;
   SKV_KCStg& operator=(const SKV_KCStg&) = delete;
@@ -122,9 +127,14 @@ class SKV_KCStg : public ISKVStorage {
     return _logWatch == LOG_EVERY_WRITE ||
            (_logWatch == LOG_LARGE_PUTS && keyLen + valueLen >= LARGE_PUT);
   }
+  // Holds _logLock around a write that may log more than a page, and shortens the log after it.
+  class LogWatchScope;
   // Cuts the write-ahead log back to one page when it is longer and no transaction is open in
   // it. Called with _logLock held; never throws.
   void _shortenLog();
+  // The log's descriptor, opened on first need (-1 while the log does not exist). Called with
+  // _logLock held.
+  int _openLog();
   static const size_t LARGE_PUT = 1024;
 
   LogWatch _logWatch;
