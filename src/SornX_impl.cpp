@@ -208,6 +208,23 @@ class MyLayeredConfiguration : public Poco::Util::LayeredConfiguration {
 // "<name>.<suffix>"; plain strings, so keys come out right in every allocator state.
 std::string key(const std::string& name, const char* suffix) { return name + "." + suffix; }
 
+// A value buffer handed out by the store, given back to it on every path.
+class StoreBuffer {
+ public:
+  explicit StoreBuffer(wdb::ISKVStorage* db) : _db(db), _data(nullptr) {}
+  ~StoreBuffer() {
+    if (_data != nullptr) _db->freeData(_data);
+  }
+  void** out() { return &_data; }
+  const void* data() const { return _data; }
+
+ private:
+  StoreBuffer(const StoreBuffer&) = delete;
+  StoreBuffer& operator=(const StoreBuffer&) = delete;
+  wdb::ISKVStorage* _db;
+  void* _data;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -349,7 +366,8 @@ void SornGeneric::clear() {
   if (_db) _db->clear();
 }
 
-jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen, bool asString) {
+jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen,
+                              bool asString) noexcept {
   if (asString) {
     // The store ends every value with a NUL byte, so the text stops at the first one.
     return env->NewStringUTF(static_cast<const char*>(value));
@@ -365,56 +383,31 @@ jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen, bool
 
 jobject SornGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {
   if (_innerDb == nullptr || keyLen < 0) return nullptr;
-  void* buffer = nullptr;
+  StoreBuffer buffer(_innerDb);
   size_t length = 0;
-  const int r = _innerDb->getTx0(nullptr, &buffer, &length, key, static_cast<size_t>(keyLen));
-  if (buffer == nullptr) return nullptr;
-  jobject result = nullptr;
-  try {
-    if (r >= 0 && length <= static_cast<size_t>(INT_MAX)) {
-      result = _extract(env, buffer, static_cast<int>(length), asString);
-    }
-  } catch (...) {
-    _innerDb->freeData(buffer);
-    throw;
-  }
-  _innerDb->freeData(buffer);
-  return result;
+  const int r = _innerDb->getTx0(nullptr, buffer.out(), &length, key, static_cast<size_t>(keyLen));
+  if (buffer.data() == nullptr || r < 0 || length > static_cast<size_t>(INT_MAX)) return nullptr;
+  return _extract(env, buffer.data(), static_cast<int>(length), asString);
 }
 
 jobject SornGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
   if (_innerDb == nullptr || keyLen < 0) return nullptr;
-  void* buffer = nullptr;
+  StoreBuffer buffer(_innerDb);
   size_t length = 0;
-  const int r = _innerDb->popTx0(nullptr, &buffer, &length, key, static_cast<size_t>(keyLen));
-  if (buffer == nullptr) return nullptr;
-  if (r < 0) {
-    _innerDb->freeData(buffer);
-    return nullptr;
-  }
+  const int r = _innerDb->popTx0(nullptr, buffer.out(), &length, key, static_cast<size_t>(keyLen));
+  if (buffer.data() == nullptr || r < 0) return nullptr;
   // The record has left the store; if it cannot reach Java it is put back, not lost.
-  jobject result = nullptr;
-  try {
-    if (length <= static_cast<size_t>(INT_MAX)) {
-      result = _extract(env, buffer, static_cast<int>(length), asString);
-    }
-  } catch (...) {
-    _putBack(key, keyLen, buffer, length);
-    throw;
-  }
-  if (result == nullptr) {
-    _putBack(key, keyLen, buffer, length);
-  } else {
-    _innerDb->freeData(buffer);
-  }
+  jobject result = length <= static_cast<size_t>(INT_MAX)
+                       ? _extract(env, buffer.data(), static_cast<int>(length), asString)
+                       : nullptr;
+  if (result == nullptr) _putBack(key, keyLen, buffer.data(), length);
   return result;
 }
 
-void SornGeneric::_putBack(const char* key, int keyLen, void* buffer, size_t length) {
+void SornGeneric::_putBack(const char* key, int keyLen, const void* value, size_t length) {
   // As an add: a record written under the key meanwhile is newer and stays.
-  _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), buffer, length,
+  _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), value, length,
                    mopra::PutPolicy::ADD);
-  _innerDb->freeData(buffer);
 }
 
 bool SornGeneric::put(const char* key, int keyLen, const char* value, int valueLen, int policy) {

@@ -105,9 +105,11 @@ class SornGeneric {
                          jstring home, jstring dbname, jstring dbtype, jboolean autoSync,
                          jstring distribType, jint partitions, jint partMB, jlong partRecords,
                          jstring tune, jobjectArray paths, StoreClaim* claim);
-  jobject _extract(JNIEnv* env, const void* value, int valueLen, bool asString);
-  // Puts a popped record back and releases its buffer.
-  void _putBack(const char* key, int keyLen, void* buffer, size_t length);
+  // A new Java array or string of the value; null when the VM cannot make it (JNI calls
+  // only, so nothing is thrown).
+  jobject _extract(JNIEnv* env, const void* value, int valueLen, bool asString) noexcept;
+  // Puts a popped record back (its buffer stays the caller's).
+  void _putBack(const char* key, int keyLen, const void* value, size_t length);
 
   boost::shared_ptr<wdb::SKVAdapterStorage> _db;
   wdb::ISKVStorage* _innerDb;
