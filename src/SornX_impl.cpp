@@ -324,26 +324,21 @@ bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, 
   }
   if (overlapsOld) close();
 
-  std::pair<wdb::ISKVStorage*, bool> opened;
-  try {
-    opened = wdb::OpenKCFromConfig(config, n, static_cast<xstring*>(nullptr));
-  } catch (...) {
-    releaseClaim(claim.get());
-    throw;
-  }
-  if (opened.first == nullptr) {
-    releaseClaim(claim.get());
-    return false;
-  }
-
-  boost::shared_ptr<wdb::SKVAdapterStorage> adapter;
-  try {
-    adapter.reset(new wdb::SKVAdapterStorage(opened.first, true));
-  } catch (...) {
-    delete opened.first;
-    releaseClaim(claim.get());
-    throw;
-  }
+  // Until the new store is in place, its claim is given back on every way out.
+  struct ClaimGuard {
+    StoreClaim* claim;
+    ~ClaimGuard() {
+      if (claim != nullptr) releaseClaim(claim);
+    }
+  } guard = {claim.get()};
+  const std::pair<wdb::ISKVStorage*, bool> opened =
+      wdb::OpenKCFromConfig(config, n, static_cast<xstring*>(nullptr));
+  if (opened.first == nullptr) return false;
+  std::unique_ptr<wdb::ISKVStorage> inner(opened.first);
+  wdb::SKVAdapterStorage* raw = new wdb::SKVAdapterStorage(inner.get(), true);
+  inner.release();  // the adapter owns the store now
+  boost::shared_ptr<wdb::SKVAdapterStorage> adapter(raw);  // deletes raw if it throws
+  guard.claim = nullptr;
   _db.swap(adapter);  // the old adapter, if any, goes with `adapter` below
   _innerDb = _db->getInnerStorage();
   _contiguous = opened.second;
