@@ -22,21 +22,21 @@ namespace wdb {
 
 typedef Poco::FastMutex::ScopedLock ScopedLock;
 
+namespace {
+// The store's comparator, byte order when none is set.
+const KComparator& comparatorOr(const KComparator* cmp) {
+  static const BytewiseKComparator bytewise;
+  return cmp != nullptr ? *cmp : bytewise;
+}
+}  // namespace
+
 int compareKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b,
                 size_t bLen) {
-  if (cmp != nullptr) return cmp->compare(a, aLen, b, bLen);
-  const size_t n = aLen < bLen ? aLen : bLen;
-  if (n > 0) {
-    const int c = std::memcmp(a, b, n);
-    if (c != 0) return c;
-  }
-  if (aLen == bLen) return 0;
-  return aLen < bLen ? -1 : 1;
+  return comparatorOr(cmp).compare(a, aLen, b, bLen);
 }
 
 bool equalKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen) {
-  if (cmp != nullptr) return cmp->equal(a, aLen, b, bLen);
-  return aLen == bLen && (aLen == 0 || std::memcmp(a, b, aLen) == 0);
+  return comparatorOr(cmp).equal(a, aLen, b, bLen);
 }
 
 bool SKV_ContMKCStg::DBECmpByKeyMin::operator()(const DBEntry& a, const DBEntry& b) const {
@@ -350,52 +350,9 @@ void SKV_ContMKCStg::_waitKeyMaxTask() {
 int SKV_ContMKCStg::_iterateKeyMAX(const KeyMaxJob& job) {
   static const char* const PLACE = "wdb::SKV_ContMKCStg::iterateKeyMAX";
   try {
-    // Keeps the greatest key of 2 bytes or more; once the store has moved on to another open
-    // or close it only skips the remaining records. Never throws.
-    class VisitorImpl : public kyotocabinet::DB::Visitor {
-     public:
-      VisitorImpl(xstring* keyMax, const KComparator* cmp, const std::atomic<uint32_t>* gen,
-                  uint32_t mine)
-          : _keyMax(keyMax), _cmp(cmp), _gen(gen), _mine(mine), failed(false) {
-        message[0] = '\0';
-      }
-      ~VisitorImpl() override {}
-      const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t,
-                             size_t*) override {
-        if (ksiz < 2 || failed || _gen->load(std::memory_order_relaxed) != _mine) return NOP;
-        try {
-          if (_keyMax->empty() ||
-              compareKeys(_cmp, kbuf, ksiz, _keyMax->data(), _keyMax->size()) > 0)
-            _keyMax->assign(kbuf, ksiz);
-        } catch (const std::exception& e) {
-          failed = true;
-          std::snprintf(message, sizeof message, "%s", e.what());
-        } catch (...) {
-          failed = true;
-          std::snprintf(message, sizeof message, "%s", "Unknown exception");
-        }
-        return NOP;
-      }
-
-     private:
-      xstring* _keyMax;
-      const KComparator* _cmp;
-      const std::atomic<uint32_t>* _gen;
-      uint32_t _mine;
-
-     public:
-      bool failed;
-      char message[512];
-    };
+    // Once the store has moved on to another open or close the scan only skips the records.
     xstring m(job.keyMin);
-    VisitorImpl visitor(&m, job.comparator, &_generation, job.generation);
-    // No progress checker aborts the scan: an aborted scan leaves a per-thread error record
-    // of Kyoto Cabinet behind on the pool thread. A stale scan only skips the records.
-    const int r = scanPartition(*job.db, &visitor, nullptr);
-    if (visitor.failed) {
-      contPrintErr(PLACE, "%s", visitor.message);
-      return RC_EXCEPTION;
-    }
+    const int r = scanKeyBound(*job.db, &m, job.comparator, 1, &_generation, job.generation, PLACE);
     if (r < 0) return r;
     {
       ScopedLock lock(keyMaxMutex);

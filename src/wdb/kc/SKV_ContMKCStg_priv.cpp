@@ -402,6 +402,61 @@ int scanPartition(const SKV_KCStg& db, kyotocabinet::DB::Visitor* visitor,
   return db.kc_iterate(visitor, 0);
 }
 
+int scanKeyBound(const SKV_KCStg& db, xstring* bound, const KComparator* cmp, int sign,
+                 const std::atomic<uint32_t>* gen, uint32_t mine, const char* place) {
+  // Changes nothing; an error inside a visit is kept for after the scan, never thrown.
+  class BoundVisitor : public kyotocabinet::DB::Visitor {
+   public:
+    BoundVisitor(xstring* bound, const KComparator* cmp, int sign,
+                 const std::atomic<uint32_t>* gen, uint32_t mine)
+        : _bound(bound), _cmp(cmp), _sign(sign), _gen(gen), _mine(mine), failed(false) {
+      message[0] = '\0';
+    }
+    const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t,
+                           size_t*) override {
+      if (ksiz < 2 || failed) return NOP;
+      if (_gen != nullptr && _gen->load(std::memory_order_relaxed) != _mine) return NOP;
+      try {
+        const int c =
+            _bound->empty() ? _sign : compareKeys(_cmp, kbuf, ksiz, _bound->data(), _bound->size());
+        if (_sign > 0 ? c > 0 : c < 0) _bound->assign(kbuf, ksiz);
+      } catch (const std::exception& e) {
+        failed = true;
+        std::snprintf(message, sizeof message, "%s", e.what());
+      } catch (...) {
+        failed = true;
+        std::snprintf(message, sizeof message, "%s", "Unknown exception");
+      }
+      return NOP;
+    }
+
+   private:
+    xstring* _bound;
+    const KComparator* _cmp;
+    int _sign;
+    const std::atomic<uint32_t>* _gen;
+    uint32_t _mine;
+
+   public:
+    bool failed;
+    char message[512];
+  };
+  try {
+    BoundVisitor visitor(bound, cmp, sign, gen, mine);
+    // No progress checker aborts the scan: an aborted scan leaves a per-thread error record of
+    // Kyoto Cabinet behind on the thread. A stale scan only skips the records.
+    const int r = scanPartition(db, &visitor, nullptr);
+    if (visitor.failed) {
+      contPrintErr(place, "%s", visitor.message);
+      return RC_EXCEPTION;
+    }
+    return r;
+  } catch (...) {
+    contPrintCurrentException(place);
+  }
+  return RC_EXCEPTION;
+}
+
 void TaskGate::enter() {
   std::lock_guard<std::mutex> lock(_m);
   ++_count;
@@ -694,6 +749,8 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
       list.clear();
     }
   } threads;
+  // Room for every thread up front: a started thread must never be dropped by a failed push.
+  threads.list.reserve(n);
 
   uint32_t opened = 0;
   for (size_t k = n; k-- > 0 && opened < partitions;) {
@@ -808,46 +865,7 @@ Poco::Thread* SKV_ContMKCStg::_iterateKeyRangeThread(DBEntry* entry, int* result
 int SKV_ContMKCStg::_iterateKeyRange(DBEntry* entry) {
   static const char* const PLACE = "wdb::SKV_ContMKCStg::iterateKeyRange";
   try {
-    // Keeps the smallest key of 2 bytes or more; changes nothing; never throws.
-    class VisitorImpl : public kyotocabinet::DB::Visitor {
-     public:
-      VisitorImpl(xstring* keyMin, const KComparator* cmp)
-          : _keyMin(keyMin), _cmp(cmp), failed(false) {
-        message[0] = '\0';
-      }
-      ~VisitorImpl() override {}
-      const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t,
-                             size_t*) override {
-        if (ksiz < 2 || failed) return NOP;
-        try {
-          if (_keyMin->empty() ||
-              compareKeys(_cmp, kbuf, ksiz, _keyMin->data(), _keyMin->size()) < 0)
-            _keyMin->assign(kbuf, ksiz);
-        } catch (const std::exception& e) {
-          failed = true;
-          std::snprintf(message, sizeof message, "%s", e.what());
-        } catch (...) {
-          failed = true;
-          std::snprintf(message, sizeof message, "%s", "Unknown exception");
-        }
-        return NOP;
-      }
-
-     private:
-      xstring* _keyMin;
-      const KComparator* _cmp;
-
-     public:
-      bool failed;
-      char message[512];
-    };
-
-    VisitorImpl visitor(&entry->keyMin, kComparator);
-    const int r = scanPartition(*entry->db, &visitor, nullptr);
-    if (visitor.failed) {
-      contPrintErr(PLACE, "%s", visitor.message);
-      return RC_EXCEPTION;
-    }
+    const int r = scanKeyBound(*entry->db, &entry->keyMin, kComparator, -1, nullptr, 0, PLACE);
     if (r < 0) return r;
     if (entry->keyMin.empty()) return RC_SCAN_EMPTY;
     entry->db->put(xstring(kReservedKey, 1), entry->keyMin, mopra::PutPolicy::ADD_OR_UDP);

@@ -19,6 +19,7 @@
 #include <kcdb.h>
 #include <kcpolydb.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -148,6 +149,14 @@ class MetaBatch {
 // scanReadLocked on a ContPartitionDB, kc_iterate with 0 threads on any other store.
 int scanPartition(const SKV_KCStg& db, kyotocabinet::DB::Visitor* visitor,
                   kyotocabinet::BasicDB::ProgressChecker* checker);
+
+// Scans a partition for its greatest (sign > 0) or smallest (sign < 0) key of 2 bytes or more
+// and widens `bound` to it (an empty bound takes the first key; a partition without such a key
+// leaves it as it is). A scan whose generation has moved on (gen not null, *gen != mine) only
+// skips the remaining records. Returns scanPartition's result, or RC_EXCEPTION after printing
+// the error line at `place`. Never throws.
+int scanKeyBound(const SKV_KCStg& db, xstring* bound, const KComparator* cmp, int sign,
+                 const std::atomic<uint32_t>* gen, uint32_t mine, const char* place);
 
 // Counts running tasks or users; waitIdle blocks until the count is 0.
 class TaskGate {
