@@ -205,9 +205,6 @@ class MyLayeredConfiguration : public Poco::Util::LayeredConfiguration {
   ~MyLayeredConfiguration() override {}
 };
 
-// "<name>.<suffix>"; plain strings, so keys come out right in every allocator state.
-std::string key(const std::string& name, const char* suffix) { return name + "." + suffix; }
-
 // A value buffer handed out by the store, given back to it on every path.
 class StoreBuffer {
  public:
@@ -245,35 +242,35 @@ std::string SornGeneric::_setConfig(Poco::Util::LayeredConfiguration& config, JN
 
   tjni::JStringUTF jhome(env, home);
   if (jhome.empty()) return std::string();
-  config.setString(key(n, "home"), std::string(jhome.data(), jhome.length()));
+  config.setString(wdb::configKey(n, "home"), std::string(jhome.data(), jhome.length()));
 
   tjni::JStringUTF jdbname(env, dbname);
   if (jdbname.empty()) return std::string();
-  config.setString(key(n, "dbname"), std::string(jdbname.data(), jdbname.length()));
+  config.setString(wdb::configKey(n, "dbname"), std::string(jdbname.data(), jdbname.length()));
 
   tjni::JStringUTF jdistrib(env, distribType);
   if (jdistrib.empty()) return std::string();
-  config.setString(key(n, "distrib_type"), std::string(jdistrib.data(), jdistrib.length()));
+  config.setString(wdb::configKey(n, "distrib_type"), std::string(jdistrib.data(), jdistrib.length()));
 
   // A string the VM could not supply leaves an exception pending: stop before the next call.
   tjni::JStringUTF jdbtype(env, dbtype);
   if (jdbtype.failed()) return std::string();
   if (!jdbtype.empty()) {
-    config.setString(key(n, "dbtype"), std::string(jdbtype.data(), jdbtype.length()));
+    config.setString(wdb::configKey(n, "dbtype"), std::string(jdbtype.data(), jdbtype.length()));
   }
-  config.setBool(key(n, "auto_sync"), autoSync != 0);
-  if (partitions > 0) config.setInt(key(n, "partitions"), partitions);
+  config.setBool(wdb::configKey(n, "auto_sync"), autoSync != 0);
+  if (partitions > 0) config.setInt(wdb::configKey(n, "partitions"), partitions);
 
   tjni::JStringUTF jtune(env, tune);
   if (jtune.failed()) return std::string();
   if (!jtune.empty()) {
-    config.setString(key(n, "tune_options"), std::string(jtune.data(), jtune.length()));
+    config.setString(wdb::configKey(n, "tune_options"), std::string(jtune.data(), jtune.length()));
   }
-  if (partMB > 0) config.setInt(key(n, "partition_megabytes"), partMB);
+  if (partMB > 0) config.setInt(wdb::configKey(n, "partition_megabytes"), partMB);
   if (partRecords > 0) {
     // The stores keep the limit as an int: larger values are clamped, never cut.
     const jlong records = partRecords > kMaxPartitionRecords ? kMaxPartitionRecords : partRecords;
-    config.setInt(key(n, "partition_records"), static_cast<int>(records));
+    config.setInt(wdb::configKey(n, "partition_records"), static_cast<int>(records));
   }
 
   if (claim != nullptr) {

@@ -71,8 +71,6 @@ JByteSlice::JByteSlice(JNIEnv* env, jbyteArray array, jint offset, jint length)
   _length = s.length;
 }
 
-JByteSlice::~JByteSlice() {}
-
 void reportCurrentException(JNIEnv* env, Reporter report) noexcept {
   try {
     try {

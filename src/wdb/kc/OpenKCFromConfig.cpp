@@ -21,11 +21,6 @@ static_assert(KC_OPEN_MODE_AUTOSYNC == (KC_OPEN_MODE | kyotocabinet::BasicDB::OA
 
 namespace {
 
-// "<name>.<suffix>"; plain strings, so keys come out right in every allocator state.
-std::string configKey(const std::string& name, const char* suffix) {
-  return name + "." + suffix;
-}
-
 // The comparator of every contiguous store: made once, thread-safely, and kept until the
 // process ends, since a store (and its background scans) may outlive static destruction.
 const KComparator* contiguousComparator() {
@@ -34,6 +29,10 @@ const KComparator* contiguousComparator() {
 }
 
 }  // namespace
+
+std::string configKey(const std::string& name, const char* suffix) {
+  return name + "." + suffix;
+}
 
 template <typename K>
 std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration& configuration,

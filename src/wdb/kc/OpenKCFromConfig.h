@@ -35,6 +35,10 @@ namespace wdb {
 const unsigned KC_OPEN_MODE = 23;            // reader | writer | create | auto transaction
 const unsigned KC_OPEN_MODE_AUTOSYNC = 55;   // the same | auto sync
 
+// The configuration key "<name>.<suffix>"; a plain string, so keys come out right in every
+// allocator state.
+std::string configKey(const std::string& name, const char* suffix);
+
 // K selects the key type (only the pooled string exists); keyTag is not read.
 template <typename K>
 std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
