@@ -100,8 +100,7 @@ Slice clampSlice(jint n, jint offset, jint length);
 // A copy of a clamped slice of a Java byte array, read with GetByteArrayRegion: nothing is
 // ever written back to the Java array. A null array gives data() null and length 0 with ok()
 // true. ok() is false when the bytes could not be had (the VM raised an exception, or no
-// memory was left for the copy); data()
-// is then null and the caller must not store anything.
+// memory was left for the copy); data() is then null and the caller must not store anything.
 class JByteSlice {
  public:
   JByteSlice(JNIEnv* env, jbyteArray array, jint offset, jint length);
