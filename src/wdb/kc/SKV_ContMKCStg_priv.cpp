@@ -546,11 +546,6 @@ int renameNoReplace(const char* from, const char* to) {
   return ::rename(from, to) == 0 ? 0 : errno;
 }
 
-xstring fileNameOf(const xstring& path) {
-  const size_t slash = path.rfind('/');
-  return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
-}
-
 // True when path names the file of partition `index`: it ends with "<dbName>-<index>.<dbType>"
 // after a '/' (or is just that), the index written as the directory scan reads it (so a name
 // the scan found, such as "data-03.kch", stays valid) or as the store formats it (indices

@@ -46,12 +46,6 @@ void printWarning(const xstring& message) {
             PLACE_OPEN, message.c_str());
 }
 
-// The file-name part of a path: everything after its last '/'.
-xstring fileNameOf(const xstring& path) {
-  const size_t slash = path.rfind('/');
-  return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
-}
-
 }  // namespace
 
 SKV_UniMKCStg::SKV_UniMKCStg()

@@ -71,4 +71,9 @@ bool isSafeKCPath(const xstring& path) {
   return path.find('#') == xstring::npos && path.find('\0') == xstring::npos;
 }
 
+xstring fileNameOf(const xstring& path) {
+  const size_t slash = path.rfind('/');
+  return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
+}
+
 }  // namespace wdb

@@ -27,6 +27,9 @@ bool formatPartitionFileName(xstring& out, const xstring& dbName, unsigned index
 bool parsePartitionFileName(const char* fileName, const xstring& dbName, const xstring& dbType,
                             unsigned* index, bool* canonical);
 
+// The last component of a path (the whole path when it has no '/').
+xstring fileNameOf(const xstring& path);
+
 // False for a path that Kyoto Cabinet would not open as the file it names: one holding '#'
 // (its option separator) or a NUL byte (the name would end there).
 bool isSafeKCPath(const xstring& path);
