@@ -17,7 +17,7 @@ PKGS=(
   clang libclang-rt-14-dev
   libjemalloc-dev libmimalloc-dev libgoogle-perftools-dev
   libleveldb-dev librocksdb-dev
-  libleveldb-java
+  libleveldb-java libcaffeine-java
 )
 
 missing=()
