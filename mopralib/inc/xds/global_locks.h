@@ -41,7 +41,9 @@ struct global_locks {
     Poco::FastMutex* at_hash(uint64_t h) const {
       Poco::FastMutex* m = mutexs.load(std::memory_order_acquire);
       if (m == nullptr) throw wexception("mutexs array is null");
-      return &m[h % size.load(std::memory_order_relaxed)];
+      const uint64_t n = size.load(std::memory_order_relaxed);
+      // Hashes are 32-bit and so is any sane size: the narrow division is much cheaper.
+      return &m[((h | n) >> 32) == 0 ? uint32_t(h) % uint32_t(n) : h % n];
     }
   };
 

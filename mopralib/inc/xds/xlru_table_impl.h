@@ -224,11 +224,14 @@ class xlru_table {
   template <typename _Key>
   void _tombstone(const _find_results& r, const _Key& key);
   void _log(uint16_t kind, _ItemEntry* e);
+  // Publishes the main index's count for the lock-free early exit of evict_lru.
+  void _sync_count() { _count.store(xassoc_get_size(_main), std::memory_order_relaxed); }
   // Clears every list and the links of the entries in them (entries may outlive the table).
   void _clear_links();
 
   uint64_t _lru_size;
   xassoc* _main;
+  std::atomic<uint64_t> _count;  // the main index's count, written under the table lock
   Poco::FastMutex _lock;
   std::atomic<uint64_t> _counters[CNT_COUNT];
   _ItemEntry* _lru_head;
@@ -260,6 +263,7 @@ XLRU_TABLE_TEMPLATE
 XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty, bool fourth_flag)
     : _lru_size(lru_size),
       _main(nullptr),
+      _count(0),
       _lru_head(nullptr),
       _lru_tail(nullptr),
       _dirty_switch(enable_dirty ? 1 : 0),
@@ -457,6 +461,7 @@ void XLRU_TABLE::_remove_found(const _find_results& r) {
   _unlink_lru(e);
   _unlink_dirty(e);
   xassoc_remove(_main, &r.main);  // releases the index's reference
+  _sync_count();
   if (d != nullptr) {
     xassoc_find_result rd;
     xassoc_find(&rd, _dirty_del, d);
@@ -575,6 +580,9 @@ bool XLRU_TABLE::remove_if_same(const table_item& data) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::evict_lru() {
+  // Nothing to do below the LRU size. The count read here is at least the one this thread's
+  // own insertion left; an insertion it does not see runs its own eviction.
+  if (_count.load(std::memory_order_relaxed) <= _lru_size) return;
   _table_lock lock(_lock, LockType::WRITE);
   if (xassoc_get_size(_main) <= _lru_size) return;
   const uint64_t target = _lru_size - _lru_size / 10000;
@@ -590,6 +598,7 @@ void XLRU_TABLE::evict_lru() {
     _unlink_dirty(e);
     xassoc_remove(_main, &r.main);
   }
+  _sync_count();
 }
 
 XLRU_TABLE_TEMPLATE
@@ -598,6 +607,7 @@ void XLRU_TABLE::clear() {
   _clear_links();
   xassoc_clear(_dirty_del);
   xassoc_clear(_main);
+  _sync_count();
   for (int i = CNT_BK_HAS; i < CNT_COUNT; ++i) _counters[i].exchange(0);
 }
 
