@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "mopralib/inc/xds/xlock_order.h"
 #include "mopralib/inc/xds/xlru_table_impl.h"
 #include "tests/tessix-table/test_value.h"
 
@@ -331,6 +332,52 @@ TEST_F(Table, EmptyHandleIsABrokenPrecondition) {
   EXPECT_DEATH(t.add_or_update(empty), "!data.is_null\\(\\)");
   EXPECT_DEATH(t.warmup(nullptr, empty, true), "!data.is_null\\(\\)");
   EXPECT_DEATH(TestTable(16, 0, false, true), "_lru_size > 0");
+}
+
+// Index hashers that look at the lock state of the thread that calls them: the table runs
+// them under its table lock.
+int g_table_locks_seen = -1;
+struct RecordingHasher {
+  static uint64_t HASH(const TestValue& v) {
+    g_table_locks_seen = xlock_order::table_locks_held();
+    return TestValueHasher::HASH(v);
+  }
+};
+TestItem* g_other_item = nullptr;
+struct KeyLockingHasher {
+  static uint64_t HASH(const TestValue& v) {
+    if (g_other_item != nullptr) TestItem::scope_write_lock lock(*g_other_item);
+    return TestValueHasher::HASH(v);
+  }
+};
+
+TEST_F(Table, TableLockIsTrackedForTheLockOrderChecks) {
+  xlru_table<TestEntry, TestValueHasher, RecordingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0> t(
+      16, 10, false, true);
+  TestItem h;
+  EXPECT_TRUE(t.add(make(h, "a")));
+  EXPECT_EQ(1, g_table_locks_seen);
+  EXPECT_EQ(0, xlock_order::table_locks_held());
+  // Holding a key lock while the table lock is taken is the permitted order.
+  {
+    TestItem::scope_write_lock key_lock(h);
+    g_table_locks_seen = -1;
+    EXPECT_TRUE(t.update(h));
+    EXPECT_EQ(1, g_table_locks_seen);
+    EXPECT_EQ(1, xlock_order::key_locks_held());
+  }
+  EXPECT_EQ(0, xlock_order::key_locks_held());
+}
+
+TEST_F(Table, KeyLockTakenUnderTheTableLockAborts) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  xlru_table<TestEntry, TestValueHasher, KeyLockingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0>
+      t(16, 10, false, true);
+  TestItem other, h;
+  other.ctor1(std::string("other"));
+  g_other_item = &other;
+  EXPECT_DEATH(t.add(make(h, "a")), "lock order: key lock taken while a table lock is held");
+  g_other_item = nullptr;
 }
 
 }  // namespace

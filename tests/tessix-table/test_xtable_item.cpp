@@ -55,6 +55,15 @@ TEST(EntryPool, MallocUntilInitPoolThenPoolEachBlockFreedWhereItCameFrom) {
   const std::string n = std::to_string(TestItem::POOL_CLASS_SIZE);
   EXPECT_EQ("[inf] xtable_item::INIT_POOL: class_size=" + n + ", pool_class_size=" + n + "\n", out);
 
+  // The pool is one of the default set's pools, in class order.
+  std::vector<uint64_t> classes;
+  xlabs_traverse_pools(
+      find_xlabs_default(TestItem::POOL_CLASS_SIZE),
+      [](void* c, xpool* p) { static_cast<std::vector<uint64_t>*>(c)->push_back(xpool_get_class_size(p)); },
+      &classes);
+  EXPECT_EQ(1, std::count(classes.begin(), classes.end(), TestItem::POOL_CLASS_SIZE));
+  EXPECT_TRUE(std::is_sorted(classes.begin(), classes.end()));
+
   // The pool's figures in the allocator's dump follow the entries.
   std::vector<TestItem> items(100);
   for (size_t i = 0; i < items.size(); ++i) {

@@ -89,7 +89,7 @@ class xtable_item {
     if (_entry == nullptr) throw wexception("xtable_item is null");
     return _entry->value;
   }
-  value_type* data_ptr() const { return &_entry->value; }
+  value_type* data_ptr() const { return _entry != nullptr ? &_entry->value : nullptr; }
   _ItemEntry* get_ptr() const { return _entry; }
   _ItemEntry* ie_ptr() const { return _entry; }
   bool is_null() const { return _entry == nullptr; }
