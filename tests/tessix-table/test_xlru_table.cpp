@@ -248,6 +248,15 @@ TEST_F(Table, DirtyTrackingListsKindsTombstonesAndCounters) {
   EXPECT_EQ(3u, t.counter(TestTable::CNT_DIRTY));
   EXPECT_TRUE(t.check_invariants());
 
+  // Storing again the entry the table holds (a handle from get_key) keeps the lists sound.
+  TestItem same;
+  ASSERT_TRUE(t.get_key(same, std::string("w")));
+  EXPECT_TRUE(t.update(same));
+  t.add_or_update(same);
+  EXPECT_EQ(TestTable::UPDATE, same.get_ptr()->dirty);
+  EXPECT_EQ(3u, t.counter(TestTable::CNT_DIRTY));
+  EXPECT_TRUE(t.check_invariants());
+
   for (int c = TestTable::CNT_SPARE1; c <= TestTable::CNT_BK_GET_MISS; ++c)
     EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;  // no back end in this table
   t.clear();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -297,6 +298,23 @@ TEST(KeyLocks, EmptyArrayThenBuiltOnceThenKept) {
   EXPECT_EQ(10000u, Locks::size());
   h.set_mutex();
   EXPECT_EQ(m, h.get_mutex());
+}
+
+TEST(KeyLocks, FirstConstructFromManyThreadsBuildsOnce) {
+  typedef global_locks<TestEntry, 3> Locks;
+  std::atomic<int> built{0};
+  testing::internal::CaptureStdout();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&, i] {
+      if (Locks::construct(10000 + i)) ++built;
+    });
+  for (auto& t : threads) t.join();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(1, built.load());
+  EXPECT_GE(Locks::size(), 10000u);
+  EXPECT_LT(Locks::size(), 10008u);
+  EXPECT_EQ(7, std::count(out.begin(), out.end(), '\n')) << out;
 }
 
 TEST(KeyLocks, ChosenByJenkinsHashModuloTheSize) {

@@ -20,6 +20,10 @@
 // hashes and compares (by default jenkins_hasher over K and Comparator against the value's
 // `key` member); the key hash must equal _DataHasher's hash of a value with that key.
 //
+// The cache's instance: xlru_table<xlru_item_entry<Tessi_Value, 1>, Tessi_Value_Hasher,
+// Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
+// with (table size, LRU size, false, true).
+//
 // Threads: every operation runs under the one table lock (Poco::FastMutex through
 // ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
 // so operations are serialised; the counters are atomic. add, add_or_update and warmup

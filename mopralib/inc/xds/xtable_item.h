@@ -162,7 +162,7 @@ class xtable_item {
     bool locked() const { return _locked; }
 
    protected:
-    scope_key_lock(xtable_item& item, bool lock_now) : _item(item), _mutex(item.get_mutex()), _locked(false) {
+    scope_key_lock(xtable_item& item, bool lock_now) : _mutex(item.get_mutex()), _locked(false) {
       if (lock_now) lock();
     }
     ~scope_key_lock() { unlock(); }
@@ -170,7 +170,6 @@ class xtable_item {
     scope_key_lock& operator=(const scope_key_lock&) = delete;
 
    private:
-    xtable_item& _item;
     Poco::FastMutex* _mutex;
     bool _locked;
   };
