@@ -189,8 +189,8 @@ class xlru_table {
   };
 
   struct _find_results {
-    xassoc_find_result del;   // in the dirty-delete index
-    xassoc_find_result main;  // in the main index (looked up only when del found nothing)
+    xassoc_find_result del = {nullptr, nullptr, -1};   // in the dirty-delete index
+    xassoc_find_result main = {nullptr, nullptr, -1};  // in the main index (when del found nothing)
   };
 
   static const _ItemEntry* _E(const void* p) { return static_cast<const _ItemEntry*>(p); }
@@ -305,8 +305,6 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 void XLRU_TABLE::_find_key(_find_results& r, const _Key& key) {
   typedef xlru_table__KDataComparator<_Key> K;
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find_key(&r.del, _dirty_del, &key, &K::HASH, &K::COMPARE);
     if (r.del.found != nullptr) return;
@@ -316,8 +314,6 @@ void XLRU_TABLE::_find_key(_find_results& r, const _Key& key) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e) {
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find(&r.del, _dirty_del, e);
     if (r.del.found != nullptr) return;
@@ -327,8 +323,6 @@ void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::_find_for_add(_find_results& r, _ItemEntry* e) {
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find(&r.del, _dirty_del, e);
     if (r.del.found != nullptr) {  // the pending delete of the key is dropped
@@ -573,7 +567,6 @@ bool XLRU_TABLE::remove_if_same(const table_item& data) {
   if (data.is_null()) return false;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
-  make_not_found_result(&r.del);
   xassoc_find_key(&r.main, _main, data.get_ptr(), &HASH, &COMPARE_PTR);
   if (r.main.found == nullptr) return false;
   _remove_found(r);
@@ -595,7 +588,6 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(e != nullptr, "_lru_tail != 0");
     if (e->dirty != CLEAN || !e->evictable) break;
     _find_results r;
-    make_not_found_result(&r.del);
     xassoc_find_key(&r.main, _main, e, &HASH, &COMPARE_PTR);
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);

@@ -96,9 +96,8 @@ class xtable_item {
 
   // The key lock of the value's key, or null for an empty handle or key-lock array.
   void set_mutex() {
-    _mutex = (_entry == nullptr || locks_type::empty())
-                 ? nullptr
-                 : locks_type::mutex_at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value)));
+    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built() : nullptr;
+    _mutex = locks != nullptr ? locks->at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value))) : nullptr;
   }
   Poco::FastMutex* get_mutex() const { return _mutex; }
 
