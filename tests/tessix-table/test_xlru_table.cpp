@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mopralib/inc/xds/xlock_order.h"
@@ -98,6 +99,12 @@ TEST_F(Table, KeyLookupsGetHasPopRemove) {
 
   EXPECT_TRUE(t.has_key(std::string("b")));
   EXPECT_FALSE(t.has_key(std::string("x")));
+  // Any key type with data() and size() looks up the same items.
+  TestItem v;
+  EXPECT_TRUE(t.get_key(v, std::string_view("b")));
+  EXPECT_EQ("2", str(v.data().data));
+  EXPECT_TRUE(t.has_key(std::string_view("a")));
+  EXPECT_FALSE(t.has_key(std::string_view("a\0", 2)));
 
   TestItem p;
   p.ctor1(std::string("junk"));

@@ -18,7 +18,9 @@
 //
 // Keys: lookups by a bare key take any key type K for which xtable_key_traits<value_type>
 // hashes and compares (by default jenkins_hasher over K and Comparator against the value's
-// `key` member); the key hash must equal _DataHasher's hash of a value with that key.
+// `key` member); the key hash must equal _DataHasher's hash of a value with that key. A
+// view type (std::string_view) saves a copy of the key per lookup; pop_key and remove_key
+// also build a value from the key (tombstones), so for them value_type(K) must exist.
 //
 // The cache's instance: xlru_table<xlru_item_entry<Tessi_Value, 1>, Tessi_Value_Hasher,
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
