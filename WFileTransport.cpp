@@ -493,16 +493,20 @@ void WFileTransport::write(const uint8_t* buf, uint32_t len) {
     return;
   }
   if (!_wBuf) _wBuf = new uint8_t[capacity];
-  const uint32_t pending = _wPending.load();
-  if (pending && uint64_t(pending) + len > capacity) _writeOut();
+  // Only this thread changes pending while it holds the mutex: relaxed loads, and a release
+  // store for the unlocked tests of readAt and writeAt.
+  uint32_t pending = _wPending.load(std::memory_order_relaxed);
+  if (pending && uint64_t(pending) + len > capacity) {
+    _writeOut();
+    pending = 0;
+  }
   if (len == capacity) {
     _writeDirect(buf, len);
     return;
   }
   if (_rUsed) _giveBackReadAhead();
-  const uint32_t at = _wPending.load();
-  std::memcpy(_wBuf + at, buf, len);
-  _wPending.store(at + len);
+  std::memcpy(_wBuf + pending, buf, len);
+  _wPending.store(pending + len, std::memory_order_release);
 }
 
 bool WFileTransport::prepareWrite(uint32_t len) {
