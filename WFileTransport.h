@@ -8,20 +8,22 @@
 // is given back (the descriptor sought back over it) before anything writes or moves it.
 // Every system call is counted, successful or not (getStat).
 //
-// Ownership: the transport owns its buffers. A descriptor opened by openPath belongs to the
-// transport and is closed by close/openPath/setFD with closeFirst; the destructor always
-// writes the pending bytes out and closes only with close policy 1. A descriptor given by
-// setFD stays the caller's unless the transport is asked to close it.
+// Ownership: the transport owns its buffers. A descriptor opened by openPath is closed by
+// close, by the next openPath or by setFD with closeFirst; the destructor always writes the
+// pending bytes out, but closes the descriptor only with close policy 1 (the constructor's
+// argument), so an owner that leaves the policy at 0 calls close itself. A descriptor given
+// by setFD stays the caller's unless the transport is asked to close it.
 //
 // Threads: write, prepareWrite, writeAt, flush, readAt, tellg, fileSize and getStat may run
-// on many threads at once, and close may run alongside write, prepareWrite, writeAt and
-// flush (none of their writes reaches a descriptor once it is closed). They serialise on one mutex,
+// on many threads at once; close may run alongside write, prepareWrite, writeAt and flush,
+// none of whose writes reaches a descriptor once it is closed. They serialise on one mutex,
 // the write mutex, taken through ScopeRWLock in the write kind (a failure to lock raises
-// Poco::SystemException); it guards the write buffer, every write(2)/pwrite(2), every move
-// of the descriptor and its close. The transport takes no other lock and calls out of
-// nothing while holding it. Pending count, offset, descriptor and counters are atomic.
-// read, readAll, borrow, consume, seek, truncate, openPath, setFD, configBuffer,
-// releaseRBuf and releaseWBuf are for one thread at a time, with nothing else running.
+// Poco::SystemException). It guards the write buffer, every write(2) and pwrite(2), every
+// move of the descriptor and its close; the transport takes no other lock and calls nothing
+// of its caller while holding it. Pending count, offset, descriptor and counters are atomic.
+// read, readAll, borrow, consume, seek, truncate, openPath, setFD, duplicate, rename,
+// configBuffer, releaseRBuf and releaseWBuf are for one thread at a time, with no other
+// call on the transport running.
 //
 // Failures raise apache::thrift::transport::TTransportException (UNKNOWN, NOT_OPEN or
 // BAD_ARGS; system errors as "<text>: <error text>") or WEOFException; fileSize and tellg
