@@ -72,8 +72,10 @@ WFileTransport::~WFileTransport() {
     if (_closePolicy == 1) {
       close();
     } else if (_fd.load() >= 0) {
+      // The descriptor stays open: leave it where this transport's reader and writer stand.
       WriteLock lock(_wMutex, LockType::WRITE);
       if (_wBuf && _wPending.load()) _writeOut();
+      _giveBackReadAhead();
     }
   } catch (...) {
   }

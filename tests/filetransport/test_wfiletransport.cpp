@@ -615,6 +615,18 @@ TEST_F(FileTransport, DestructorWritesOutWhateverTheClosePolicy) {
   }
   EXPECT_EQ(fileBytes(path), "kept");
   EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 4);
+  {
+    // Unconsumed read-ahead is given back: the descriptor stands after what was read.
+    WFileTransport t;
+    t.setFD(fd, false);
+    t.seek(0, SEEK_SET);
+    t.configBuffer(64, 0, true);
+    uint8_t b[1];
+    EXPECT_EQ(t.read(b, 1), 1u);
+  }
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 1);
+  ::lseek(fd, 0, SEEK_END);
   {
     WFileTransport t(1);
     t.setFD(fd, false);
@@ -684,6 +696,26 @@ TEST_F(FileTransport, OpenPathSetFdDuplicateRename) {
   t.getPath(p);
   EXPECT_EQ(p, moved);
   EXPECT_EQ(fileBytes(moved), "0123456789");
+
+  // Opening without closing first: the old file is written out and closed once the new one
+  // is open; reopening its own path is safe.
+  {
+    int old = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);  // path was moved away
+    WFileTransport u;
+    u.setFD(old, false);
+    u.configBuffer(0, 64, true);
+    u.seek(0, SEEK_END);
+    u.write(U("!"), 1);
+    u.openPath(moved.c_str(), true, false, 0, false);
+    EXPECT_EQ(::fcntl(old, F_GETFD), -1);
+    EXPECT_EQ(fileBytes(path), "!");
+    u.duplicate(u, true, false, 0, true);
+    u.getPath(p);
+    EXPECT_EQ(p, moved);
+    EXPECT_EQ(u.read(buf, 3), 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "012");
+    u.close();
+  }
 
   // setFD: empty path, the descriptor's own position as the offset.
   int fd = ::open(moved.c_str(), O_RDWR);
