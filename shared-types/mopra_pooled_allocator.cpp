@@ -26,9 +26,10 @@ struct xallocator_stopper {
   ~xallocator_stopper() { uninit_xallocator(); }
 };
 
-// Alignment beyond the pool's 4 bytes costs this many extra bytes per block; the
-// distance from the chunk to the aligned address is kept in the 4 bytes before it.
-inline size_t align_extra(size_t align) { return align > 4 ? align : 0; }
+// Slab chunks promise no alignment a type could rely on, so a block for a type aligned
+// beyond one byte starts at an aligned address inside a slightly larger chunk; the
+// distance from the chunk (4 to align + 3 bytes) is kept in the 4 bytes before it.
+inline size_t align_extra(size_t align) { return align > 1 ? align + 3 : 0; }
 
 }  // namespace
 
@@ -56,7 +57,6 @@ void* pooled_allocate(size_t bytes, size_t align) {
     if (extra == 0) {
       result = chunk;
     } else {
-      // The chunk is 4-byte aligned, so the shift is between 4 and align.
       const uintptr_t at = reinterpret_cast<uintptr_t>(chunk);
       const uintptr_t aligned = (at + 4 + align - 1) & ~static_cast<uintptr_t>(align - 1);
       const uint32_t shift = static_cast<uint32_t>(aligned - at);

@@ -9,8 +9,9 @@
 // keep std::allocator.
 //
 // Blocks: n objects of T come from the default slab set serving their bytes
-// (find_xlabs_default, then xlabs_alloc; the allocator starts at first use). Types aligned
-// beyond the pool's 4 bytes get an aligned address inside a slightly larger chunk. Once
+// (find_xlabs_default, then xlabs_alloc; the allocator starts at first use). Slab chunks
+// carry no alignment guarantee, so every type aligned beyond one byte gets an aligned
+// address inside a chunk a few bytes larger. Once
 // the allocator has stopped, new blocks come from malloc and are recorded, so their
 // release reaches free(); a pooled block released after the stop is kept (its pages are
 // gone) and never handed to free(), nor read.
