@@ -1,0 +1,35 @@
+#include "shared-types/MopraX_OpHandleHolder.h"
+
+namespace mopra {
+
+void OpHandleHolder::setSource(const std::string& v) {
+  _handle.ctor(0);
+  (*_handle).__set_source(v);
+}
+
+void OpHandleHolder::setAuth(const std::string& v) {
+  _handle.ctor(0);
+  (*_handle).__set_auth(v);
+}
+
+void OpHandleHolder::setFwseq(int v) {
+  _handle.ctor(0);
+  (*_handle).__set_fwseq(v);
+}
+
+void OpHandleHolder::setReason(int v) {
+  _handle.ctor(0);
+  (*_handle).__set_reason(static_cast<OpReason::type>(v));
+}
+
+void OpHandleHolder::setSeq(int64_t v) {
+  _handle.ctor(0);
+  (*_handle).__set_seq(v);
+}
+
+void OpHandleHolder::setSession(int64_t v) {
+  _handle.ctor(0);
+  (*_handle).__set_session(v);
+}
+
+}  // namespace mopra
