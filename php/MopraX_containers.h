@@ -17,17 +17,18 @@
 #include <utility>
 
 #include "php/php55_conv.h"
-#include "shared-types/MopraX_impl.h"
+#include "shared-types/MopraX_StrHolder.h"
+#include "shared-types/mopra_containers.h"
 
 namespace moprax {
 
-using IntVector = mopra::px_vector_int;
-using StringVector = mopra::px_vector_string;
-using HolderVector = mopra::px_vector_strholder;
-using IntStringMap = mopra::px_map_int_string;
-using StringStringMap = mopra::px_map_string_string;
-using StringIntMap = mopra::px_map_string_int;
-using IntIntMap = mopra::px_map_int_int;
+using IntVector = mopra::int_vector;
+using StringVector = mopra::string_vector;
+using HolderVector = mopra::strholder_vector;
+using IntStringMap = mopra::int_string_map;
+using StringStringMap = mopra::string_string_map;
+using StringIntMap = mopra::string_int_map;
+using IntIntMap = mopra::int_int_map;
 
 // How one element, key or value type crosses the boundary.
 struct IntItem {
