@@ -5,8 +5,8 @@
 // usage: php run_tests.php <path to MopraX.so> <case file or directory>...
 // A case file holds the sections --TEST-- (one line), --FILE-- (the script) and either
 // --EXPECT-- (the exact output) or --EXPECTF-- (the output with %s: any text on one line,
-// %d: digits, %i: an optionally signed integer, %a: any text). Trailing white space of the
-// output and the expectation is ignored, and so are the pooled allocator's start and stop
+// %d: digits, %i: an optionally signed integer, %a: any text). White space at the ends of
+// the output and the expectation is ignored, and so are the pooled allocator's start and stop
 // lines unless the case expects them (%FILE% stands for the script's path). PHP_BINARY runs the cases with -n, the extension
 // and display_errors on standard output; the environment is passed on (USE_ZEND_ALLOC,
 // LD_PRELOAD and the sanitizer options of run_asan.sh, and MOPRAX_PHP_WRAPPER, a command
@@ -78,12 +78,12 @@ foreach ($files as $file) {
     if (strpos(($s['EXPECT'] ?? '') . ($s['EXPECTF'] ?? ''), 'xallocator') === false) {
         $output = preg_replace('/(un)?init xallocator 0x[0-9a-f]+ \n/', '', $output);
     }
-    $actual = rtrim($output);
+    $actual = trim($output);
     if (isset($s['EXPECT'])) {
-        $ok = $actual === rtrim($s['EXPECT']);
-        $expect = rtrim($s['EXPECT']);
+        $ok = $actual === trim($s['EXPECT']);
+        $expect = trim($s['EXPECT']);
     } else {
-        $expect = rtrim($s['EXPECTF'] ?? '');
+        $expect = trim($s['EXPECTF'] ?? '');
         $ok = preg_match(expectf_regex($expect), $actual) === 1;
     }
     if ($ok) {
