@@ -96,6 +96,7 @@ Fetch fetch_record(zval* zv, int t, Record** out, zend_resource** res_out) {
     HashTable* props = Z_OBJ_HT_P(zv)->get_properties(Z_OBJ_P(zv));
     zval* inner = props != nullptr ? zend_hash_str_find(props, "_cPtr", 5) : nullptr;
     if (inner == nullptr) return Fetch::Refused;
+    if (Z_TYPE_P(inner) == IS_INDIRECT) inner = Z_INDIRECT_P(inner);  // a declared property
     ZVAL_DEREF(inner);
     zv = inner;
   }
