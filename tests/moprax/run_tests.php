@@ -10,7 +10,9 @@
 // lines unless the case expects them (%FILE% stands for the script's path). PHP_BINARY runs the cases with -n, the extension
 // and display_errors on standard output; the environment is passed on (USE_ZEND_ALLOC,
 // LD_PRELOAD and the sanitizer options of run_asan.sh, and MOPRAX_PHP_WRAPPER, a command
-// put in front of php, e.g. valgrind).
+// put in front of php, e.g. valgrind; for the cases that expect a fatal error
+// MOPRAX_FATAL_WRAPPER in its place and MOPRAX_FATAL_ENV, NAME=value settings: the engine
+// leaks memory of its own when a fatal error ends the request with its allocator off).
 if ($argc < 3) {
     fwrite(STDERR, "usage: php run_tests.php <MopraX.so> <case|dir>...\n");
     exit(2);
@@ -53,6 +55,8 @@ function expectf_regex(string $expect): string {
 }
 
 $wrapper = getenv('MOPRAX_PHP_WRAPPER') ?: '';
+$fatal_env = getenv('MOPRAX_FATAL_ENV') ?: '';
+$fatal_wrapper = getenv('MOPRAX_FATAL_WRAPPER') ?: '';
 $passed = 0;
 $failed = 0;
 $tmp = sys_get_temp_dir() . '/moprax-phpt-' . getmypid();
@@ -67,7 +71,12 @@ foreach ($files as $file) {
     }
     $script = $tmp . '/' . basename($file, '.phpt') . '.php';
     file_put_contents($script, $s['FILE']);
-    $cmd = ($wrapper !== '' ? $wrapper . ' ' : '') . escapeshellarg(PHP_BINARY)
+    $expected = ($s['EXPECT'] ?? '') . ($s['EXPECTF'] ?? '');
+    $fatal = strpos($expected, 'Fatal error:') !== false;
+    $w = $fatal && $fatal_wrapper !== '' ? $fatal_wrapper : $wrapper;
+    $prefix = $w !== '' ? $w . ' ' : '';
+    if ($fatal && $fatal_env !== '') $prefix = 'env ' . $fatal_env . ' ' . $prefix;
+    $cmd = $prefix . escapeshellarg(PHP_BINARY)
         . ' -n -d extension=' . escapeshellarg($ext)
         . ' -d display_errors=1 -d display_startup_errors=1 -d log_errors=0'
         . ' -d html_errors=0 -d error_reporting=-1 ' . escapeshellarg($script) . ' 2>&1';
