@@ -7,10 +7,7 @@
 #                 the php binary at load, so the module links with undefined symbols.
 add_library(moprax_php55 STATIC php/php55_conv.cpp)
 target_include_directories(moprax_php55 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_include_directories(moprax_php55 SYSTEM PUBLIC
-  ${PHP_INCLUDE_DIR} ${PHP_INCLUDE_DIR}/main ${PHP_INCLUDE_DIR}/TSRM ${PHP_INCLUDE_DIR}/Zend
-  ${PHP_INCLUDE_DIR}/ext)
-target_link_libraries(moprax_php55 PUBLIC xfoundation)
+target_link_libraries(moprax_php55 PUBLIC toka::php xfoundation)
 
 set(MOPRAX_VERSION_SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/moprax.map)
 file(WRITE ${MOPRAX_VERSION_SCRIPT} "{\n  global: get_module;\n  local: *;\n};\n")
