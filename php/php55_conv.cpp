@@ -1,6 +1,5 @@
 #include "php/php55_conv.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -72,9 +71,7 @@ void resource_dtor(zend_resource* res) {
 // Reads a PHP string as a signed decimal number: leading white space and a sign, digits up
 // to the first other character, saturating beyond the 64-bit range.
 int64_t string_to_int64(const char* s) {
-  errno = 0;
-  long long v = strtoll(s, nullptr, 10);
-  return static_cast<int64_t>(v);
+  return static_cast<int64_t>(strtoll(s, nullptr, 10));
 }
 
 // A float truncated toward zero, saturating like the string rule; NaN gives 0.
@@ -272,6 +269,7 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
   for (int i = 0; i < argc; ++i) {
     zval* a = ZEND_CALL_ARG(execute_data, i + 1);
     const Arg& arg = row.args[i];
+    if (arg.kind != Kind::BytesOut) ZVAL_DEREF(a);
     call._owned_str[i] = 0;
     switch (arg.kind) {
       case Kind::Int:
@@ -377,12 +375,12 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
       break;
     case RKind::Owned:
       if (!make_resource(return_value, call._ret.p, row.ret.type, 1, nullptr, 0, 0, nullptr))
-        goto fatal_released;
+        goto fatal;
       break;
     case RKind::Borrowed:
       if (!make_resource(return_value, nullptr, row.ret.type, 0, call._res[call._elem_arg],
                          row.args[call._elem_arg].type, call._elem_index, call._element))
-        goto fatal_released;
+        goto fatal;
       break;
   }
 
@@ -394,7 +392,6 @@ release:
 fatal:
   for (int i = 0; i < fetched; ++i)
     if (call._owned_str[i]) zend_string_release(call._slot[i].s);
-fatal_released:
   zend_error(MopraX_globals.level, "%s", MopraX_globals.message);
 }
 

@@ -35,8 +35,8 @@ if [ "$mode" = asan ]; then
   # checking is off for the cases that expect one; memory errors are still reported.
   export MOPRAX_FATAL_ENV="ASAN_OPTIONS=${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}"
 else
-  leak="--leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite"
-  export MOPRAX_PHP_WRAPPER="valgrind -q --error-exitcode=99 $leak"
-  export MOPRAX_FATAL_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=no"
+  vg="valgrind -q --error-exitcode=99 --suppressions=$(realpath tests/moprax/valgrind.supp)"
+  export MOPRAX_PHP_WRAPPER="$vg --leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite"
+  export MOPRAX_FATAL_WRAPPER="$vg --leak-check=no"
 fi
 exec "$php" -n tests/moprax/run_tests.php "$ext" tests/moprax/cases
