@@ -56,6 +56,7 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
 
 class StoreClaim;
+class StoreConfig;
 
 class SornGeneric {
  public:
@@ -67,9 +68,12 @@ class SornGeneric {
   // Opens the store that the arguments describe. false when home, dbname, distribType or the
   // name is null or empty (the object is left as it was) or when the store did not open.
   // Reopening the same store files closes the old store first; otherwise the new store is
-  // opened before the old one is closed, and a failed open leaves the old one open. Throws
-  // (the native reports it) for an unknown distribution type, a configuration the store
-  // cannot read, a file-system failure, or store files another object holds open.
+  // opened before the old one is closed. Throws (the native reports it) for an unknown
+  // distribution type, a configuration the store cannot read, a file-system failure, or
+  // store files another object holds open. A failed open or an exception leaves the object
+  // as it was: the configuration is checked whole before the old store is touched, and an
+  // old store closed for a new one that then fails is opened again with its own
+  // configuration.
   bool open(JNIEnv* env, jstring name, jstring home, jstring dbname, jstring dbtype,
             jboolean autoSync, jstring distribType, jint partitions, jint partMB,
             jlong partRecords, jstring tune, jobjectArray paths);
@@ -108,6 +112,9 @@ class SornGeneric {
   // A new Java array or string of the value; null when the VM cannot make it (JNI calls
   // only, so nothing is thrown).
   jobject _extract(JNIEnv* env, const void* value, int valueLen, bool asString) noexcept;
+  // Makes the opened store the object's own, with the files it holds and its configuration.
+  void _adopt(wdb::ISKVStorage* store, bool contiguous, std::unique_ptr<StoreClaim> claim,
+              std::unique_ptr<StoreConfig> config);
   // Puts a popped record back (its buffer stays the caller's).
   void _putBack(const char* key, int keyLen, const void* value, size_t length);
 
@@ -116,6 +123,8 @@ class SornGeneric {
   bool _contiguous;
   // The files the open store holds, registered process-wide while it is open.
   std::unique_ptr<StoreClaim> _claim;
+  // The configuration the open store was opened with, to open it again.
+  std::unique_ptr<StoreConfig> _config;
 };
 
 }  // namespace sorn
