@@ -17,6 +17,7 @@
 #include "src/jni/jni_util.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/xlabs.h"
+#include "src/xlive.h"
 #include "wexception.h"
 
 // ---------------------------------------------------------------------------------------
@@ -60,7 +61,16 @@ int sornx__initialize() {
   return 1;
 }
 
-void sornx__uninitialize() { uninit_xallocator(); }
+void sornx__uninitialize() {
+  // Stores hold pooled memory: stopping under them would leave them on freed pages.
+  const int64_t live = xlive_count();
+  if (live > 0) {
+    __printLogErr("sornx__uninitialize", "%lld SornGeneric objects are alive: the allocator keeps running",
+                  static_cast<long long>(live));
+    return;
+  }
+  uninit_xallocator();
+}
 
 namespace sorn {
 

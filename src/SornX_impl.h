@@ -10,6 +10,10 @@
 // Within one process no two objects hold the same store files open at once: an open whose
 // home and database name (or explicit partition path) another object holds is refused.
 //
+// Every SornGeneric counts as a live object of the library (src/xlive.h) from its
+// constructor to its destructor, so that sornx__uninitialize never stops the allocator
+// under it.
+//
 // Threads: a SornGeneric has no lock of its own; the store guards its records, and the
 // caller must not open, close or delete an object while another call on it runs. The
 // exclusive-open registry has one mutex, held only while claims are checked and changed.
@@ -27,6 +31,7 @@
 
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/TSKVAdapterStorage.h"
+#include "src/xlive.h"
 #include "src/xstring.h"
 
 namespace Poco {
@@ -40,7 +45,10 @@ void sornx__setLogLevel(int level);     // any value is accepted
 int sornx__getLogLevel();
 xstring sornx__info();                  // a copy of the information text
 int sornx__initialize();                // starts the pooled allocator; always 1
-void sornx__uninitialize();             // stops the pooled allocator for good
+// Stops the pooled allocator for good; while any SornGeneric is alive it prints the error
+// line "[ERR] sornx__uninitialize: <n> SornGeneric objects are alive: the allocator keeps
+// running" (at every log level) and stops nothing.
+void sornx__uninitialize();
 
 namespace sorn {
 
@@ -118,6 +126,8 @@ class SornGeneric {
   // Puts a popped record back (its buffer stays the caller's).
   void _putBack(const char* key, int keyLen, const void* value, size_t length);
 
+  // Counts the object among the library's live ones for as long as it exists.
+  XLiveToken _live;
   boost::shared_ptr<wdb::SKVAdapterStorage> _db;
   wdb::ISKVStorage* _innerDb;
   bool _contiguous;

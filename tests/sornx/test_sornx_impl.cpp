@@ -2,7 +2,10 @@
 // driven through a fake JNIEnv that counts what is obtained and released.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -11,6 +14,7 @@
 
 #include "src/SornX_impl.h"
 #include "src/jni/jni_util.h"
+#include "src/xlabs.h"
 #include "tests/storage/tmpdir.h"
 
 using testing::internal::CaptureStdout;
@@ -481,6 +485,62 @@ TEST_F(SornReopen, FailedReopenOfTheSameFilesKeepsTheOldStore) {
   EXPECT_EQ(get(g, "k2"), "v2");
   g.close();
   EXPECT_FALSE(g.isOpen());
+}
+
+// Stopping the allocator while a store is alive would leave it on freed pages: the stop is
+// refused with an error line until the last object is gone. The stop is final for the
+// process, so it runs in a child.
+class SornStop : public SornReopen {
+ protected:
+  void scenario() {
+    TmpDir dir;
+    const std::string home = dir.path();
+    FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false},
+        uniform{"uniform", false};
+    bool ok = true;
+    std::string out;
+    {
+      CaptureStdout();
+      sorn::SornGeneric a;
+      sorn::SornGeneric* b = new sorn::SornGeneric();
+      ok &= a.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0,
+                   nullptr, nullptr);
+      ok &= a.put("k1", 2, "v1", 2, 3);
+      GetCapturedStdout();
+      CaptureStdout();
+      sornx__uninitialize();
+      delete b;
+      sornx__uninitialize();
+      out = GetCapturedStdout();
+      // Still running: the store serves its records and new memory comes from the pools.
+      ok &= get(a, "k1") == "v1";
+      ok &= a.put("k2", 2, "v2", 2, 3);
+      void* m = xa_malloc(8);
+      ok &= m != nullptr;
+      xa_free(m);
+      CaptureStdout();
+    }
+    GetCapturedStdout();
+    ok &= out ==
+          "[ERR] sornx__uninitialize: 2 SornGeneric objects are alive: the allocator keeps "
+          "running\n"
+          "[ERR] sornx__uninitialize: 1 SornGeneric objects are alive: the allocator keeps "
+          "running\n";
+    // The last one gone, the stop goes through.
+    CaptureStdout();
+    sornx__uninitialize();
+    const std::string stop = GetCapturedStdout();
+    ok &= stop.find("uninit xallocator") != std::string::npos;
+    ok &= xa_malloc(8) == nullptr;
+    if (!ok) fprintf(stderr, "out:\n%s\nstop:\n%s\n", out.c_str(), stop.c_str());
+    fflush(stderr);
+    _exit(ok ? 0 : 1);
+  
+  }
+};
+
+TEST_F(SornStop, UninitializeWaitsForTheLastObject) {
+  EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

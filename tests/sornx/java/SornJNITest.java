@@ -575,6 +575,10 @@ public final class SornJNITest {
         lines = child("exit", dir("child-exit").toString());
         expectLine(lines, CONTIGUOUS_WARN, true, "exit");
         expectLine(lines, "scenario exit done", true, "exit");
+        expectLine(lines, "[ERR] sornx__uninitialize: 1 SornGeneric objects are alive: the allocator keeps running",
+                true, "exit: stop refused under a live store");
+        check(lines.stream().filter(l -> l.startsWith("uninit xallocator")).count() == 3,
+                "exit: the allocator stopped once, after the store went");
     }
 
     private static void removeTree(Path p) throws IOException {
