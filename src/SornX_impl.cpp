@@ -17,6 +17,7 @@
 #include "src/jni/jni_util.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/xlabs.h"
+#include "src/xlive.h"
 #include "wexception.h"
 
 // ---------------------------------------------------------------------------------------
@@ -60,7 +61,16 @@ int sornx__initialize() {
   return 1;
 }
 
-void sornx__uninitialize() { uninit_xallocator(); }
+void sornx__uninitialize() {
+  // Stores hold pooled memory: stopping under them would leave them on freed pages.
+  const int64_t live = xlive_count();
+  if (live > 0) {
+    __printLogErr("sornx__uninitialize", "%lld SornGeneric objects are alive: the allocator keeps running",
+                  static_cast<long long>(live));
+    return;
+  }
+  uninit_xallocator();
+}
 
 namespace sorn {
 
@@ -205,6 +215,17 @@ class MyLayeredConfiguration : public Poco::Util::LayeredConfiguration {
   ~MyLayeredConfiguration() override {}
 };
 
+}  // namespace
+
+// The configuration of one open and the store name its keys begin with.
+class StoreConfig {
+ public:
+  MyLayeredConfiguration config;
+  std::string name;
+};
+
+namespace {
+
 // A value buffer handed out by the store, given back to it on every path.
 class StoreBuffer {
  public:
@@ -306,12 +327,15 @@ std::string SornGeneric::_setConfig(Poco::Util::LayeredConfiguration& config, JN
 bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, jstring dbtype,
                        jboolean autoSync, jstring distribType, jint partitions, jint partMB,
                        jlong partRecords, jstring tune, jobjectArray paths) {
-  MyLayeredConfiguration config;
+  std::unique_ptr<StoreConfig> config(new StoreConfig());
   std::unique_ptr<StoreClaim> claim(new StoreClaim());
-  const std::string n = _setConfig(config, env, name, home, dbname, dbtype, autoSync,
-                                   distribType, partitions, partMB, partRecords, tune, paths,
-                                   claim.get());
-  if (n.empty()) return false;
+  config->name = _setConfig(config->config, env, name, home, dbname, dbtype, autoSync,
+                            distribType, partitions, partMB, partRecords, tune, paths,
+                            claim.get());
+  if (config->name.empty()) return false;
+  // Everything the configuration can tell is checked here, before the old store is touched.
+  wdb::PreparedKCStore prepared = wdb::PrepareKCFromConfig(config->config, config->name);
+  if (prepared.get() == nullptr) return false;
 
   // Reopening (some of) the files this object holds: the old store goes first, or both
   // would be open over the same files.
@@ -319,8 +343,6 @@ bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, 
   if (!acquireClaim(claim.get(), _claim.get())) {
     throw wexception("Store files are already opened by another handle");
   }
-  if (overlapsOld) close();
-
   // Until the new store is in place, its claim is given back on every way out.
   struct ClaimGuard {
     StoreClaim* claim;
@@ -328,21 +350,64 @@ bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, 
       if (claim != nullptr) releaseClaim(claim);
     }
   } guard = {claim.get()};
-  const std::pair<wdb::ISKVStorage*, bool> opened =
-      wdb::OpenKCFromConfig(config, n, static_cast<xstring*>(nullptr));
-  if (opened.first == nullptr) return false;
-  std::unique_ptr<wdb::ISKVStorage> inner(opened.first);
+
+  if (!overlapsOld) {
+    if (prepared.open() < 0) return false;
+    guard.claim = nullptr;
+    _adopt(prepared.release(), prepared.contiguous(), std::move(claim), std::move(config));
+    return true;
+  }
+
+  // The old store is closed, but its files stay claimed until the new one is in place, so
+  // that it can be opened again over them if the new one fails.
+  std::unique_ptr<StoreClaim> oldClaim = std::move(_claim);
+  std::unique_ptr<StoreConfig> oldConfig = std::move(_config);
+  const bool oldContiguous = _contiguous;
+  _db.reset();
+  _innerDb = nullptr;
+  struct Restore {
+    SornGeneric* self;
+    std::unique_ptr<StoreClaim>* claim;
+    std::unique_ptr<StoreConfig>* config;
+    bool contiguous;
+    bool armed;
+    ~Restore() {
+      if (!armed) return;
+      // Opened again as it was opened before; a store that cannot be is closed for good.
+      try {
+        const std::pair<wdb::ISKVStorage*, bool> again = wdb::OpenKCFromConfig(
+            (*config)->config, (*config)->name, static_cast<xstring*>(nullptr));
+        if (again.first != nullptr) {
+          self->_adopt(again.first, contiguous, std::move(*claim), std::move(*config));
+          return;
+        }
+      } catch (...) {
+      }
+      releaseClaim(claim->get());
+    }
+  } restore = {this, &oldClaim, &oldConfig, oldContiguous, true};
+
+  if (prepared.open() < 0) return false;
+  restore.armed = false;
+  guard.claim = nullptr;
+  _adopt(prepared.release(), prepared.contiguous(), std::move(claim), std::move(config));
+  releaseClaim(oldClaim.get());
+  return true;
+}
+
+void SornGeneric::_adopt(wdb::ISKVStorage* store, bool contiguous,
+                         std::unique_ptr<StoreClaim> claim, std::unique_ptr<StoreConfig> config) {
+  std::unique_ptr<wdb::ISKVStorage> inner(store);
   wdb::SKVAdapterStorage* raw = new wdb::SKVAdapterStorage(inner.get(), true);
   inner.release();  // the adapter owns the store now
-  boost::shared_ptr<wdb::SKVAdapterStorage> adapter(raw);  // deletes raw if it throws
-  guard.claim = nullptr;
+  boost::shared_ptr<wdb::SKVAdapterStorage> adapter(raw);
   _db.swap(adapter);  // the old adapter, if any, goes with `adapter` below
   _innerDb = _db->getInnerStorage();
-  _contiguous = opened.second;
+  _contiguous = contiguous;
   adapter.reset();  // closes the old store before its claim is released
   releaseClaim(_claim.get());
   _claim = std::move(claim);
-  return true;
+  _config = std::move(config);
 }
 
 void SornGeneric::close() {
@@ -350,6 +415,7 @@ void SornGeneric::close() {
   _innerDb = nullptr;
   releaseClaim(_claim.get());
   _claim.reset();
+  _config.reset();
 }
 
 int64_t SornGeneric::size() const { return _db ? static_cast<int64_t>(_db->size()) : 0; }

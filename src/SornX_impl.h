@@ -10,6 +10,10 @@
 // Within one process no two objects hold the same store files open at once: an open whose
 // home and database name (or explicit partition path) another object holds is refused.
 //
+// Every SornGeneric counts as a live object of the library (src/xlive.h) from its
+// constructor to its destructor, so that sornx__uninitialize never stops the allocator
+// under it.
+//
 // Threads: a SornGeneric has no lock of its own; the store guards its records, and the
 // caller must not open, close or delete an object while another call on it runs. The
 // exclusive-open registry has one mutex, held only while claims are checked and changed.
@@ -27,6 +31,7 @@
 
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/TSKVAdapterStorage.h"
+#include "src/xlive.h"
 #include "src/xstring.h"
 
 namespace Poco {
@@ -40,7 +45,10 @@ void sornx__setLogLevel(int level);     // any value is accepted
 int sornx__getLogLevel();
 xstring sornx__info();                  // a copy of the information text
 int sornx__initialize();                // starts the pooled allocator; always 1
-void sornx__uninitialize();             // stops the pooled allocator for good
+// Stops the pooled allocator for good; while any SornGeneric is alive it prints the error
+// line "[ERR] sornx__uninitialize: <n> SornGeneric objects are alive: the allocator keeps
+// running" (at every log level) and stops nothing.
+void sornx__uninitialize();
 
 namespace sorn {
 
@@ -56,6 +64,7 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
 
 class StoreClaim;
+class StoreConfig;
 
 class SornGeneric {
  public:
@@ -67,9 +76,12 @@ class SornGeneric {
   // Opens the store that the arguments describe. false when home, dbname, distribType or the
   // name is null or empty (the object is left as it was) or when the store did not open.
   // Reopening the same store files closes the old store first; otherwise the new store is
-  // opened before the old one is closed, and a failed open leaves the old one open. Throws
-  // (the native reports it) for an unknown distribution type, a configuration the store
-  // cannot read, a file-system failure, or store files another object holds open.
+  // opened before the old one is closed. Throws (the native reports it) for an unknown
+  // distribution type, a configuration the store cannot read, a file-system failure, or
+  // store files another object holds open. A failed open or an exception leaves the object
+  // as it was: the configuration is checked whole before the old store is touched, and an
+  // old store closed for a new one that then fails is opened again with its own
+  // configuration.
   bool open(JNIEnv* env, jstring name, jstring home, jstring dbname, jstring dbtype,
             jboolean autoSync, jstring distribType, jint partitions, jint partMB,
             jlong partRecords, jstring tune, jobjectArray paths);
@@ -108,14 +120,21 @@ class SornGeneric {
   // A new Java array or string of the value; null when the VM cannot make it (JNI calls
   // only, so nothing is thrown).
   jobject _extract(JNIEnv* env, const void* value, int valueLen, bool asString) noexcept;
+  // Makes the opened store the object's own, with the files it holds and its configuration.
+  void _adopt(wdb::ISKVStorage* store, bool contiguous, std::unique_ptr<StoreClaim> claim,
+              std::unique_ptr<StoreConfig> config);
   // Puts a popped record back (its buffer stays the caller's).
   void _putBack(const char* key, int keyLen, const void* value, size_t length);
 
+  // Counts the object among the library's live ones for as long as it exists.
+  XLiveToken _live;
   boost::shared_ptr<wdb::SKVAdapterStorage> _db;
   wdb::ISKVStorage* _innerDb;
   bool _contiguous;
   // The files the open store holds, registered process-wide while it is open.
   std::unique_ptr<StoreClaim> _claim;
+  // The configuration the open store was opened with, to open it again.
+  std::unique_ptr<StoreConfig> _config;
 };
 
 }  // namespace sorn

@@ -169,13 +169,10 @@ inline void* alloc_locked(xpool* p) {
     std::memcpy(hp->magic, "2013", 4);
     hp->reserved0 = 0;
     hp->pool = p;
-    // The count is read once: a store through the stack could alias the pool's field and
-    // would otherwise force a reload on every step (and no vectorised fill).
+    // The stack reads 0, 1, ..., cpp - 1 without being written (see `untouched`).
     const uint32_t cpp = p->chunks_per_page;
     hp->free_chunks = cpp;
-    hp->reserved1 = 0;
-    uint32_t* stack = page_stack(page);
-    for (uint32_t i = 0; i < cpp; ++i) stack[i] = i;
+    hp->untouched = cpp;
     ++p->total_pages;
     p->free_chunks += cpp;
     p->last_page = page;
@@ -187,7 +184,13 @@ inline void* alloc_locked(xpool* p) {
   XCHECK(left > 0, "p_xp->first_free_page->free_chunks > 0");
   // Counters first, through locals: the compiler cannot tell that the tag store does not
   // alias them and would reload them after it.
-  const uint32_t index = page_stack(page)[left - 1];
+  uint32_t index;
+  if (left == hp->untouched) {
+    index = left - 1;  // never written: the entry holds its own position
+    hp->untouched = left - 1;
+  } else {
+    index = page_stack(page)[left - 1];
+  }
   hp->free_chunks = left - 1;
   --p->free_chunks;
   if (left == 1) p->first_free_page = next_page(page);

@@ -44,13 +44,16 @@ struct xpool {
 };
 
 // Header at the start of a pool page's user area; the free-index stack follows it, then
-// the chunks.
+// the chunks. The stack is filled lazily: its lowest `untouched` entries were never
+// written and stand for their own position (entry i holds i), so a new page costs a few
+// stores whatever its chunk count. untouched <= free_chunks always; the word is the
+// header's second reserved one and lives only in memory.
 struct xpage_in_pool {
   char magic[4];  // "2013"
   uint32_t reserved0;
   xpool* pool;
   uint32_t free_chunks;
-  uint32_t reserved1;
+  uint32_t untouched;
 };
 static_assert(sizeof(xpage_in_pool) == 24, "pool page header is 24 bytes");
 

@@ -257,6 +257,42 @@ TEST_F(XPool, ChunkIndexesSurviveAnyFreeOrder) {
   }
 }
 
+// Every chunk handed out is the one a stack filled with 0, 1, ..., n - 1 on the page's
+// creation gives, whatever the order of work (the stack is filled lazily).
+TEST_F(XPool, ChunkOrderIsThatOfAFullyFilledStack) {
+  std::mt19937 rng(11);
+  xpool* p = new_xpool(24, pa);
+  const uint32_t cpp = p->chunks_per_page;
+  const uint32_t first = 24 + 4 * cpp;
+  std::vector<uint32_t> model;  // the page's stack, top at the back; empty: no page
+  std::vector<void*> live;
+  for (int step = 0; step < 20000; ++step) {
+    const bool alloc = live.empty() || (live.size() < cpp && rng() % 2 == 0);
+    if (alloc) {
+      if (model.empty() && live.empty()) {
+        for (uint32_t i = 0; i < cpp; ++i) model.push_back(i);
+      }
+      const uint32_t want = model.back();
+      model.pop_back();
+      void* c = xpool_alloc(p);
+      ASSERT_EQ(tag_of(c), first + want * 28) << step;
+      live.push_back(c);
+    } else {
+      const size_t k = rng() % live.size();
+      void* c = live[k];
+      live.erase(live.begin() + k);
+      model.push_back((tag_of(c) - first) / 28);
+      xpool_free(c);
+      if (live.empty()) {
+        model.clear();  // the page went back
+        ASSERT_EQ(p->total_pages, 0u);
+      }
+    }
+  }
+  for (void* c : live) xpool_free(c);
+  delete_xpool(p);
+}
+
 TEST_F(XPool, RefusedPageGivesNullAndLeavesThePool) {
   testing::internal::CaptureStdout();
   xpage_allocator* one = new_xpage_allocator(3800, 1, 0, -1, nullptr, nullptr);

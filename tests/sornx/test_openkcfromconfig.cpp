@@ -172,4 +172,52 @@ TEST(OpenKCFromConfig, FailuresAndExceptions) {
   }
 }
 
+// The two-step open checks the whole configuration first: a bad value throws before any
+// file or directory is made, and a good one opens only when asked.
+TEST(OpenKCFromConfig, PrepareChecksEverythingBeforeTheOpen) {
+  TmpDir dir;
+  const std::string home = dir.file("later");
+  struct Case {
+    const char* kind;
+    const char* key;
+    const char* value;
+  } bad[] = {
+      {"uniform", "s.partitions", "many"},        {"contiguous", "s.partitions", "many"},
+      {"contiguous", "s.partition_megabytes", "x"}, {"contiguous", "s.partition_records", "1e"},
+      {"uniform", "s.auto_sync", "maybe"},
+  };
+  for (const Case& b : bad) {
+    Config c;
+    c.set("s.distrib_type", b.kind);
+    c.set("s.home", home);
+    c.set("s.dbname", "s");
+    c.set(b.key, b.value);
+    CaptureStdout();
+    EXPECT_THROW(wdb::PrepareKCFromConfig(c.get(), "s"), Poco::SyntaxException) << b.key;
+    GetCapturedStdout();
+    EXPECT_FALSE(exists(home)) << b.key;
+  }
+  for (const char* kind : {"uniform", "contiguous"}) {
+    const std::string h = home + "-" + kind;
+    Config c;
+    c.set("s.distrib_type", kind);
+    c.set("s.home", h);
+    c.set("s.dbname", "s");
+    c.set("s.partitions", "2");
+    CaptureStdout();
+    wdb::PreparedKCStore p = wdb::PrepareKCFromConfig(c.get(), "s");
+    ASSERT_NE(p.get(), nullptr);
+    EXPECT_EQ(p.contiguous(), std::string(kind) == "contiguous");
+    EXPECT_FALSE(exists(h)) << kind;
+    EXPECT_EQ(p.open(), 0) << kind;
+    GetCapturedStdout();
+    EXPECT_TRUE(exists(h + (p.contiguous() ? "/s.kct" : "/s-0.kch"))) << kind;
+    EXPECT_EQ(p.get()->putTx0(nullptr, "ab", 2, "v", 1, 3), 0);
+    std::unique_ptr<wdb::ISKVStorage> store(p.release());
+    EXPECT_EQ(p.get(), nullptr);
+  }
+  Config empty;
+  EXPECT_EQ(wdb::PrepareKCFromConfig(empty.get(), "").get(), nullptr);
+}
+
 }  // namespace

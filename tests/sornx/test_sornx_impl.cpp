@@ -2,14 +2,20 @@
 // driven through a fake JNIEnv that counts what is obtained and released.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "src/SornX_impl.h"
 #include "src/jni/jni_util.h"
+#include "src/xlabs.h"
+#include "tests/storage/tmpdir.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -359,6 +365,182 @@ TEST_F(JniUtil, BoundaryReportsAndReleasesOnEveryPath) {
   EXPECT_EQ(tjni::fromHandle<int>(tjni::toHandle(&x)), &x);
   EXPECT_EQ(&tjni::requireHandle<int>(tjni::toHandle(&x), "h"), &x);
   EXPECT_EQ(tjni::fromHandle<int>(0), nullptr);
+}
+
+
+// ---- SornGeneric: a failed reopen leaves the object as it was ----------------------
+
+struct FakePaths {
+  std::vector<FakeString*> items;
+};
+std::vector<std::string*>* madeStrings = nullptr;
+jsize JNICALL pathsLength(JNIEnv*, jarray a) {
+  return static_cast<jsize>(reinterpret_cast<FakePaths*>(a)->items.size());
+}
+jobject JNICALL pathsElement(JNIEnv*, jobjectArray a, jsize i) {
+  return reinterpret_cast<jobject>(reinterpret_cast<FakePaths*>(a)->items[i]);
+}
+void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
+jstring JNICALL newStringUTF(JNIEnv*, const char* s) {
+  madeStrings->push_back(new std::string(s));
+  return reinterpret_cast<jstring>(madeStrings->back());
+}
+
+class SornReopen : public JniUtil {
+ protected:
+  void SetUp() override {
+    JniUtil::SetUp();
+    table.GetArrayLength = pathsLength;
+    table.GetObjectArrayElement = pathsElement;
+    table.DeleteLocalRef = deleteLocalRef;
+    table.NewStringUTF = newStringUTF;
+    madeStrings = &made;
+  }
+  void TearDown() override {
+    for (std::string* s : made) delete s;
+    madeStrings = nullptr;
+    JniUtil::TearDown();
+  }
+  // The value of key as a string, or "<null>".
+  std::string get(sorn::SornGeneric& g, const char* key) {
+    jobject o = g.get(&env, key, static_cast<int>(std::strlen(key)), true);
+    return o == nullptr ? "<null>" : *reinterpret_cast<std::string*>(o);
+  }
+  std::vector<std::string*> made;
+};
+
+TEST_F(SornReopen, FailedReopenOfTheSameFilesKeepsTheOldStore) {
+  TmpDir dir;
+  const std::string home = dir.path();
+  const std::string blocker = dir.file("plain-file");  // a home under it cannot be made
+  { std::ofstream(blocker) << "x"; }
+  const std::string underFile = blocker + "/home";
+  const std::string part0 = home + "/u-0.kch";
+  FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false},
+      uniform{"uniform", false}, bogus{"bogus", false}, xyz{"xyz", false},
+      badHome{underFile.c_str(), false}, p0{part0.c_str(), false};
+  FakePaths paths{{&p0}};
+
+  sorn::SornGeneric g;
+  CaptureStdout();
+  ASSERT_TRUE(g.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0,
+                     nullptr, nullptr));
+  GetCapturedStdout();
+  ASSERT_TRUE(g.put("k1", 2, "v1", 2, 3));
+
+  struct Case {
+    const char* what;
+    FakeString* home;
+    FakeString* dbtype;
+    FakeString* distrib;
+    FakePaths* paths;
+    bool throws;
+    const char* errLine;   // a line the failure writes to standard error, or ""
+    bool oldTouched;       // the old store was closed and opened again
+  } cases[] = {
+      {"unknown distribution type", &h, nullptr, &bogus, nullptr, true, "", false},
+      {"database type Kyoto Cabinet cannot open", &h, &xyz, &uniform, nullptr, false,
+       "Fail open DB", true},
+      {"home that cannot be made", &badHome, nullptr, &uniform, &paths, true, "", true},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    CaptureStdout();
+    bool threw = false, opened = false;
+    try {
+      opened = g.open(&env, str(name), str(*c.home), str(db), c.dbtype ? str(*c.dbtype) : nullptr,
+                      false, str(*c.distrib), 2, 0, 0, nullptr,
+                      c.paths ? reinterpret_cast<jobjectArray>(c.paths) : nullptr);
+    } catch (const std::exception& e) {
+      threw = true;
+      if (std::string(c.what) == "unknown distribution type") {
+        EXPECT_STREQ(e.what(), "Unknown distrib-type");
+      }
+    }
+    const std::string out = GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(opened) << c.what;
+    EXPECT_EQ(threw, c.throws) << c.what;
+    EXPECT_NE(err.find(c.errLine), std::string::npos) << c.what << "\n" << err;
+    // The old store was opened again (its listing printed) only when it had been closed.
+    EXPECT_EQ(out.find("=== List of DB Entries opened ===") != std::string::npos, c.oldTouched)
+        << c.what << "\n" << out;
+    ASSERT_TRUE(g.isOpen()) << c.what;
+    EXPECT_FALSE(g.isContiguous()) << c.what;
+    EXPECT_EQ(get(g, "k1"), "v1") << c.what;
+    EXPECT_TRUE(g.put("k2", 2, "v2", 2, 3)) << c.what;
+    // Its files are still its own.
+    sorn::SornGeneric other;
+    EXPECT_THROW(other.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0,
+                            0, nullptr, nullptr),
+                 std::exception)
+        << c.what;
+  }
+  // A good reopen still replaces it, with every record.
+  CaptureStdout();
+  EXPECT_TRUE(g.open(&env, str(name), str(h), str(db), nullptr, true, str(uniform), 2, 0, 0,
+                     nullptr, nullptr));
+  GetCapturedStdout();
+  EXPECT_EQ(get(g, "k1"), "v1");
+  EXPECT_EQ(get(g, "k2"), "v2");
+  g.close();
+  EXPECT_FALSE(g.isOpen());
+}
+
+// Stopping the allocator while a store is alive would leave it on freed pages: the stop is
+// refused with an error line until the last object is gone. The stop is final for the
+// process, so it runs in a child.
+class SornStop : public SornReopen {
+ protected:
+  void scenario() {
+    TmpDir dir;
+    const std::string home = dir.path();
+    FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false},
+        uniform{"uniform", false};
+    bool ok = true;
+    std::string out;
+    {
+      CaptureStdout();
+      sorn::SornGeneric a;
+      sorn::SornGeneric* b = new sorn::SornGeneric();
+      ok &= a.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0,
+                   nullptr, nullptr);
+      ok &= a.put("k1", 2, "v1", 2, 3);
+      GetCapturedStdout();
+      CaptureStdout();
+      sornx__uninitialize();
+      delete b;
+      sornx__uninitialize();
+      out = GetCapturedStdout();
+      // Still running: the store serves its records and new memory comes from the pools.
+      ok &= get(a, "k1") == "v1";
+      ok &= a.put("k2", 2, "v2", 2, 3);
+      void* m = xa_malloc(8);
+      ok &= m != nullptr;
+      xa_free(m);
+      CaptureStdout();
+    }
+    GetCapturedStdout();
+    ok &= out ==
+          "[ERR] sornx__uninitialize: 2 SornGeneric objects are alive: the allocator keeps "
+          "running\n"
+          "[ERR] sornx__uninitialize: 1 SornGeneric objects are alive: the allocator keeps "
+          "running\n";
+    // The last one gone, the stop goes through.
+    CaptureStdout();
+    sornx__uninitialize();
+    const std::string stop = GetCapturedStdout();
+    ok &= stop.find("uninit xallocator") != std::string::npos;
+    ok &= xa_malloc(8) == nullptr;
+    if (!ok) fprintf(stderr, "out:\n%s\nstop:\n%s\n", out.c_str(), stop.c_str());
+    fflush(stderr);
+    _exit(ok ? 0 : 1);
+  
+  }
+};
+
+TEST_F(SornStop, UninitializeWaitsForTheLastObject) {
+  EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -34,11 +34,9 @@ std::string configKey(const std::string& name, const char* suffix) {
   return name + "." + suffix;
 }
 
-template <typename K>
-std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
-                                               const std::string& name, K* keyTag) {
-  (void)keyTag;
-  if (name.empty()) return std::make_pair(static_cast<ISKVStorage*>(nullptr), false);
+PreparedKCStore PrepareKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
+                                    const std::string& name) {
+  if (name.empty()) return PreparedKCStore();
 
   const bool autoSync = configuration.getBool(configKey(name, "auto_sync"), false);
   const unsigned mode = autoSync ? KC_OPEN_MODE_AUTOSYNC : KC_OPEN_MODE;
@@ -50,16 +48,33 @@ std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration&
     std::unique_ptr<SKV_ContMKCStg> store(new SKV_ContMKCStg());
     store->loadConfig(name, configuration);
     store->setKComparator(contiguousComparator());
-    if (store->open(mode) < 0) return std::make_pair(static_cast<ISKVStorage*>(nullptr), true);
-    return std::make_pair(static_cast<ISKVStorage*>(store.release()), true);
+    return PreparedKCStore(std::unique_ptr<ISKVStorage>(store.release()), true, mode,
+                           [](ISKVStorage* s, unsigned m) {
+                             return static_cast<SKV_ContMKCStg*>(s)->open(m);
+                           });
   }
   if (distribType == "uniform") {
     std::unique_ptr<SKV_UniMKCStg> store(new SKV_UniMKCStg());
     store->loadConfig(name, configuration);
-    if (store->open(mode) < 0) return std::make_pair(static_cast<ISKVStorage*>(nullptr), false);
-    return std::make_pair(static_cast<ISKVStorage*>(store.release()), false);
+    return PreparedKCStore(std::unique_ptr<ISKVStorage>(store.release()), false, mode,
+                           [](ISKVStorage* s, unsigned m) {
+                             return static_cast<SKV_UniMKCStg*>(s)->open(m);
+                           });
   }
   throw wexception("Unknown distrib-type");
+}
+
+template <typename K>
+std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
+                                               const std::string& name, K* keyTag) {
+  (void)keyTag;
+  PreparedKCStore prepared = PrepareKCFromConfig(configuration, name);
+  if (prepared.get() == nullptr) return std::make_pair(static_cast<ISKVStorage*>(nullptr), false);
+  if (prepared.open() < 0) {
+    return std::make_pair(static_cast<ISKVStorage*>(nullptr), prepared.contiguous());
+  }
+  const bool contiguous = prepared.contiguous();
+  return std::make_pair(prepared.release(), contiguous);
 }
 
 template std::pair<ISKVStorage*, bool> OpenKCFromConfig<xstring>(

@@ -13,10 +13,15 @@
 // destroyed before any exception leaves.
 // Every contiguous store is given the one process-wide byte-order comparator, built on the
 // first contiguous open and never destroyed (stores may use it until the process ends).
+// PrepareKCFromConfig is the same in two steps: it reads and checks everything (the two
+// keys above and every value the store reads) and hands back the store unopened, so that a
+// caller can learn of a bad configuration before it gives up anything; what is left to
+// fail is the store's open itself.
 // Threads: no lock of its own; the stores lock their loadConfig and open.
 #ifndef TOKA_SRC_WDB_KC_OPENKCFROMCONFIG_H
 #define TOKA_SRC_WDB_KC_OPENKCFROMCONFIG_H
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -38,6 +43,34 @@ const unsigned KC_OPEN_MODE_AUTOSYNC = 55;   // the same | auto sync
 // The configuration key "<name>.<suffix>"; a plain string, so keys come out right in every
 // allocator state.
 std::string configKey(const std::string& name, const char* suffix);
+
+// A store read from its configuration and not opened yet; the holder owns it until
+// release. Destroying an unopened or opened holder destroys (closes) the store.
+class PreparedKCStore {
+ public:
+  PreparedKCStore() : _contiguous(false), _mode(0), _open(nullptr) {}
+  PreparedKCStore(std::unique_ptr<ISKVStorage> store, bool contiguous, unsigned mode,
+                  int (*open)(ISKVStorage*, unsigned))
+      : _store(std::move(store)), _contiguous(contiguous), _mode(mode), _open(open) {}
+  // Null for an empty name.
+  ISKVStorage* get() const { return _store.get(); }
+  bool contiguous() const { return _contiguous; }
+  // The store's open with the configured mode: 0 or more on success, else the store's
+  // negative result (the store is then closed). May throw as the store's open does.
+  int open() { return _store ? _open(_store.get(), _mode) : RC_INVALID_PARAM; }
+  ISKVStorage* release() { return _store.release(); }
+
+ private:
+  std::unique_ptr<ISKVStorage> _store;
+  bool _contiguous;
+  unsigned _mode;
+  int (*_open)(ISKVStorage*, unsigned);
+};
+
+// Every check of OpenKCFromConfig, with its exceptions, and the store unopened (null for an
+// empty name).
+PreparedKCStore PrepareKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
+                                    const std::string& name);
 
 // K selects the key type (only the pooled string exists); keyTag is not read.
 template <typename K>

@@ -50,6 +50,12 @@ void printExc(const char* place, const std::exception& e) noexcept {
 }
 
 // A message quoting a database name: text "\"name\"".
+// The cause of an open refused for want of thread-specific keys (a fixed number per
+// process; Kyoto Cabinet takes two for every open database).
+const char* const kNoThreadKeyText =
+    "Fail open DB for want of thread-specific keys (Kyoto Cabinet takes two per open "
+    "database and the process has used them up; close databases or open fewer at once)";
+
 void printQuoted(FILE* stream, const char* tag, const char* place, const char* text,
                  const xstring& name) noexcept {
   try {
@@ -241,8 +247,9 @@ int SKV_KCStg::open(unsigned mode) {
   if ((mode & kyotocabinet::BasicDB::OWRITER) && (mode & kyotocabinet::BasicDB::OCREATE) &&
       !(mode & kyotocabinet::BasicDB::OTRUNCATE))
     createAtomically(dbPath, tuneOptions, mode);
+  xstring name;
   try {
-    xstring name(dbPath);
+    name = dbPath;
     name.append(tuneOptions);
     polyDB = new kyotocabinet::ExtPolyDB();
     if (polyDB->open(std::string(name.data(), name.size()), mode)) {
@@ -266,6 +273,9 @@ int SKV_KCStg::open(unsigned mode) {
     delete polyDB;
     polyDB = nullptr;
     printExc(PLACE, e);
+    // Kyoto Cabinet's words alone do not tell the user what ran out.
+    if (std::strcmp(e.what(), "pthread_key_create") == 0)
+      printQuoted(stderr, "ERR", PLACE, kNoThreadKeyText, name);
   } catch (...) {
     delete polyDB;
     polyDB = nullptr;

@@ -62,6 +62,9 @@ class SKV_KCStg : public ISKVStorage {
   // Kyoto Cabinet open-mode bits, passed through. 0 on success (also when already open),
   // RC_INVALID_DATA for an empty path, RC_INVALID_PARAM for a path holding '#' (Kyoto Cabinet
   // would read it as an option separator), RC_FAIL when the database does not open.
+  // Kyoto Cabinet takes two thread-specific keys per open database and a process has 1024,
+  // so about 510 databases can be open at once in a process, over all its stores; an open
+  // beyond that fails with one more error line that names the cause. Close gives them back.
   int open(unsigned mode);
   // 0 when closed (also when it was not open); RC_FAIL when Kyoto Cabinet's close fails
   // (the database is closed all the same) or raises an exception (the store stays open).

@@ -310,6 +310,32 @@ public final class SornJNITest {
         SornJNI.delete_SornGeneric(h2);
     }
 
+    // A reopen of the same files that fails, before or after the old store was closed,
+    // answers false and leaves the old store serving its records.
+    private static void testFailedReopen() throws IOException {
+        String home = dir("reopen").toString();
+        Path blocker = Files.writeString(root.resolve("reopen-blocker"), "x");
+        long h = openUniform(home, "fr", 2);
+        check(SornJNI.SornGeneric_put(h, "k1", ascii("v1"), 0, -1, 3), "put k1");
+        String[][] cases = {
+            {home, null, "bogus", null},                                 // checked up front
+            {home, "xyz", "uniform", null},                              // store open fails
+            {blocker + "/home", null, "uniform", home + "/fr-0.kch"},    // home not made
+        };
+        for (String[] c : cases) {
+            String what = Arrays.toString(c);
+            check(!SornJNI.SornGeneric_open(h, "fr", c[0], "fr", c[1], false, c[2], 2, 0, 0L, null,
+                    c[3] == null ? null : new String[] {c[3]}), "failed reopen " + what);
+            check(SornJNI.SornGeneric_isOpen(h), "still open " + what);
+            check("v1".equals(SornJNI.SornGeneric_getAsString(h, "k1")), "k1 served " + what);
+            check(SornJNI.SornGeneric_put(h, "k2", ascii("v2"), 0, -1, 3), "put " + what);
+        }
+        SornJNI.delete_SornGeneric(h);
+        long again = openUniform(home, "fr", 2);
+        check("v2".equals(SornJNI.SornGeneric_getAsString(again, "k2")), "records kept");
+        SornJNI.delete_SornGeneric(again);
+    }
+
     private static void testExclusiveOpen() throws IOException {
         String home = dir("excl").toString();
         long a = openUniform(home, "ex", 2);
@@ -549,6 +575,10 @@ public final class SornJNITest {
         lines = child("exit", dir("child-exit").toString());
         expectLine(lines, CONTIGUOUS_WARN, true, "exit");
         expectLine(lines, "scenario exit done", true, "exit");
+        expectLine(lines, "[ERR] sornx__uninitialize: 1 SornGeneric objects are alive: the allocator keeps running",
+                true, "exit: stop refused under a live store");
+        check(lines.stream().filter(l -> l.startsWith("uninit xallocator")).count() == 3,
+                "exit: the allocator stopped once, after the store went");
     }
 
     private static void removeTree(Path p) throws IOException {
@@ -567,7 +597,7 @@ public final class SornJNITest {
             Step[] steps = {
                 SornJNITest::testModule, SornJNITest::testRecordsAndPolicies,
                 SornJNITest::testClampingAndData, SornJNITest::testNoWriteBack, SornJNITest::testHandles,
-                SornJNITest::testExclusiveOpen, SornJNITest::testContiguous,
+                SornJNITest::testFailedReopen, SornJNITest::testExclusiveOpen, SornJNITest::testContiguous,
                 SornJNITest::testPathsArray, SornJNITest::testThreads, SornJNITest::testLevels,
                 SornJNITest::testExclusiveAndExit,
             };

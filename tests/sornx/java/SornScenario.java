@@ -76,6 +76,10 @@ public final class SornScenario {
         check(SornJNI.SornGeneric_open(h, "ct", home, "ct", null, false, "contiguous", 2, 0, 0L,
                 null, null), "open contiguous");
         check(SornJNI.SornGeneric_put(h, "key1", ascii("v"), 0, -1, 1), "put");
+        // Refused while the store is alive: it goes on serving its records.
+        SornJNI.sornx__uninitialize();
+        check("v".equals(SornJNI.SornGeneric_getAsString(h, "key1")), "get after refused stop");
+        check(SornJNI.SornGeneric_put(h, "key2", ascii("w"), 0, -1, 1), "put after refused stop");
         SornJNI.delete_SornGeneric(h);
         String before = SornJNI.sornx__info();
         SornJNI.sornx__uninitialize();
