@@ -84,12 +84,8 @@ xstring tessix__info() {
 
 int tessix__initialize(int n) {
   init_xallocator();
-#ifdef TESSIX_HAVE_TABLE
   tessi::TableItem::INIT_POOL();
   tessi::TableLocks::construct(n < 0 ? 0 : static_cast<uint64_t>(n));
-#else
-  (void)n;
-#endif
   return 1;
 }
 

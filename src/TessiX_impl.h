@@ -26,10 +26,11 @@
 #include "src/xlive.h"
 #include "src/xstring.h"
 
+#include "mopralib/inc/xds/xhash_compare.h"
+#include "mopralib/inc/xds/xtable_item.h"
 #if __has_include("mopralib/inc/xds/xlru_table_impl.h")
 #define TESSIX_HAVE_TABLE 1
 #include "mopralib/inc/xds/xlru_table_impl.h"
-#include "mopralib/inc/xds/xtable_item.h"
 #endif
 
 // Module functions of TessiX.
@@ -50,7 +51,6 @@ inline bool tessix__errOn() { return tessix__getLogLevel() > 1; }
 inline bool tessix__infOn() { return tessix__getLogLevel() > 3; }
 inline bool tessix__dbgOn() { return tessix__getLogLevel() > 4; }
 
-#ifdef TESSIX_HAVE_TABLE
 // The value of a cache item (the payload of a table entry). flags bit 0 or 1 makes the item
 // unreadable; compressMed 1 means data holds snappy-compressed bytes; expiry is in whole
 // seconds since 1970 (0: none).
@@ -62,27 +62,29 @@ struct Tessi_Value {
   xstring data;
 
   Tessi_Value() : flags(0), compressMed(0), expiry(0) {}
-  explicit Tessi_Value(const xstring& k) : key(k), flags(0), compressMed(0), expiry(0) {}
+  // From a key (any byte string with data() and size()); everything else default.
+  template <typename _Key>
+  explicit Tessi_Value(const _Key& k) : key(k.data(), k.size()), flags(0), compressMed(0), expiry(0) {}
   Tessi_Value(const Tessi_Value& other) = default;
 };
 
 // Bucket and key lock of an item: the 32-bit Jenkins hash of its key.
 struct Tessi_Value_Hasher {
-  static uint64_t HASH(const Tessi_Value& v) { return jenkins_hasher<xstring>::HASH(v.key); }
+  static uint64_t HASH(const Tessi_Value& v) { return jenkins_hasher::HASH(v.key); }
 };
 // Order of the index chains: the keys' byte order.
 struct Tessi_Value_Comparator {
   static int COMPARE(const Tessi_Value& a, const Tessi_Value& b) {
-    return Comparator<xstring>::COMPARE(a.key, b.key);
+    return Comparator::COMPARE(a.key, b.key);
   }
 };
-// A bare key against an item.
+// A bare key (any byte string with data() and size()) against an item.
 struct Key_Tessi_Value_Comparator {
-  static int COMPARE(const xstring& key, const Tessi_Value& v) {
-    return Comparator<xstring>::COMPARE(key, v.key);
+  template <typename _Key>
+  static int COMPARE(const _Key& key, const Tessi_Value& v) {
+    return Comparator::COMPARE(key, v.key);
   }
 };
-#endif
 
 namespace tessi {
 
@@ -98,10 +100,13 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
 // reporter of the JNI helper layer (tjni::Reporter) for the TessiX natives.
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
 
-#ifdef TESSIX_HAVE_TABLE
+// The cache's instances of the table templates: entries, handles and the process-wide
+// key-lock array (shared with the queues through tessix__initialize).
 typedef xlru_item_entry<Tessi_Value, 1> TableEntry;
 typedef xtable_item<TableEntry, Tessi_Value_Hasher, 1> TableItem;
 typedef global_locks<TableEntry, 1> TableLocks;
+
+#ifdef TESSIX_HAVE_TABLE
 typedef xlru_table<TableEntry, Tessi_Value_Hasher, Tessi_Value_Hasher, Tessi_Value_Comparator,
                    xtable_null_event<Tessi_Value>, 1, 0>
     TessiTable;
