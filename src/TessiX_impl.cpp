@@ -224,7 +224,7 @@ jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
 TessiGeneric::TessiGeneric(int64_t tblSize, int64_t lruSize)
     : _compressMed(0), _thresholdComp(128), _expTime(3600), _tblSize(tblSize), _lruSize(lruSize) {
   if (tblSize < 2 || tblSize > kMaxTblSize) {
-    throw wexception("tblSize must be between 2 and 1073741824");
+    throw wexception("tblSize must be between 2 and 268435456");
   }
   if (lruSize < 1) throw wexception("lruSize must be at least 1");
   tessix__initialize(kKeyLocks);
@@ -324,7 +324,7 @@ bool TessiGeneric::_canExtract(TableItem& item, bool removeExpired) {
   const Tessi_Value& v = item.data();
   if (v.data.empty()) return false;
   if (v.expiry != 0 && nowSeconds() >= int64_t(v.expiry)) {
-    if (removeExpired) _table->remove_entry(item);
+    if (removeExpired) _table->remove_if_same(item);
     return false;
   }
   if ((v.flags & 3) != 0) return false;

@@ -1,6 +1,9 @@
-// TessiX binding: the module functions tessix__* (log level, information text, start and
-// stop of the pooled allocator, memory statistics) and the binding helpers of the cache and
-// queue natives (debug dumps of keys and values, the error report jThrowException).
+// TessiX cache and module: the cache object tessi::TessiGeneric behind a TessiJNI handle
+// with its item value Tessi_Value (and the value's hasher and comparators for the table
+// templates of mopralib/inc/xds), the module functions tessix__* (log level, information
+// text, start and stop of the pooled allocator, memory statistics) and the binding helpers
+// of the cache and queue natives (debug dumps of keys and values, the error report
+// jThrowException).
 //
 // The module log level is one atomic word (0 at load). The information text and the build
 // stamp are built once, thread-safely, in plain storage that is never destroyed, so they
@@ -12,8 +15,9 @@
 // stops the allocator only while no cache or queue of this library is alive (src/xlive.h);
 // otherwise it prints an error line and leaves it running.
 //
-// Threads: every function may be called from any thread. They take no lock of their own
-// (the allocator's start lock, and the item pool's and key-lock array's once-only guards).
+// Threads: every module function may be called from any thread. They take no lock of their
+// own (the allocator's start lock, and the item pool's and key-lock array's once-only
+// guards). TessiGeneric's locking is told at the class.
 #ifndef TOKA_SRC_TESSIX_IMPL_H
 #define TOKA_SRC_TESSIX_IMPL_H
 
@@ -128,9 +132,10 @@ class TessiGeneric {
   TessiGeneric(int64_t tblSize, int64_t lruSize);
   ~TessiGeneric();
 
-  // The largest table size accepted: its bucket array (8 bytes per bucket, rounded up to a
-  // power of two) stays within 8 GiB.
-  static const int64_t kMaxTblSize = int64_t(1) << 30;
+  // The largest table size accepted: its bucket array (16 bytes per bucket, a power of two
+  // of them) stays within 4 GiB, which the system can reserve; a table whose index cannot
+  // be had would stop the process.
+  static const int64_t kMaxTblSize = int64_t(1) << 28;
 
   int64_t getTblSize() const { return _tblSize; }
   int64_t getLruSize() const { return _lruSize; }

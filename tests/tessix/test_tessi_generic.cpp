@@ -7,6 +7,7 @@
 #include <climits>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "src/TessiX_impl.h"
 #include "tests/tessix/fake_jni.h"
@@ -67,12 +68,12 @@ TEST(TessiGenericSizes, RefusedWithAnException) {
     int64_t tbl, lru;
     const char* message;
   } cases[] = {
-      {0, 10, "tblSize must be between 2 and 1073741824"},
-      {1, 10, "tblSize must be between 2 and 1073741824"},
-      {-1, 10, "tblSize must be between 2 and 1073741824"},
-      {INT64_MIN, 10, "tblSize must be between 2 and 1073741824"},
-      {(int64_t(1) << 30) + 1, 10, "tblSize must be between 2 and 1073741824"},
-      {INT64_MAX, 10, "tblSize must be between 2 and 1073741824"},
+      {0, 10, "tblSize must be between 2 and 268435456"},
+      {1, 10, "tblSize must be between 2 and 268435456"},
+      {-1, 10, "tblSize must be between 2 and 268435456"},
+      {INT64_MIN, 10, "tblSize must be between 2 and 268435456"},
+      {(int64_t(1) << 28) + 1, 10, "tblSize must be between 2 and 268435456"},
+      {INT64_MAX, 10, "tblSize must be between 2 and 268435456"},
       {100, 0, "lruSize must be at least 1"},
       {100, -7, "lruSize must be at least 1"},
   };
@@ -284,6 +285,26 @@ TEST_F(Cache, DecompressedTextsAtClassSizes) {
   c->setCompressMed(0);
   EXPECT_TRUE(put("nul0", withNul));
   EXPECT_EQ(getS("nul0"), std::string(10, 'q'));
+}
+
+// The same with the decompression buffer's neighbours in use: a NUL written past the
+// buffer would change the next chunk's tag, which its class size then reads wrong.
+TEST_F(Cache, DecompressedTextLeavesTheNextChunkAlone) {
+  c->setCompressMed(1);
+  for (size_t n : {133u, 167u, 210u, 278u, 365u}) {  // n + 4: a class size
+    const std::string v(n, 'w');
+    const std::string key = "k" + std::to_string(n);
+    ASSERT_TRUE(put(key, v));
+    std::vector<void*> blocks;
+    for (int i = 0; i < 64; ++i) blocks.push_back(xa_malloc(n + 4));
+    const uint64_t cls = xchunk_get_class_size(blocks[1]);
+    for (size_t i = 0; i < blocks.size(); i += 2) xa_free(blocks[i]);  // holes between used chunks
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(getS(key), v) << n;
+    for (size_t i = 1; i < blocks.size(); i += 2) {
+      EXPECT_EQ(xchunk_get_class_size(blocks[i]), cls) << n << " block " << i;
+      xa_free(blocks[i]);
+    }
+  }
 }
 
 TEST_F(Cache, EvictionFollowsUse) {

@@ -561,7 +561,7 @@ public final class TessiJNITest {
             expect(lines, "[ERR] setThresholdComp: value is negative!", error, at);
             // At every level: the binding's reports and the refused stop.
             expect(lines, ZERO_HANDLE, 2, at);
-            expect(lines, RUNTIME + "tblSize must be between 2 and 1073741824", 2, at);
+            expect(lines, RUNTIME + "tblSize must be between 2 and 268435456", 2, at);
             expect(lines, RUNTIME + "lruSize must be at least 1", 1, at);
             expect(lines, "[ERR] tessix__uninitialize: 1 caches or queues are still alive: the allocator keeps running",
                     1, at);
