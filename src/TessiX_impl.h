@@ -181,9 +181,28 @@ class TessiGeneric {
   // Readable now; an expired item is removed when asked, if the table still holds this
   // very entry (a fresh put under the key meanwhile stays). Caller holds the key lock.
   bool _canExtract(TableItem& item, bool removeExpired);
-  // A length-prefixed pooled buffer (xa_delete) of the decompressed bytes followed by one
-  // NUL byte that *length does not count; null on failure.
-  char* _decompress(const TableItem& item, size_t* length);
+  // A work buffer for compression and decompression: pooled while the allocator runs,
+  // from the system heap once it has stopped (so a cache keeps working then); freed by its
+  // destructor. get() is null when no memory was had.
+  class Scratch {
+   public:
+    Scratch() : _data(nullptr), _pooled(false) {}
+    ~Scratch() { reset(); }
+    // A new buffer of length bytes (the old one is freed first); false without memory.
+    bool allocate(size_t length);
+    void reset();
+    char* get() const { return _data; }
+
+   private:
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    char* _data;
+    bool _pooled;
+  };
+
+  // The decompressed bytes into buffer, followed by one NUL byte that *length does not
+  // count; false (an information line) on failure.
+  bool _decompress(const TableItem& item, Scratch& buffer, size_t* length);
   jobject _extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired);
 
   XLiveToken _live;  // first: counted until everything below is gone

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   }
   draws.resize(8);
   for (int t = 0; t < 8; ++t) {
-    std::mt19937 rng(unsigned(t));
+    std::mt19937 rng(static_cast<unsigned>(t));
     draws[size_t(t)].resize(1 << 20);
     for (uint32_t& d : draws[size_t(t)]) d = rng() % uint32_t(space);
   }

@@ -227,7 +227,8 @@ public final class TessiJNITest {
         check(TessiJNI.TessiGeneric_extItemTimeExp(h, "l", Integer.MAX_VALUE)
                 && "v".equals(TessiJNI.TessiGeneric_getAsString(h, "l")), "extension clamped, not wrapped");
         check(TessiJNI.TessiGeneric_extItemTimeExp(h, "l", Integer.MIN_VALUE)
-                && TessiJNI.TessiGeneric_getAsString(h, "l") == null, "large negative extension expires");
+                && TessiJNI.TessiGeneric_extItemTimeExp(h, "l", Integer.MIN_VALUE)
+                && TessiJNI.TessiGeneric_getAsString(h, "l") == null, "large negative extensions expire");
         check(!TessiJNI.TessiGeneric_extItemTimeExp(h, "missing", 5), "extend missing");
         check(TessiJNI.TessiGeneric_getItemTimeExp(h, "missing") == -1, "time of missing");
         // No expiry: minus the current time; a positive extension then makes it expired.
