@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
@@ -179,6 +180,11 @@ uint32_t clampExpiry(int64_t seconds) {
   if (seconds < 1) return 1;
   if (seconds > int64_t(0xFFFFFFFF)) return 0xFFFFFFFFu;
   return static_cast<uint32_t>(seconds);
+}
+
+// Lookups take the key in place: no pooled copy per call.
+std::string_view keyView(const char* key, int keyLen) {
+  return std::string_view(key, keyLen > 0 ? static_cast<size_t>(keyLen) : 0);
 }
 
 jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
@@ -370,24 +376,24 @@ jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool
 
 jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {
   TableItem item;
-  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return nullptr;
+  if (!_table->get_key(item, keyView(key, keyLen))) return nullptr;
   TableItem::scope_write_lock lock(item, true);
   return _extract(env, item, asString, true);
 }
 
 jobject TessiGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
   TableItem item;
-  if (!_table->pop_key(item, xstring(key, static_cast<size_t>(keyLen)))) return nullptr;
+  if (!_table->pop_key(item, keyView(key, keyLen))) return nullptr;
   TableItem::scope_read_lock lock(item, true);
   return _extract(env, item, asString, false);
 }
 
 bool TessiGeneric::remove(const char* key, int keyLen) {
-  return _table->remove_key(xstring(key, static_cast<size_t>(keyLen)));
+  return _table->remove_key(keyView(key, keyLen));
 }
 
 bool TessiGeneric::exist(const char* key, int keyLen, bool check) {
-  const xstring k(key, static_cast<size_t>(keyLen));
+  const std::string_view k = keyView(key, keyLen);
   if (!check) return _table->has_key(k);
   TableItem item;
   if (!_table->get_key(item, k)) return false;
@@ -397,14 +403,14 @@ bool TessiGeneric::exist(const char* key, int keyLen, bool check) {
 
 int TessiGeneric::getItemFlag(const char* key, int keyLen) {
   TableItem item;
-  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return -1;
+  if (!_table->get_key(item, keyView(key, keyLen))) return -1;
   TableItem::scope_read_lock lock(item, true);
   return item.data().flags;
 }
 
 bool TessiGeneric::setItemFlag(const char* key, int keyLen, int value, int op) {
   TableItem item;
-  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return false;
+  if (!_table->get_key(item, keyView(key, keyLen))) return false;
   TableItem::scope_write_lock lock(item, true);
   int16_t& flags = item.data().flags;
   const int16_t low = static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
@@ -431,7 +437,7 @@ bool TessiGeneric::setItemFlag(const char* key, int keyLen, int value, int op) {
 
 int TessiGeneric::getItemTimeExp(const char* key, int keyLen) {
   TableItem item;
-  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return -1;
+  if (!_table->get_key(item, keyView(key, keyLen))) return -1;
   TableItem::scope_read_lock lock(item, true);
   const int64_t left = int64_t(item.data().expiry) - nowSeconds();
   if (left > INT_MAX) return INT_MAX;
@@ -441,7 +447,7 @@ int TessiGeneric::getItemTimeExp(const char* key, int keyLen) {
 
 bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
   TableItem item;
-  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return false;
+  if (!_table->get_key(item, keyView(key, keyLen))) return false;
   TableItem::scope_write_lock lock(item, true);
   uint32_t& expiry = item.data().expiry;
   if (expiry != 0 || delta != 0) expiry = clampExpiry(int64_t(expiry) + delta);
