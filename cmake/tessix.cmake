@@ -22,11 +22,8 @@ endif()
 
 add_library(tessix_impl STATIC src/TessiX_impl.cpp)
 target_include_directories(tessix_impl PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(tessix_impl PUBLIC tokajni xfoundation mopra_enums toka::jni toka::hashkit
-                                         PkgConfig::SNAPPY Poco::Foundation)
-if(TARGET tessix_table)
-  target_link_libraries(tessix_impl PUBLIC tessix_table)
-endif()
+target_link_libraries(tessix_impl PUBLIC tessix_table tokajni xfoundation mopra_enums toka::jni
+                                         toka::hashkit PkgConfig::SNAPPY Poco::Foundation)
 
 set(TESSIX_HAVE_QUEUE OFF)
 if(TARGET wnfqueue_impl AND DEFINED TESSIX_QUEUE_NATIVES AND DEFINED TESSIX_QUEUE_JAVA)

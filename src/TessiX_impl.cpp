@@ -161,7 +161,6 @@ void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
 
 }  // namespace tessi
 
-#ifdef TESSIX_HAVE_TABLE
 // ---------------------------------------------------------------------------------------
 // TessiGeneric.
 
@@ -455,4 +454,3 @@ bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
 }
 
 }  // namespace tessi
-#endif

@@ -32,10 +32,7 @@
 
 #include "mopralib/inc/xds/xhash_compare.h"
 #include "mopralib/inc/xds/xtable_item.h"
-#if __has_include("mopralib/inc/xds/xlru_table_impl.h")
-#define TESSIX_HAVE_TABLE 1
 #include "mopralib/inc/xds/xlru_table_impl.h"
-#endif
 
 // Module functions of TessiX.
 void tessix__setLogLevel(int level);  // any value is accepted
@@ -110,7 +107,6 @@ typedef xlru_item_entry<Tessi_Value, 1> TableEntry;
 typedef xtable_item<TableEntry, Tessi_Value_Hasher, 1> TableItem;
 typedef global_locks<TableEntry, 1> TableLocks;
 
-#ifdef TESSIX_HAVE_TABLE
 typedef xlru_table<TableEntry, Tessi_Value_Hasher, Tessi_Value_Hasher, Tessi_Value_Comparator,
                    xtable_null_event<Tessi_Value>, 1, 0>
     TessiTable;
@@ -213,7 +209,6 @@ class TessiGeneric {
   int64_t _lruSize;
   boost::shared_ptr<TessiTable> _table;
 };
-#endif
 
 }  // namespace tessi
 

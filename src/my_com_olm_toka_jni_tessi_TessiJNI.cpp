@@ -13,15 +13,11 @@
 #include "src/TessiX_impl.h"
 #include "src/jni/jni_util.h"
 
-namespace {
-const tjni::Reporter kReport = &tessi::jThrowException;
-}  // namespace
-
-#ifdef TESSIX_HAVE_TABLE
 using tessi::TessiGeneric;
 
 namespace {
 
+const tjni::Reporter kReport = &tessi::jThrowException;
 const char* const kZeroHandle = "TessiGeneric handle is 0";
 
 TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(handle, kZeroHandle); }
@@ -67,7 +63,6 @@ const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE
 jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
 
 }  // namespace
-#endif
 
 extern "C" {
 
@@ -105,7 +100,6 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat
   });
 }
 
-#ifdef TESSIX_HAVE_TABLE
 // ---------------------------------------------------------------------------------------
 // Cache objects.
 
@@ -300,7 +294,5 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pu
     return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
   });
 }
-
-#endif
 
 }  // extern "C"
