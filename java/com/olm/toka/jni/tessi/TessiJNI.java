@@ -8,7 +8,7 @@ package com.olm.toka.jni.tessi;
  * java.library.path). Callers need not load it first.
  *
  * A cache is a native object named by a handle (a long): new_TessiGeneric creates it
- * (0 when the sizes are refused: tblSize at least 2, lruSize at least 1),
+ * (0 when the sizes are refused: tblSize from 2 to 268435456, lruSize at least 1),
  * delete_TessiGeneric destroys it (0 is ignored), and the caller owns it in between. A
  * zero handle is reported on the native side and answered with 0, false or null; a handle
  * must not be used after delete_TessiGeneric, nor deleted while another call on it runs.
