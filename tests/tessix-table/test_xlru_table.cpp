@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "mopralib/inc/xds/xlock_order.h"
 #include "mopralib/inc/xds/xlru_table_impl.h"
 #include "tests/tessix-table/test_value.h"
 
@@ -97,6 +99,12 @@ TEST_F(Table, KeyLookupsGetHasPopRemove) {
 
   EXPECT_TRUE(t.has_key(std::string("b")));
   EXPECT_FALSE(t.has_key(std::string("x")));
+  // Any key type with data() and size() looks up the same items.
+  TestItem v;
+  EXPECT_TRUE(t.get_key(v, std::string_view("b")));
+  EXPECT_EQ("2", str(v.data().data));
+  EXPECT_TRUE(t.has_key(std::string_view("a")));
+  EXPECT_FALSE(t.has_key(std::string_view("a\0", 2)));
 
   TestItem p;
   p.ctor1(std::string("junk"));
@@ -247,6 +255,15 @@ TEST_F(Table, DirtyTrackingListsKindsTombstonesAndCounters) {
   EXPECT_EQ(3u, t.counter(TestTable::CNT_DIRTY));
   EXPECT_TRUE(t.check_invariants());
 
+  // Storing again the entry the table holds (a handle from get_key) keeps the lists sound.
+  TestItem same;
+  ASSERT_TRUE(t.get_key(same, std::string("w")));
+  EXPECT_TRUE(t.update(same));
+  t.add_or_update(same);
+  EXPECT_EQ(TestTable::UPDATE, same.get_ptr()->dirty);
+  EXPECT_EQ(3u, t.counter(TestTable::CNT_DIRTY));
+  EXPECT_TRUE(t.check_invariants());
+
   for (int c = TestTable::CNT_SPARE1; c <= TestTable::CNT_BK_GET_MISS; ++c)
     EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;  // no back end in this table
   t.clear();
@@ -331,6 +348,52 @@ TEST_F(Table, EmptyHandleIsABrokenPrecondition) {
   EXPECT_DEATH(t.add_or_update(empty), "!data.is_null\\(\\)");
   EXPECT_DEATH(t.warmup(nullptr, empty, true), "!data.is_null\\(\\)");
   EXPECT_DEATH(TestTable(16, 0, false, true), "_lru_size > 0");
+}
+
+// Index hashers that look at the lock state of the thread that calls them: the table runs
+// them under its table lock.
+int g_table_locks_seen = -1;
+struct RecordingHasher {
+  static uint64_t HASH(const TestValue& v) {
+    g_table_locks_seen = xlock_order::table_locks_held();
+    return TestValueHasher::HASH(v);
+  }
+};
+TestItem* g_other_item = nullptr;
+struct KeyLockingHasher {
+  static uint64_t HASH(const TestValue& v) {
+    if (g_other_item != nullptr) TestItem::scope_write_lock lock(*g_other_item);
+    return TestValueHasher::HASH(v);
+  }
+};
+
+TEST_F(Table, TableLockIsTrackedForTheLockOrderChecks) {
+  xlru_table<TestEntry, TestValueHasher, RecordingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0> t(
+      16, 10, false, true);
+  TestItem h;
+  EXPECT_TRUE(t.add(make(h, "a")));
+  EXPECT_EQ(1, g_table_locks_seen);
+  EXPECT_EQ(0, xlock_order::table_locks_held());
+  // Holding a key lock while the table lock is taken is the permitted order.
+  {
+    TestItem::scope_write_lock key_lock(h);
+    g_table_locks_seen = -1;
+    EXPECT_TRUE(t.update(h));
+    EXPECT_EQ(1, g_table_locks_seen);
+    EXPECT_EQ(1, xlock_order::key_locks_held());
+  }
+  EXPECT_EQ(0, xlock_order::key_locks_held());
+}
+
+TEST_F(Table, KeyLockTakenUnderTheTableLockAborts) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  xlru_table<TestEntry, TestValueHasher, KeyLockingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0>
+      t(16, 10, false, true);
+  TestItem other, h;
+  other.ctor1(std::string("other"));
+  g_other_item = &other;
+  EXPECT_DEATH(t.add(make(h, "a")), "lock order: key lock taken while a table lock is held");
+  g_other_item = nullptr;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -54,6 +55,15 @@ TEST(EntryPool, MallocUntilInitPoolThenPoolEachBlockFreedWhereItCameFrom) {
   EXPECT_EQ(pool, default_pool_of(TestItem::POOL_CLASS_SIZE));
   const std::string n = std::to_string(TestItem::POOL_CLASS_SIZE);
   EXPECT_EQ("[inf] xtable_item::INIT_POOL: class_size=" + n + ", pool_class_size=" + n + "\n", out);
+
+  // The pool is one of the default set's pools, in class order.
+  std::vector<uint64_t> classes;
+  xlabs_traverse_pools(
+      find_xlabs_default(TestItem::POOL_CLASS_SIZE),
+      [](void* c, xpool* p) { static_cast<std::vector<uint64_t>*>(c)->push_back(xpool_get_class_size(p)); },
+      &classes);
+  EXPECT_EQ(1, std::count(classes.begin(), classes.end(), TestItem::POOL_CLASS_SIZE));
+  EXPECT_TRUE(std::is_sorted(classes.begin(), classes.end()));
 
   // The pool's figures in the allocator's dump follow the entries.
   std::vector<TestItem> items(100);
@@ -288,6 +298,23 @@ TEST(KeyLocks, EmptyArrayThenBuiltOnceThenKept) {
   EXPECT_EQ(10000u, Locks::size());
   h.set_mutex();
   EXPECT_EQ(m, h.get_mutex());
+}
+
+TEST(KeyLocks, FirstConstructFromManyThreadsBuildsOnce) {
+  typedef global_locks<TestEntry, 3> Locks;
+  std::atomic<int> built{0};
+  testing::internal::CaptureStdout();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&, i] {
+      if (Locks::construct(10000 + i)) ++built;
+    });
+  for (auto& t : threads) t.join();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(1, built.load());
+  EXPECT_GE(Locks::size(), 10000u);
+  EXPECT_LT(Locks::size(), 10008u);
+  EXPECT_EQ(7, std::count(out.begin(), out.end(), '\n')) << out;
 }
 
 TEST(KeyLocks, ChosenByJenkinsHashModuloTheSize) {

@@ -41,7 +41,9 @@ struct global_locks {
     Poco::FastMutex* at_hash(uint64_t h) const {
       Poco::FastMutex* m = mutexs.load(std::memory_order_acquire);
       if (m == nullptr) throw wexception("mutexs array is null");
-      return &m[h % size.load(std::memory_order_relaxed)];
+      const uint64_t n = size.load(std::memory_order_relaxed);
+      // Hashes are 32-bit and so is any sane size: the narrow division is much cheaper.
+      return &m[((h | n) >> 32) == 0 ? uint32_t(h) % uint32_t(n) : h % n];
     }
   };
 
@@ -86,6 +88,11 @@ struct global_locks {
     return a.mutexs.load(std::memory_order_acquire) != nullptr ? a.size.load(std::memory_order_relaxed) : 0;
   }
   static Poco::FastMutex* mutex_at_hash(uint64_t h) { return mutexs_array_holder().at_hash(h); }
+  // The array record when it holds mutexes, else null (one load: the handles' fast path).
+  static const mutexs_array* built() {
+    const mutexs_array& a = mutexs_array_holder();
+    return a.mutexs.load(std::memory_order_acquire) != nullptr ? &a : nullptr;
+  }
 };
 
 #endif  // TOKA_MOPRALIB_INC_XDS_GLOBAL_LOCKS_H

@@ -18,7 +18,13 @@
 //
 // Keys: lookups by a bare key take any key type K for which xtable_key_traits<value_type>
 // hashes and compares (by default jenkins_hasher over K and Comparator against the value's
-// `key` member); the key hash must equal _DataHasher's hash of a value with that key.
+// `key` member); the key hash must equal _DataHasher's hash of a value with that key. A
+// view type (std::string_view) saves a copy of the key per lookup; pop_key and remove_key
+// also build a value from the key (tombstones), so for them value_type(K) must exist.
+//
+// The cache's instance: xlru_table<xlru_item_entry<Tessi_Value, 1>, Tessi_Value_Hasher,
+// Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
+// with (table size, LRU size, false, true).
 //
 // Threads: every operation runs under the one table lock (Poco::FastMutex through
 // ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
@@ -185,8 +191,8 @@ class xlru_table {
   };
 
   struct _find_results {
-    xassoc_find_result del;   // in the dirty-delete index
-    xassoc_find_result main;  // in the main index (looked up only when del found nothing)
+    xassoc_find_result del = {nullptr, nullptr, -1};   // in the dirty-delete index
+    xassoc_find_result main = {nullptr, nullptr, -1};  // in the main index (when del found nothing)
   };
 
   static const _ItemEntry* _E(const void* p) { return static_cast<const _ItemEntry*>(p); }
@@ -224,11 +230,14 @@ class xlru_table {
   template <typename _Key>
   void _tombstone(const _find_results& r, const _Key& key);
   void _log(uint16_t kind, _ItemEntry* e);
+  // Publishes the main index's count for the lock-free early exit of evict_lru.
+  void _sync_count() { _count.store(xassoc_get_size(_main), std::memory_order_relaxed); }
   // Clears every list and the links of the entries in them (entries may outlive the table).
   void _clear_links();
 
   uint64_t _lru_size;
   xassoc* _main;
+  std::atomic<uint64_t> _count;  // the main index's count, written under the table lock
   Poco::FastMutex _lock;
   std::atomic<uint64_t> _counters[CNT_COUNT];
   _ItemEntry* _lru_head;
@@ -260,6 +269,7 @@ XLRU_TABLE_TEMPLATE
 XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty, bool fourth_flag)
     : _lru_size(lru_size),
       _main(nullptr),
+      _count(0),
       _lru_head(nullptr),
       _lru_tail(nullptr),
       _dirty_switch(enable_dirty ? 1 : 0),
@@ -297,8 +307,6 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 void XLRU_TABLE::_find_key(_find_results& r, const _Key& key) {
   typedef xlru_table__KDataComparator<_Key> K;
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find_key(&r.del, _dirty_del, &key, &K::HASH, &K::COMPARE);
     if (r.del.found != nullptr) return;
@@ -308,8 +316,6 @@ void XLRU_TABLE::_find_key(_find_results& r, const _Key& key) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e) {
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find(&r.del, _dirty_del, e);
     if (r.del.found != nullptr) return;
@@ -319,8 +325,6 @@ void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::_find_for_add(_find_results& r, _ItemEntry* e) {
-  make_not_found_result(&r.del);
-  make_not_found_result(&r.main);
   if (_dirty_del != nullptr) {
     xassoc_find(&r.del, _dirty_del, e);
     if (r.del.found != nullptr) {  // the pending delete of the key is dropped
@@ -457,6 +461,7 @@ void XLRU_TABLE::_remove_found(const _find_results& r) {
   _unlink_lru(e);
   _unlink_dirty(e);
   xassoc_remove(_main, &r.main);  // releases the index's reference
+  _sync_count();
   if (d != nullptr) {
     xassoc_find_result rd;
     xassoc_find(&rd, _dirty_del, d);
@@ -564,7 +569,6 @@ bool XLRU_TABLE::remove_if_same(const table_item& data) {
   if (data.is_null()) return false;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
-  make_not_found_result(&r.del);
   xassoc_find_key(&r.main, _main, data.get_ptr(), &HASH, &COMPARE_PTR);
   if (r.main.found == nullptr) return false;
   _remove_found(r);
@@ -575,6 +579,9 @@ bool XLRU_TABLE::remove_if_same(const table_item& data) {
 
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::evict_lru() {
+  // Nothing to do below the LRU size. The count read here is at least the one this thread's
+  // own insertion left; an insertion it does not see runs its own eviction.
+  if (_count.load(std::memory_order_relaxed) <= _lru_size) return;
   _table_lock lock(_lock, LockType::WRITE);
   if (xassoc_get_size(_main) <= _lru_size) return;
   const uint64_t target = _lru_size - _lru_size / 10000;
@@ -583,13 +590,13 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(e != nullptr, "_lru_tail != 0");
     if (e->dirty != CLEAN || !e->evictable) break;
     _find_results r;
-    make_not_found_result(&r.del);
     xassoc_find_key(&r.main, _main, e, &HASH, &COMPARE_PTR);
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
     _unlink_dirty(e);
     xassoc_remove(_main, &r.main);
   }
+  _sync_count();
 }
 
 XLRU_TABLE_TEMPLATE
@@ -598,6 +605,7 @@ void XLRU_TABLE::clear() {
   _clear_links();
   xassoc_clear(_dirty_del);
   xassoc_clear(_main);
+  _sync_count();
   for (int i = CNT_BK_HAS; i < CNT_COUNT; ++i) _counters[i].exchange(0);
 }
 

@@ -89,16 +89,15 @@ class xtable_item {
     if (_entry == nullptr) throw wexception("xtable_item is null");
     return _entry->value;
   }
-  value_type* data_ptr() const { return &_entry->value; }
+  value_type* data_ptr() const { return _entry != nullptr ? &_entry->value : nullptr; }
   _ItemEntry* get_ptr() const { return _entry; }
   _ItemEntry* ie_ptr() const { return _entry; }
   bool is_null() const { return _entry == nullptr; }
 
   // The key lock of the value's key, or null for an empty handle or key-lock array.
   void set_mutex() {
-    _mutex = (_entry == nullptr || locks_type::empty())
-                 ? nullptr
-                 : locks_type::mutex_at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value)));
+    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built() : nullptr;
+    _mutex = locks != nullptr ? locks->at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value))) : nullptr;
   }
   Poco::FastMutex* get_mutex() const { return _mutex; }
 
@@ -162,7 +161,7 @@ class xtable_item {
     bool locked() const { return _locked; }
 
    protected:
-    scope_key_lock(xtable_item& item, bool lock_now) : _item(item), _mutex(item.get_mutex()), _locked(false) {
+    scope_key_lock(xtable_item& item, bool lock_now) : _mutex(item.get_mutex()), _locked(false) {
       if (lock_now) lock();
     }
     ~scope_key_lock() { unlock(); }
@@ -170,7 +169,6 @@ class xtable_item {
     scope_key_lock& operator=(const scope_key_lock&) = delete;
 
    private:
-    xtable_item& _item;
     Poco::FastMutex* _mutex;
     bool _locked;
   };

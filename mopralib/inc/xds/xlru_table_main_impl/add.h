@@ -14,6 +14,7 @@ bool XLRU_TABLE::add(table_item& data) {
   const bool dirty = _dirty_on();
   _ItemEntry* e = _take(data);
   xassoc_insert(_main, &r.main, e);
+  _sync_count();
   _link_lru(e);
   if (dirty) _link_dirty(e, ADD);
   if (_is_dumping()) _log(ADD, e);

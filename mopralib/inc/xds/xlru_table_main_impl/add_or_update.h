@@ -17,6 +17,7 @@ void XLRU_TABLE::add_or_update(table_item& data) {
   if (inserted) {
     e = _take(data);
     xassoc_insert(_main, &r.main, e);
+    _sync_count();
   } else {
     _ItemEntry* old = _E(r.main.found);
     if (old->dirty != CLEAN) kind = old->dirty;

@@ -27,6 +27,7 @@ bool XLRU_TABLE::warmup(table_item* out, table_item& data, bool force) {
   } else {
     _ItemEntry* e = _take(data);
     xassoc_insert(_main, &r.main, e);
+    _sync_count();
     _link_lru(e);
   }
   lock.unlock();
