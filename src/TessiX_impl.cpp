@@ -1,0 +1,464 @@
+#include "src/TessiX_impl.h"
+
+#include <Poco/Timestamp.h>
+#include <snappy-c.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "logutil.h"
+#include "shared-types/mopra_types.h"
+#include "src/xcheck.h"
+#include "src/xlabs.h"
+#include "src/xlive.h"
+#include "src/xpage.h"
+#include "src/xpool.h"
+#include "wexception.h"
+
+// ---------------------------------------------------------------------------------------
+// Module state and functions.
+
+namespace {
+
+std::atomic<int32_t> _LogLevel(0);
+
+// The build stamp and the information text: plain strings made once and never destroyed,
+// so that no static text is released after the allocator stops or while threads still run
+// at process exit.
+const std::string& timeBuild() {
+  static const std::string* const text = new std::string(__DATE__ " " __TIME__);
+  return *text;
+}
+
+const std::string& infoText() {
+  static const std::string* const text = new std::string(
+      "Name:         TessiX\n"
+      "Version:      1.0.0\n"
+      "Description:  Tessi, WNfQueue for Toka libraries\n"
+      "Build at:     " +
+      timeBuild());
+  return *text;
+}
+
+// Dump callback: "key=value | " appended to the xstring behind context.
+void appendProperty(void* context, const char* key, const char* value) {
+  xstring& out = *static_cast<xstring*>(context);
+  out.append(key);
+  out.push_back('=');
+  out.append(value);
+  out.append(" | ");
+}
+
+// Traverse callback: " * ", the pool's dump, "\n".
+void appendPool(void* context, xpool* pool) {
+  xstring& out = *static_cast<xstring*>(context);
+  out.append(" * ");
+  xpool_dump_info(pool, &appendProperty, context);
+  out.push_back('\n');
+}
+
+void appendSection(xstring& result, xstring& scratch, xpage_allocator* pages, xlabs* labs) {
+  scratch.clear();
+  xpage_allocator_dump_info(pages, &appendProperty, &scratch);
+  scratch.push_back('\n');
+  xlabs_dump_info(labs, &appendProperty, &scratch);
+  scratch.push_back('\n');
+  xlabs_traverse_pools(labs, &appendPool, &scratch);
+  result.append(scratch);
+  result.push_back('\n');
+}
+
+}  // namespace
+
+void tessix__setLogLevel(int level) { _LogLevel.exchange(level); }
+
+int tessix__getLogLevel() { return _LogLevel.load(); }
+
+xstring tessix__info() {
+  const std::string& text = infoText();
+  return xstring(text.data(), text.size());
+}
+
+int tessix__initialize(int n) {
+  init_xallocator();
+#ifdef TESSIX_HAVE_TABLE
+  tessi::TableItem::INIT_POOL();
+  tessi::TableLocks::construct(n < 0 ? 0 : static_cast<uint64_t>(n));
+#else
+  (void)n;
+#endif
+  return 1;
+}
+
+void tessix__uninitialize() {
+  // Stopping under live objects would leave their pooled memory on freed pages: refused.
+  const int64_t live = xlive_count();
+  if (live > 0) {
+    __printLogErr("tessix__uninitialize",
+                  "%lld caches or queues are still alive: the allocator keeps running",
+                  static_cast<long long>(live));
+    return;
+  }
+  uninit_xallocator();
+}
+
+xstring tessix__memstat(int kind) {
+  xstring result;
+  if (kind < 0 || kind > 3) return result;
+  xstring scratch;
+  if (kind == 0 || kind == 3) {
+    appendSection(result, scratch, default_xhugepage_allocator, default_xhugelabs);
+  }
+  if (kind == 0 || kind == 2) {
+    appendSection(result, scratch, default_xbigpage_allocator, default_xbiglabs);
+  }
+  if (kind == 0 || kind == 1) {
+    appendSection(result, scratch, default_xpage_allocator, default_xlabs);
+  }
+  return result;
+}
+
+namespace tessi {
+
+// ---------------------------------------------------------------------------------------
+// Binding helpers.
+
+void dumpKey(const char* place, const char* key, int keyLen) {
+  if (key == nullptr) {
+    __printLogDbg(place, "key[%d]=\"%s\"", keyLen, "<null>");
+  } else {
+    __printLogDbg(place, "key[%d]=\"%.*s\"", keyLen, keyLen < 0 ? 0 : keyLen, key);
+  }
+}
+
+void dumpValue(const char* place, const char* value, int valueLen) {
+  if (value == nullptr) {
+    __printLogDbg(place, "value[%d]=\"%s\"", valueLen, "<null>");
+  } else {
+    __printLogDbg(place, "value[%d]=\"%.*s\"", valueLen, valueLen < 0 ? 0 : valueLen, value);
+  }
+}
+
+void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
+                  int valueLen) {
+  // Each buffer is printed with its own precision; "<null>" stands for a missing one.
+  const char* k = key != nullptr ? key : "<null>";
+  const int kp = key != nullptr ? (keyLen < 0 ? 0 : keyLen) : 6;
+  const char* v = value != nullptr ? value : "<null>";
+  const int vp = value != nullptr ? (valueLen < 0 ? 0 : valueLen) : 6;
+  __printLogDbg(place, "key[%d]=\"%.*s\", value[%d]=\"%.*s\"", keyLen, kp, k, valueLen, vp, v);
+}
+
+void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
+  if (jenv != nullptr && clsName != nullptr) {
+    __printLogErr("jThrowException", "Exception %s occurred: %s", clsName,
+                  message != nullptr ? message : "");
+  } else {
+    __printLogErr("jThrowException", "%s",
+                  "Could not throw an exception: jenv is null or clsName is null");
+  }
+}
+
+}  // namespace tessi
+
+#ifdef TESSIX_HAVE_TABLE
+// ---------------------------------------------------------------------------------------
+// TessiGeneric.
+
+namespace tessi {
+
+namespace {
+
+const int kKeyLocks = 10000;
+
+int64_t nowMicros() { return Poco::Timestamp().epochMicroseconds(); }
+int64_t nowSeconds() { return nowMicros() / 1000000; }
+
+// A stored expiry: 0 stays "none"; anything else is clamped to [1, 0xFFFFFFFF] seconds so
+// that no arithmetic wraps a past time into the future or the reverse.
+uint32_t clampExpiry(int64_t seconds) {
+  if (seconds < 1) return 1;
+  if (seconds > int64_t(0xFFFFFFFF)) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(seconds);
+}
+
+// A work buffer for compression: pooled while the allocator runs, from the system heap
+// once it has stopped (so a cache keeps working then). Freed by its destructor.
+class WorkBuffer {
+ public:
+  explicit WorkBuffer(size_t length) : _data(nullptr), _pooled(false) {
+    if (length <= 0xFFFFFFFFu) {
+      _data = xa_new<char>(length);
+      _pooled = _data != nullptr;
+    }
+    if (_data == nullptr) _data = static_cast<char*>(std::malloc(length == 0 ? 1 : length));
+  }
+  ~WorkBuffer() {
+    if (_data == nullptr) return;
+    if (_pooled) {
+      xa_delete(_data);
+    } else {
+      std::free(_data);
+    }
+  }
+  char* get() const { return _data; }
+
+ private:
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+  char* _data;
+  bool _pooled;
+};
+
+jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
+  if (length > static_cast<size_t>(INT_MAX)) return nullptr;
+  const jsize n = static_cast<jsize>(length);
+  jbyteArray array = env->NewByteArray(n);
+  if (array == nullptr) return nullptr;
+  // The region is the whole new array, so this copy cannot fail.
+  if (n > 0) env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(bytes));
+  return array;
+}
+
+}  // namespace
+
+TessiGeneric::TessiGeneric(int64_t tblSize, int64_t lruSize)
+    : _compressMed(0), _thresholdComp(128), _expTime(3600), _tblSize(tblSize), _lruSize(lruSize) {
+  if (tblSize < 2 || tblSize > kMaxTblSize) {
+    throw wexception("tblSize must be between 2 and 1073741824");
+  }
+  if (lruSize < 1) throw wexception("lruSize must be at least 1");
+  tessix__initialize(kKeyLocks);
+  _table.reset(new TessiTable(static_cast<uint64_t>(tblSize), static_cast<uint64_t>(lruSize),
+                              false, true));
+}
+
+TessiGeneric::~TessiGeneric() {}
+
+void TessiGeneric::setExpTime(int value) {
+  if (value < 0) {
+    if (tessix__errOn()) __printLogErr("setExpTime", "%s", "value is negative!");
+    return;
+  }
+  _expTime.store(value, std::memory_order_relaxed);
+}
+
+void TessiGeneric::setCompressMed(int value) {
+  if (value < 0 || value > 2) {
+    if (tessix__errOn()) __printLogErr("setCompressMed", "%s", "value is not valid!");
+    return;
+  }
+  _compressMed.store(value, std::memory_order_relaxed);
+}
+
+void TessiGeneric::setThresholdComp(int value) {
+  if (value < 0) {
+    if (tessix__errOn()) __printLogErr("setThresholdComp", "%s", "value is negative!");
+    return;
+  }
+  _thresholdComp.store(value, std::memory_order_relaxed);
+}
+
+uint64_t TessiGeneric::size() const { return _table->size(); }
+
+void TessiGeneric::clear() { _table->clear(); }
+
+void TessiGeneric::_ctorItem(TableItem& item, const char* key, int keyLen, const char* value,
+                             int valueLen, bool flag, int expire) {
+  XCHECK(key != nullptr && keyLen >= 1, "a cache item needs a key");
+  item.ctor0();
+  Tessi_Value& v = item.data();
+  v.key.assign(key, static_cast<size_t>(keyLen));
+  if (!flag) v.flags = 1;
+  if (expire != 0) {
+    v.expiry = clampExpiry((nowMicros() + int64_t(expire) * 1000000) / 1000000);
+  }
+  if (value != nullptr && valueLen >= 1) {
+    const size_t length = static_cast<size_t>(valueLen);
+    if (length > static_cast<uint32_t>(_thresholdComp.load(std::memory_order_relaxed)) &&
+        _compressMed.load(std::memory_order_relaxed) == 1) {
+      WorkBuffer buffer(snappy_max_compressed_length(length));
+      if (buffer.get() == nullptr) {
+        if (tessix__infOn()) {
+          __printLogInf("ctorItem", "%s", "Could not allocate memory for compression!");
+        }
+      } else {
+        size_t compressed = snappy_max_compressed_length(length);
+        if (snappy_compress(value, length, buffer.get(), &compressed) == SNAPPY_OK) {
+          v.data.assign(buffer.get(), compressed);
+          v.compressMed = 1;
+        } else if (tessix__infOn()) {
+          __printLogInf("ctorItem", "%s", "compression fail!");
+        }
+      }
+    }
+    if (v.compressMed == 0) v.data.assign(value, length);
+  }
+  item.set_mutex();
+}
+
+bool TessiGeneric::put(const char* key, int keyLen, const char* value, int valueLen, bool flag,
+                       int expire, int mode) {
+  TableItem item;
+  _ctorItem(item, key, keyLen, value, valueLen, flag, expire);
+  switch (mode) {
+    case mopra::PutPolicy::ADD:
+      if (_table->add(item)) return true;
+      if (tessix__infOn()) __printLogInf("put", "\"%s\" Already exist!", item.data().key.c_str());
+      return false;
+    case mopra::PutPolicy::UPDATE:
+      if (_table->update(item)) return true;
+      if (tessix__infOn()) __printLogInf("put", "\"%s\" Not exist!", item.data().key.c_str());
+      return false;
+    case mopra::PutPolicy::ADD_OR_UDP:
+      _table->add_or_update(item);
+      return true;
+    default:
+      if (tessix__infOn()) {
+        __printLogInf("put", "\"%s\" Invalid parameter!", item.data().key.c_str());
+      }
+      return false;
+  }
+}
+
+bool TessiGeneric::_canExtract(TableItem& item, bool removeExpired) {
+  const Tessi_Value& v = item.data();
+  if (v.data.empty()) return false;
+  if (v.expiry != 0 && nowSeconds() >= int64_t(v.expiry)) {
+    if (removeExpired) _table->remove_entry(item);
+    return false;
+  }
+  if ((v.flags & 3) != 0) return false;
+  return true;
+}
+
+char* TessiGeneric::_decompress(const TableItem& item, size_t* length) {
+  const Tessi_Value& v = item.data();
+  *length = 0;
+  if (v.compressMed != 1) {
+    if (tessix__infOn()) __printLogInf("decompress", "%s", "Unsupport decompress method!");
+    return nullptr;
+  }
+  size_t n = 0;
+  if (snappy_uncompressed_length(v.data.data(), v.data.size(), &n) != SNAPPY_OK) {
+    if (tessix__infOn()) __printLogInf("decompress", "%s", "Could not get decompressed length!");
+    return nullptr;
+  }
+  // One byte more than the decompressed length, for the NUL after the text.
+  char* buffer = n < 0xFFFFFFFFu ? xa_new<char>(n + 1) : nullptr;
+  if (buffer == nullptr) {
+    if (tessix__infOn()) {
+      __printLogInf("decompress", "%s", "Could not allocate memory for decompression!");
+    }
+    return nullptr;
+  }
+  size_t out = n;
+  if (snappy_uncompress(v.data.data(), v.data.size(), buffer, &out) != SNAPPY_OK) {
+    if (tessix__infOn()) __printLogInf("decompress", "%s", "decompression fail!");
+    xa_delete(buffer);
+    return nullptr;
+  }
+  buffer[out] = '\0';
+  *length = out;
+  return buffer;
+}
+
+jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired) {
+  if (!_canExtract(item, removeExpired)) return nullptr;
+  const Tessi_Value& v = item.data();
+  if (v.compressMed == 0) {
+    if (asString) return env->NewStringUTF(v.data.c_str());  // ends at the first NUL
+    return newByteArray(env, v.data.data(), v.data.size());
+  }
+  size_t n = 0;
+  xa_auto_ptr<char> buffer(_decompress(item, &n));
+  if (buffer.get() == nullptr || n == 0) return nullptr;
+  if (asString) return env->NewStringUTF(buffer.get());
+  return newByteArray(env, buffer.get(), n);
+}
+
+jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {
+  TableItem item;
+  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return nullptr;
+  TableItem::scope_write_lock lock(item, true);
+  return _extract(env, item, asString, true);
+}
+
+jobject TessiGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
+  TableItem item;
+  if (!_table->pop_key(item, xstring(key, static_cast<size_t>(keyLen)))) return nullptr;
+  TableItem::scope_read_lock lock(item, true);
+  return _extract(env, item, asString, false);
+}
+
+bool TessiGeneric::remove(const char* key, int keyLen) {
+  return _table->remove_key(xstring(key, static_cast<size_t>(keyLen)));
+}
+
+bool TessiGeneric::exist(const char* key, int keyLen, bool check) {
+  const xstring k(key, static_cast<size_t>(keyLen));
+  if (!check) return _table->has_key(k);
+  TableItem item;
+  if (!_table->get_key(item, k)) return false;
+  TableItem::scope_write_lock lock(item, true);
+  return _canExtract(item, true);
+}
+
+int TessiGeneric::getItemFlag(const char* key, int keyLen) {
+  TableItem item;
+  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return -1;
+  TableItem::scope_read_lock lock(item, true);
+  return item.data().flags;
+}
+
+bool TessiGeneric::setItemFlag(const char* key, int keyLen, int value, int op) {
+  TableItem item;
+  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return false;
+  TableItem::scope_write_lock lock(item, true);
+  int16_t& flags = item.data().flags;
+  const int16_t low = static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
+  switch (op) {
+    case mopra::BitwiseCommand::C_SET:
+      flags = low;
+      return true;
+    case mopra::BitwiseCommand::C_AND:
+      flags = static_cast<int16_t>(flags & low);
+      return true;
+    case mopra::BitwiseCommand::C_OR:
+      flags = static_cast<int16_t>(flags | low);
+      return true;
+    case mopra::BitwiseCommand::C_XOR:
+      flags = static_cast<int16_t>(flags ^ low);
+      return true;
+    case mopra::BitwiseCommand::C_NOT:
+      flags = static_cast<int16_t>(~flags);
+      return true;
+    default:
+      return false;
+  }
+}
+
+int TessiGeneric::getItemTimeExp(const char* key, int keyLen) {
+  TableItem item;
+  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return -1;
+  TableItem::scope_read_lock lock(item, true);
+  const int64_t left = int64_t(item.data().expiry) - nowSeconds();
+  if (left > INT_MAX) return INT_MAX;
+  if (left < INT_MIN) return INT_MIN;
+  return static_cast<int>(left);
+}
+
+bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
+  TableItem item;
+  if (!_table->get_key(item, xstring(key, static_cast<size_t>(keyLen)))) return false;
+  TableItem::scope_write_lock lock(item, true);
+  uint32_t& expiry = item.data().expiry;
+  if (expiry != 0 || delta != 0) expiry = clampExpiry(int64_t(expiry) + delta);
+  return true;
+}
+
+}  // namespace tessi
+#endif

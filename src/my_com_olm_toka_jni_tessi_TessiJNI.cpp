@@ -1,0 +1,306 @@
+// The 29 natives of com/olm/toka/jni/tessi/TessiJNI, compiled against the header that javac
+// generates from the shipped class (a signature that differs from the class fails the build).
+//
+// Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
+// are reported through tessi::jThrowException and answered with 0, false or null; no Java
+// exception is raised. A zero handle is reported the same way. The key natives share one
+// body (keyNative) and differ only in their row: place, failure answer, empty-key answer,
+// whether the key is dumped at debug level, and the cache call. Strings and array slices
+// are released on every path; a value array is read, never written back. No state, no lock.
+#include "com_olm_toka_jni_tessi_TessiJNI.h"
+
+#include "logutil.h"
+#include "src/TessiX_impl.h"
+#include "src/jni/jni_util.h"
+
+namespace {
+const tjni::Reporter kReport = &tessi::jThrowException;
+}  // namespace
+
+#ifdef TESSIX_HAVE_TABLE
+using tessi::TessiGeneric;
+
+namespace {
+
+const char* const kZeroHandle = "TessiGeneric handle is 0";
+
+TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(handle, kZeroHandle); }
+
+// Logs the empty-key line when enabled; true when the key has no bytes.
+bool emptyKey(const tjni::JStringUTF& key, const char* place) {
+  if (!key.empty()) return false;
+  if (tessix__infOn()) __printLogInf(place, "%s", "key is empty or memory is overflow!");
+  return true;
+}
+
+// One row per key native.
+template <typename R>
+struct KeyRow {
+  const char* place;
+  R failure;  // an exception or a zero handle
+  R empty;    // an empty or null key
+  bool dump;  // dumpKey at debug level
+};
+
+template <typename R, typename Call>
+R keyNative(JNIEnv* env, jlong handle, jstring key, const KeyRow<R>& row, Call&& call) {
+  return tjni::guarded<R>(env, kReport, row.failure, [&]() -> R {
+    TessiGeneric& c = cache(handle);
+    tjni::JStringUTF k(env, key);
+    if (emptyKey(k, row.place)) return row.empty;
+    if (row.dump && tessix__dbgOn()) tessi::dumpKey(row.place, k.data(), k.length());
+    return call(c, k.data(), k.length());
+  });
+}
+
+const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
+const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
+const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
+const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
+const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jint> kGetItemFlag = {"getItemFlag", 0, -1, false};
+const KeyRow<jboolean> kSetItemFlag = {"setItemFlag", JNI_FALSE, JNI_FALSE, false};
+const KeyRow<jint> kGetItemTimeExp = {"getItemTimeExp", 0, -1, false};
+const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE, false};
+
+jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+
+}  // namespace
+#endif
+
+extern "C" {
+
+// ---------------------------------------------------------------------------------------
+// Module functions.
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1setLogLevel(JNIEnv* env,
+                                                                               jclass,
+                                                                               jint level) {
+  tjni::guardedVoid(env, kReport, [&]() { tessix__setLogLevel(level); });
+}
+
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1info(JNIEnv* env, jclass) {
+  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
+    const xstring info = tessix__info();
+    return env->NewStringUTF(info.c_str());
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1initialize(JNIEnv* env, jclass,
+                                                                              jint n) {
+  return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return tessix__initialize(n); });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1uninitialize(JNIEnv* env,
+                                                                                jclass) {
+  tjni::guardedVoid(env, kReport, [&]() { tessix__uninitialize(); });
+}
+
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat(JNIEnv* env, jclass,
+                                                                              jint kind) {
+  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
+    const xstring stat = tessix__memstat(kind);
+    return env->NewStringUTF(stat.c_str());
+  });
+}
+
+#ifdef TESSIX_HAVE_TABLE
+// ---------------------------------------------------------------------------------------
+// Cache objects.
+
+JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_new_1TessiGeneric(JNIEnv* env, jclass,
+                                                                            jlong tblSize,
+                                                                            jlong lruSize) {
+  // A constructor that throws (refused sizes, no memory) frees its memory (new-expression)
+  // before the report.
+  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong {
+    return tjni::toHandle(new TessiGeneric(tblSize, lruSize));
+  });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_delete_1TessiGeneric(JNIEnv* env, jclass,
+                                                                              jlong handle) {
+  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<TessiGeneric>(handle); });
+}
+
+JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getTblSize(JNIEnv* env,
+                                                                                   jclass,
+                                                                                   jlong handle) {
+  return tjni::guarded<jlong>(env, kReport, 0,
+                              [&]() -> jlong { return cache(handle).getTblSize(); });
+}
+
+JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getLruSize(JNIEnv* env,
+                                                                                   jclass,
+                                                                                   jlong handle) {
+  return tjni::guarded<jlong>(env, kReport, 0,
+                              [&]() -> jlong { return cache(handle).getLruSize(); });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setExpTime(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong handle,
+                                                                                  jint value) {
+  tjni::guardedVoid(env, kReport, [&]() { cache(handle).setExpTime(value); });
+}
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getExpTime(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong handle) {
+  return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return cache(handle).getExpTime(); });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setCompressMed(
+    JNIEnv* env, jclass, jlong handle, jint value) {
+  tjni::guardedVoid(env, kReport, [&]() { cache(handle).setCompressMed(value); });
+}
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getCompressMed(
+    JNIEnv* env, jclass, jlong handle) {
+  return tjni::guarded<jint>(env, kReport, 0,
+                             [&]() -> jint { return cache(handle).getCompressMed(); });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setThresholdComp(
+    JNIEnv* env, jclass, jlong handle, jint value) {
+  tjni::guardedVoid(env, kReport, [&]() { cache(handle).setThresholdComp(value); });
+}
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getThresholdComp(
+    JNIEnv* env, jclass, jlong handle) {
+  return tjni::guarded<jint>(env, kReport, 0,
+                             [&]() -> jint { return cache(handle).getThresholdComp(); });
+}
+
+JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1size(JNIEnv* env, jclass,
+                                                                             jlong handle) {
+  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong {
+    return static_cast<jlong>(cache(handle).size());
+  });
+}
+
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1clear(JNIEnv* env, jclass,
+                                                                             jlong handle) {
+  tjni::guardedVoid(env, kReport, [&]() { cache(handle).clear(); });
+}
+
+// ---------------------------------------------------------------------------------------
+// Key natives.
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemFlag(
+    JNIEnv* env, jclass, jlong handle, jstring key) {
+  return keyNative(env, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+    return static_cast<jint>(c.getItemFlag(k, n));
+  });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setItemFlag(
+    JNIEnv* env, jclass, jlong handle, jstring key, jint value, jint op) {
+  return keyNative(env, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+    return jbool(c.setItemFlag(k, n, value, op));
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemTimeExp(
+    JNIEnv* env, jclass, jlong handle, jstring key) {
+  return keyNative(env, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+    return static_cast<jint>(c.getItemTimeExp(k, n));
+  });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1extItemTimeExp(
+    JNIEnv* env, jclass, jlong handle, jstring key, jint delta) {
+  return keyNative(env, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+    return jbool(c.extItemTimeExp(k, n, delta));
+  });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1get(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle,
+                                                                                 jstring key) {
+  return static_cast<jbyteArray>(
+      keyNative(env, handle, key, kGet, [&](TessiGeneric& c, const char* k, int n) {
+        return c.get(env, k, n, false);
+      }));
+}
+
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getAsString(
+    JNIEnv* env, jclass, jlong handle, jstring key) {
+  return static_cast<jstring>(
+      keyNative(env, handle, key, kGetAsString, [&](TessiGeneric& c, const char* k, int n) {
+        return c.get(env, k, n, true);
+      }));
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pop(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle,
+                                                                                 jstring key) {
+  return static_cast<jbyteArray>(
+      keyNative(env, handle, key, kPop, [&](TessiGeneric& c, const char* k, int n) {
+        return c.pop(env, k, n, false);
+      }));
+}
+
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1popAsString(
+    JNIEnv* env, jclass, jlong handle, jstring key) {
+  return static_cast<jstring>(
+      keyNative(env, handle, key, kPopAsString, [&](TessiGeneric& c, const char* k, int n) {
+        return c.pop(env, k, n, true);
+      }));
+}
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1remove(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong handle,
+                                                                                  jstring key) {
+  return keyNative(env, handle, key, kRemove, [&](TessiGeneric& c, const char* k, int n) {
+    return jbool(c.remove(k, n));
+  });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1exist(
+    JNIEnv* env, jclass, jlong handle, jstring key, jboolean check) {
+  return keyNative(env, handle, key, kExist, [&](TessiGeneric& c, const char* k, int n) {
+    return jbool(c.exist(k, n, check != JNI_FALSE));
+  });
+}
+
+// ---------------------------------------------------------------------------------------
+// Value natives.
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1put(
+    JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
+    jboolean flag, jint expire, jint mode) {
+  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
+    TessiGeneric& c = cache(handle);
+    tjni::JStringUTF k(env, key);
+    if (emptyKey(k, "put")) return JNI_FALSE;
+    tjni::JByteSlice v(env, value, offset, length);
+    if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
+    if (tessix__dbgOn()) tessi::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
+    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
+  });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1putString(
+    JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jboolean flag, jint expire,
+    jint mode) {
+  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
+    TessiGeneric& c = cache(handle);
+    tjni::JStringUTF k(env, key);
+    if (emptyKey(k, "putString")) return JNI_FALSE;
+    tjni::JStringUTF v(env, value);
+    if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
+    if (tessix__dbgOn()) {
+      tessi::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
+    }
+    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
+  });
+}
+
+#endif
+
+}  // extern "C"
