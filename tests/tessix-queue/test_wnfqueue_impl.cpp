@@ -6,6 +6,7 @@
 
 #include "WNfQueue_impl.h"
 #include "src/TessiX_impl.h"
+#include "src/xlabs.h"
 #include "src/xlive.h"
 #include "tests/tessix-queue/nfq_test_util.h"
 
@@ -52,6 +53,7 @@ TEST(WNfQueueGeneric, LimitAndNegativeValue) {
 }
 
 TEST(WNfQueueGeneric, DumpData) {
+  init_xallocator();  // its start line is not part of the dump
   CaptureStdout();
   wnfqueue::dumpData("enqueue", "abcdef", 3);
   wnfqueue::dumpData("enqueue", nullptr, 0);

@@ -3,7 +3,7 @@
 //
 // Stored notifications form a FIFO (urgent ones are inserted at the head); maxNfSize limits
 // how many are stored (0: no limit). A consumer that finds the store empty blocks on an
-// auto-resetting event of its own; each enqueue then hands its notification straight to
+// auto-resetting signal of its own; each enqueue then hands its notification straight to
 // the consumer that has waited longest, whatever the limit, so the store stays empty while
 // anyone waits. wakeUpAll releases every blocked consumer with nothing.
 //
@@ -19,18 +19,20 @@
 // not run on a queue being destroyed.
 //
 // Threads: any number of producers and consumers. One Poco::FastMutex guards the store, the
-// wait list and the limit; it is held only for deque operations and for signalling events,
-// never while a consumer blocks. An event is signalled under the mutex. No other lock.
+// wait list and the limit; it is held only for deque operations and for signalling waiters,
+// never while a consumer blocks. A waiter is signalled under the mutex. No other lock.
 #ifndef TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 #define TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Bugcheck.h>
-#include <Poco/Event.h>
 #include <Poco/Mutex.h>
 #include <Poco/ScopedLock.h>
 
+#include <errno.h>
 #include <sched.h>
+#include <semaphore.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,12 +45,51 @@
 
 #include "src/xcheck.h"
 
+// An auto-resetting signal for one waiter: set() releases wait()/tryWait() once.
+class WaitSignal {
+ public:
+  WaitSignal() { XCHECK(sem_init(&_sem, 0, 0) == 0, "sem_init"); }
+  ~WaitSignal() { sem_destroy(&_sem); }
+  void set() { XCHECK(sem_post(&_sem) == 0, "sem_post"); }
+  void wait() {
+    while (sem_wait(&_sem) != 0) XCHECK(errno == EINTR, "sem_wait");
+  }
+  // false when milliseconds passed without a set(). The limit is kept on the steady clock;
+  // the wall-clock deadline that sem_timedwait needs is renewed when the wall clock jumps.
+  bool tryWait(long milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+      const auto left = end - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) return sem_trywait(&_sem) == 0;
+      struct timespec ts;
+      clock_gettime(CLOCK_REALTIME, &ts);
+      const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      ts.tv_sec += static_cast<time_t>(ns / 1000000000);
+      ts.tv_nsec += static_cast<long>(ns % 1000000000);
+      if (ts.tv_nsec >= 1000000000) {
+        ts.tv_nsec -= 1000000000;
+        ts.tv_sec += 1;
+      }
+      if (sem_timedwait(&_sem, &ts) == 0) return true;
+      XCHECK(errno == ETIMEDOUT || errno == EINTR, "sem_timedwait");
+    }
+  }
+
+ private:
+  WaitSignal(const WaitSignal&) = delete;
+  WaitSignal& operator=(const WaitSignal&) = delete;
+  sem_t _sem;
+};
+
 template <class T>
 class TNotificationQueue {
  public:
   typedef Poco::AutoPtr<T> NfPtr;
+  // Polls of the store (each a pause instruction apart, about 5 us in all) before a
+  // consumer that found it empty blocks.
+  static constexpr int kSpinPolls = 128;
 
-  TNotificationQueue() : maxNfSize(0), _closing(false), _inside(0) {}
+  TNotificationQueue() : maxNfSize(0), _closing(false), _stored(0), _inside(0) {}
   ~TNotificationQueue();
 
   // true when stored or handed over; false when the limit is reached and nobody waits (the
@@ -91,6 +132,7 @@ class TNotificationQueue {
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
       dropped.swap(_nfQueue);
+      _stored.store(0, std::memory_order_relaxed);
     }
     // The references go outside the lock.
   }
@@ -113,9 +155,14 @@ class TNotificationQueue {
   TNotificationQueue(const TNotificationQueue&) = delete;
   TNotificationQueue& operator=(const TNotificationQueue&) = delete;
 
+  // One blocked consumer. Its signal is a POSIX semaphore (posted at most once) rather
+  // than an event over a mutex and condition variable: a post is one atomic add and one
+  // futex wake, and the woken consumer has no mutex to win back from its signaller.
+  // glibc's sem_post touches nothing after the wake-up, so the consumer may free the
+  // record as soon as its wait returns.
   struct WaitInfo {
     NfPtr pNf;  // the hand-over; empty until an enqueue fills it
-    Poco::Event nfAvailable{Poco::Event::EVENT_AUTORESET};
+    WaitSignal nfAvailable;
   };
 
   // Takes a blocked consumer's record out of the wait list (when still there) under the
@@ -147,7 +194,8 @@ class TNotificationQueue {
     bool _armed;
   };
 
-  // Counts a consumer inside a wait; the decrement is its last touch of the queue.
+  // Counts a consumer inside a wait (polling or blocked); the decrement is its last touch
+  // of the queue.
   class InsideCount {
    public:
     explicit InsideCount(std::atomic<int>& n) : _n(n) {}
@@ -163,6 +211,7 @@ class TNotificationQueue {
     if (!_nfQueue.empty()) {
       nf = std::move(_nfQueue.front());
       _nfQueue.pop_front();
+      _stored.store(_nfQueue.size(), std::memory_order_relaxed);
     }
     return nf;
   }
@@ -173,14 +222,7 @@ class TNotificationQueue {
     _waitQueue.clear();
   }
 
-  static void _signal(WaitInfo& w) {
-    try {
-      w.nfAvailable.set();
-    } catch (...) {
-      // A waiter that is never signalled would block for good: a broken invariant.
-      XCHECK(false, "TNotificationQueue: cannot signal a waiting consumer");
-    }
-  }
+  static void _signal(WaitInfo& w) { w.nfAvailable.set(); }
 
   bool _enqueue(NfPtr& pNotification, bool urgent) {
     if (pNotification.isNull()) Poco::Bugcheck::nullPointer("pNotification", __FILE__, __LINE__);
@@ -192,6 +234,7 @@ class TNotificationQueue {
       } else {
         _nfQueue.push_back(std::move(pNotification));
       }
+      _stored.store(_nfQueue.size(), std::memory_order_relaxed);
       return true;
     }
     WaitInfo* w = _waitQueue.front();
@@ -203,18 +246,35 @@ class TNotificationQueue {
 
   // milliseconds: -1 no limit, 0 no wait, otherwise the limit.
   T* _wait(long milliseconds) {
-    std::unique_ptr<WaitInfo> info;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
       NfPtr nf = dequeueOne();
       if (!nf.isNull()) return nf.duplicate();
       // Nothing stored: a zero limit only tests, a queue being destroyed releases at once.
       if (milliseconds == 0 || _closing) return nullptr;
-      info.reset(new WaitInfo);
-      _waitQueue.push_back(info.get());
       _inside.fetch_add(1, std::memory_order_relaxed);
     }
     InsideCount inside(_inside);
+    // A producer is often about to deliver: poll the store briefly before blocking, since a
+    // sleep and wake-up costs far more than the poll. A polling consumer is not waiting yet,
+    // so enqueues meanwhile are stored and taken from the store.
+    for (int i = 0; i < kSpinPolls; ++i) {
+      if (_stored.load(std::memory_order_relaxed) != 0) {
+        Poco::FastMutex::ScopedLock lock(_mutex);
+        NfPtr nf = dequeueOne();
+        if (!nf.isNull()) return nf.duplicate();
+      }
+      __builtin_ia32_pause();
+    }
+    std::unique_ptr<WaitInfo> info;
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      NfPtr nf = dequeueOne();
+      if (!nf.isNull()) return nf.duplicate();
+      if (_closing) return nullptr;
+      info.reset(new WaitInfo);
+      _waitQueue.push_back(info.get());
+    }
     WaitGuard guard(*this, *info);
     bool signalled;
     if (milliseconds < 0) {
@@ -239,7 +299,10 @@ class TNotificationQueue {
   uint64_t maxNfSize;
   mutable Poco::FastMutex _mutex;
   bool _closing;             // set by the destructor, under the mutex
-  std::atomic<int> _inside;  // consumers between their registration and their return
+  // The store's count, written under the mutex and read without it by polling consumers
+  // (a hint only: they take notifications under the mutex).
+  std::atomic<size_t> _stored;
+  std::atomic<int> _inside;  // consumers between a failed first take and their return
 };
 
 template <class T>
