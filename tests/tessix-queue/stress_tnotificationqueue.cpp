@@ -110,7 +110,7 @@ TEST(TNotificationQueueStress, NoLimit) { run(0); }
 // before the destructor starts, the others are released by it. Every consumer returns, the
 // two hand-overs arrive, and nothing is touched after the queue is gone (ASan, TSan).
 TEST(TNotificationQueueStress, DestroyWhileConsumersLeave) {
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 100; ++round) {
     std::unique_ptr<NfQueue> q(new NfQueue());
     NfQueue* raw = q.get();
     std::atomic<int> got{0}, none{0};

@@ -4,6 +4,7 @@
 #include <Poco/Exception.h>
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -139,12 +140,14 @@ TEST(TNotificationQueue, TimedWaits) {
   // Afterwards the store is used again.
   EXPECT_TRUE(q.enqueueNotification(makeNf("later")));
   EXPECT_EQ(q.size(), 1);
-  // A limited wait released by an enqueue.
+  // A limited wait released by an enqueue, also with the largest limit.
   q.clear();
-  auto c = consumer(q, 10000);
-  waitForWaiters(q, 1);
-  EXPECT_TRUE(q.enqueueNotification(makeNf("in-time")));
-  EXPECT_EQ(c.get(), "in-time");
+  for (long limit : {10000L, LONG_MAX}) {
+    auto c = consumer(q, limit);
+    waitForWaiters(q, 1);
+    EXPECT_TRUE(q.enqueueNotification(makeNf("in-time")));
+    EXPECT_EQ(c.get(), "in-time");
+  }
 }
 
 TEST(TNotificationQueue, WakeUpAllReleasesEveryWaiterWithNothing) {

@@ -88,6 +88,9 @@ class TNotificationQueue {
   // Polls of the store (each a pause instruction apart, about 5 us in all) before a
   // consumer that found it empty blocks.
   static constexpr int kSpinPolls = 128;
+  // Limits above this (about 34 years) wait without a limit: the deadline would overflow
+  // the clock's count.
+  static constexpr long kLongestTimedWait = 1L << 40;
 
   TNotificationQueue() : maxNfSize(0), _closing(false), _stored(0), _inside(0) {}
   ~TNotificationQueue();
@@ -277,7 +280,7 @@ class TNotificationQueue {
     }
     WaitGuard guard(*this, *info);
     bool signalled;
-    if (milliseconds < 0) {
+    if (milliseconds < 0 || milliseconds > kLongestTimedWait) {
       info->nfAvailable.wait();
       signalled = true;
     } else {

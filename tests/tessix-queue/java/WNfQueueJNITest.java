@@ -178,6 +178,10 @@ public final class WNfQueueJNITest {
         check(WNfQueueJNI.WNfQueueGeneric_enqueueString(q, "text", true), "urgent hand-over");
         check("text".equals(s.get(10, TimeUnit.SECONDS)), "string hand-over");
         check(WNfQueueJNI.WNfQueueGeneric_size(q) == 0, "hand-overs skip the store");
+        CompletableFuture<String> longest = consumer(q, Long.MAX_VALUE);
+        settle();
+        check(put(q, "late"), "enqueue to the longest wait");
+        check(get(longest).equals("late"), "the longest timed wait is released by an enqueue");
 
         // wakeUpAll releases every waiter with null; stored payloads stay.
         List<CompletableFuture<String>> cs = new ArrayList<>();
