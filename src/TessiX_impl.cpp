@@ -84,12 +84,8 @@ xstring tessix__info() {
 
 int tessix__initialize(int n) {
   init_xallocator();
-#ifdef TESSIX_HAVE_TABLE
   tessi::TableItem::INIT_POOL();
   tessi::TableLocks::construct(n < 0 ? 0 : static_cast<uint64_t>(n));
-#else
-  (void)n;
-#endif
   return 1;
 }
 
@@ -185,34 +181,6 @@ uint32_t clampExpiry(int64_t seconds) {
   return static_cast<uint32_t>(seconds);
 }
 
-// A work buffer for compression: pooled while the allocator runs, from the system heap
-// once it has stopped (so a cache keeps working then). Freed by its destructor.
-class WorkBuffer {
- public:
-  explicit WorkBuffer(size_t length) : _data(nullptr), _pooled(false) {
-    if (length <= 0xFFFFFFFFu) {
-      _data = xa_new<char>(length);
-      _pooled = _data != nullptr;
-    }
-    if (_data == nullptr) _data = static_cast<char*>(std::malloc(length == 0 ? 1 : length));
-  }
-  ~WorkBuffer() {
-    if (_data == nullptr) return;
-    if (_pooled) {
-      xa_delete(_data);
-    } else {
-      std::free(_data);
-    }
-  }
-  char* get() const { return _data; }
-
- private:
-  WorkBuffer(const WorkBuffer&) = delete;
-  WorkBuffer& operator=(const WorkBuffer&) = delete;
-  char* _data;
-  bool _pooled;
-};
-
 jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
   if (length > static_cast<size_t>(INT_MAX)) return nullptr;
   const jsize n = static_cast<jsize>(length);
@@ -225,10 +193,31 @@ jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
 
 }  // namespace
 
+bool TessiGeneric::Scratch::allocate(size_t length) {
+  reset();
+  if (length <= 0xFFFFFFFFu) {
+    _data = xa_new<char>(length);
+    _pooled = _data != nullptr;
+  }
+  if (_data == nullptr) _data = static_cast<char*>(std::malloc(length == 0 ? 1 : length));
+  return _data != nullptr;
+}
+
+void TessiGeneric::Scratch::reset() {
+  if (_data == nullptr) return;
+  if (_pooled) {
+    xa_delete(_data);
+  } else {
+    std::free(_data);
+  }
+  _data = nullptr;
+  _pooled = false;
+}
+
 TessiGeneric::TessiGeneric(int64_t tblSize, int64_t lruSize)
     : _compressMed(0), _thresholdComp(128), _expTime(3600), _tblSize(tblSize), _lruSize(lruSize) {
   if (tblSize < 2 || tblSize > kMaxTblSize) {
-    throw wexception("tblSize must be between 2 and 1073741824");
+    throw wexception("tblSize must be between 2 and 268435456");
   }
   if (lruSize < 1) throw wexception("lruSize must be at least 1");
   tessix__initialize(kKeyLocks);
@@ -280,8 +269,8 @@ void TessiGeneric::_ctorItem(TableItem& item, const char* key, int keyLen, const
     const size_t length = static_cast<size_t>(valueLen);
     if (length > static_cast<uint32_t>(_thresholdComp.load(std::memory_order_relaxed)) &&
         _compressMed.load(std::memory_order_relaxed) == 1) {
-      WorkBuffer buffer(snappy_max_compressed_length(length));
-      if (buffer.get() == nullptr) {
+      Scratch buffer;
+      if (!buffer.allocate(snappy_max_compressed_length(length))) {
         if (tessix__infOn()) {
           __printLogInf("ctorItem", "%s", "Could not allocate memory for compression!");
         }
@@ -328,42 +317,41 @@ bool TessiGeneric::_canExtract(TableItem& item, bool removeExpired) {
   const Tessi_Value& v = item.data();
   if (v.data.empty()) return false;
   if (v.expiry != 0 && nowSeconds() >= int64_t(v.expiry)) {
-    if (removeExpired) _table->remove_entry(item);
+    if (removeExpired) _table->remove_if_same(item);
     return false;
   }
   if ((v.flags & 3) != 0) return false;
   return true;
 }
 
-char* TessiGeneric::_decompress(const TableItem& item, size_t* length) {
+bool TessiGeneric::_decompress(const TableItem& item, Scratch& buffer, size_t* length) {
   const Tessi_Value& v = item.data();
   *length = 0;
   if (v.compressMed != 1) {
     if (tessix__infOn()) __printLogInf("decompress", "%s", "Unsupport decompress method!");
-    return nullptr;
+    return false;
   }
   size_t n = 0;
   if (snappy_uncompressed_length(v.data.data(), v.data.size(), &n) != SNAPPY_OK) {
     if (tessix__infOn()) __printLogInf("decompress", "%s", "Could not get decompressed length!");
-    return nullptr;
+    return false;
   }
   // One byte more than the decompressed length, for the NUL after the text.
-  char* buffer = n < 0xFFFFFFFFu ? xa_new<char>(n + 1) : nullptr;
-  if (buffer == nullptr) {
+  if (n == SIZE_MAX || !buffer.allocate(n + 1)) {
     if (tessix__infOn()) {
       __printLogInf("decompress", "%s", "Could not allocate memory for decompression!");
     }
-    return nullptr;
+    return false;
   }
   size_t out = n;
-  if (snappy_uncompress(v.data.data(), v.data.size(), buffer, &out) != SNAPPY_OK) {
+  if (snappy_uncompress(v.data.data(), v.data.size(), buffer.get(), &out) != SNAPPY_OK) {
     if (tessix__infOn()) __printLogInf("decompress", "%s", "decompression fail!");
-    xa_delete(buffer);
-    return nullptr;
+    buffer.reset();
+    return false;
   }
-  buffer[out] = '\0';
+  buffer.get()[out] = '\0';
   *length = out;
-  return buffer;
+  return true;
 }
 
 jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired) {
@@ -374,8 +362,8 @@ jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool
     return newByteArray(env, v.data.data(), v.data.size());
   }
   size_t n = 0;
-  xa_auto_ptr<char> buffer(_decompress(item, &n));
-  if (buffer.get() == nullptr || n == 0) return nullptr;
+  Scratch buffer;
+  if (!_decompress(item, buffer, &n) || n == 0) return nullptr;
   if (asString) return env->NewStringUTF(buffer.get());
   return newByteArray(env, buffer.get(), n);
 }

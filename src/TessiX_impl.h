@@ -1,6 +1,9 @@
-// TessiX binding: the module functions tessix__* (log level, information text, start and
-// stop of the pooled allocator, memory statistics) and the binding helpers of the cache and
-// queue natives (debug dumps of keys and values, the error report jThrowException).
+// TessiX cache and module: the cache object tessi::TessiGeneric behind a TessiJNI handle
+// with its item value Tessi_Value (and the value's hasher and comparators for the table
+// templates of mopralib/inc/xds), the module functions tessix__* (log level, information
+// text, start and stop of the pooled allocator, memory statistics) and the binding helpers
+// of the cache and queue natives (debug dumps of keys and values, the error report
+// jThrowException).
 //
 // The module log level is one atomic word (0 at load). The information text and the build
 // stamp are built once, thread-safely, in plain storage that is never destroyed, so they
@@ -12,8 +15,9 @@
 // stops the allocator only while no cache or queue of this library is alive (src/xlive.h);
 // otherwise it prints an error line and leaves it running.
 //
-// Threads: every function may be called from any thread. They take no lock of their own
-// (the allocator's start lock, and the item pool's and key-lock array's once-only guards).
+// Threads: every module function may be called from any thread. They take no lock of their
+// own (the allocator's start lock, and the item pool's and key-lock array's once-only
+// guards). TessiGeneric's locking is told at the class.
 #ifndef TOKA_SRC_TESSIX_IMPL_H
 #define TOKA_SRC_TESSIX_IMPL_H
 
@@ -26,10 +30,11 @@
 #include "src/xlive.h"
 #include "src/xstring.h"
 
+#include "mopralib/inc/xds/xhash_compare.h"
+#include "mopralib/inc/xds/xtable_item.h"
 #if __has_include("mopralib/inc/xds/xlru_table_impl.h")
 #define TESSIX_HAVE_TABLE 1
 #include "mopralib/inc/xds/xlru_table_impl.h"
-#include "mopralib/inc/xds/xtable_item.h"
 #endif
 
 // Module functions of TessiX.
@@ -50,7 +55,6 @@ inline bool tessix__errOn() { return tessix__getLogLevel() > 1; }
 inline bool tessix__infOn() { return tessix__getLogLevel() > 3; }
 inline bool tessix__dbgOn() { return tessix__getLogLevel() > 4; }
 
-#ifdef TESSIX_HAVE_TABLE
 // The value of a cache item (the payload of a table entry). flags bit 0 or 1 makes the item
 // unreadable; compressMed 1 means data holds snappy-compressed bytes; expiry is in whole
 // seconds since 1970 (0: none).
@@ -62,27 +66,29 @@ struct Tessi_Value {
   xstring data;
 
   Tessi_Value() : flags(0), compressMed(0), expiry(0) {}
-  explicit Tessi_Value(const xstring& k) : key(k), flags(0), compressMed(0), expiry(0) {}
+  // From a key (any byte string with data() and size()); everything else default.
+  template <typename _Key>
+  explicit Tessi_Value(const _Key& k) : key(k.data(), k.size()), flags(0), compressMed(0), expiry(0) {}
   Tessi_Value(const Tessi_Value& other) = default;
 };
 
 // Bucket and key lock of an item: the 32-bit Jenkins hash of its key.
 struct Tessi_Value_Hasher {
-  static uint64_t HASH(const Tessi_Value& v) { return jenkins_hasher<xstring>::HASH(v.key); }
+  static uint64_t HASH(const Tessi_Value& v) { return jenkins_hasher::HASH(v.key); }
 };
 // Order of the index chains: the keys' byte order.
 struct Tessi_Value_Comparator {
   static int COMPARE(const Tessi_Value& a, const Tessi_Value& b) {
-    return Comparator<xstring>::COMPARE(a.key, b.key);
+    return Comparator::COMPARE(a.key, b.key);
   }
 };
-// A bare key against an item.
+// A bare key (any byte string with data() and size()) against an item.
 struct Key_Tessi_Value_Comparator {
-  static int COMPARE(const xstring& key, const Tessi_Value& v) {
-    return Comparator<xstring>::COMPARE(key, v.key);
+  template <typename _Key>
+  static int COMPARE(const _Key& key, const Tessi_Value& v) {
+    return Comparator::COMPARE(key, v.key);
   }
 };
-#endif
 
 namespace tessi {
 
@@ -98,10 +104,13 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
 // reporter of the JNI helper layer (tjni::Reporter) for the TessiX natives.
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
 
-#ifdef TESSIX_HAVE_TABLE
+// The cache's instances of the table templates: entries, handles and the process-wide
+// key-lock array (shared with the queues through tessix__initialize).
 typedef xlru_item_entry<Tessi_Value, 1> TableEntry;
 typedef xtable_item<TableEntry, Tessi_Value_Hasher, 1> TableItem;
 typedef global_locks<TableEntry, 1> TableLocks;
+
+#ifdef TESSIX_HAVE_TABLE
 typedef xlru_table<TableEntry, Tessi_Value_Hasher, Tessi_Value_Hasher, Tessi_Value_Comparator,
                    xtable_null_event<Tessi_Value>, 1, 0>
     TessiTable;
@@ -123,9 +132,10 @@ class TessiGeneric {
   TessiGeneric(int64_t tblSize, int64_t lruSize);
   ~TessiGeneric();
 
-  // The largest table size accepted: its bucket array (8 bytes per bucket, rounded up to a
-  // power of two) stays within 8 GiB.
-  static const int64_t kMaxTblSize = int64_t(1) << 30;
+  // The largest table size accepted: its bucket array (16 bytes per bucket, a power of two
+  // of them) stays within 4 GiB, which the system can reserve; a table whose index cannot
+  // be had would stop the process.
+  static const int64_t kMaxTblSize = int64_t(1) << 28;
 
   int64_t getTblSize() const { return _tblSize; }
   int64_t getLruSize() const { return _lruSize; }
@@ -171,9 +181,28 @@ class TessiGeneric {
   // Readable now; an expired item is removed when asked, if the table still holds this
   // very entry (a fresh put under the key meanwhile stays). Caller holds the key lock.
   bool _canExtract(TableItem& item, bool removeExpired);
-  // A length-prefixed pooled buffer (xa_delete) of the decompressed bytes followed by one
-  // NUL byte that *length does not count; null on failure.
-  char* _decompress(const TableItem& item, size_t* length);
+  // A work buffer for compression and decompression: pooled while the allocator runs,
+  // from the system heap once it has stopped (so a cache keeps working then); freed by its
+  // destructor. get() is null when no memory was had.
+  class Scratch {
+   public:
+    Scratch() : _data(nullptr), _pooled(false) {}
+    ~Scratch() { reset(); }
+    // A new buffer of length bytes (the old one is freed first); false without memory.
+    bool allocate(size_t length);
+    void reset();
+    char* get() const { return _data; }
+
+   private:
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    char* _data;
+    bool _pooled;
+  };
+
+  // The decompressed bytes into buffer, followed by one NUL byte that *length does not
+  // count; false (an information line) on failure.
+  bool _decompress(const TableItem& item, Scratch& buffer, size_t* length);
   jobject _extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired);
 
   XLiveToken _live;  // first: counted until everything below is gone

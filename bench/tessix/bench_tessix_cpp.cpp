@@ -1,0 +1,113 @@
+// The C++ side of the TessiX benchmark: the same gets and puts of 100-byte values as
+// TessiBench.java (90% hits, 1 and 8 threads), through TessiGeneric without the JVM. The
+// results go to a stand-in JNIEnv that copies each value into a per-thread buffer, so the
+// figures hold the cache's work and one copy of the value; TessiJNI's figures minus these
+// are the binding's cost.
+// usage: bench_tessix_cpp [items] [ops per thread] [rounds]
+#include <jni.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "src/TessiX_impl.h"
+
+namespace {
+
+thread_local std::vector<jbyte> t_result;
+
+jbyteArray JNICALL newByteArray(JNIEnv*, jsize n) {
+  t_result.resize(static_cast<size_t>(n));
+  return reinterpret_cast<jbyteArray>(&t_result);
+}
+void JNICALL setByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize len, const jbyte* buf) {
+  std::memcpy(reinterpret_cast<std::vector<jbyte>*>(a)->data() + start, buf, static_cast<size_t>(len));
+}
+
+struct Env {
+  JNINativeInterface_ table;
+  JNIEnv env;
+  Env() {
+    std::memset(&table, 0, sizeof(table));
+    table.NewByteArray = &newByteArray;
+    table.SetByteArrayRegion = &setByteArrayRegion;
+    env.functions = &table;
+  }
+};
+
+std::vector<std::string> keys;
+std::vector<std::vector<uint32_t>> draws;
+
+double run(tessi::TessiGeneric& c, int threads, long ops, bool puts, const std::string& value) {
+  std::atomic<int> ready(0);
+  std::atomic<bool> go(false);
+  std::atomic<long> sink(0);
+  std::vector<std::thread> ts;
+  for (int t = 0; t < threads; ++t) {
+    ts.emplace_back([&, t]() {
+      Env e;
+      const std::vector<uint32_t>& d = draws[size_t(t)];
+      ++ready;
+      while (!go.load()) {
+      }
+      long local = 0;
+      for (long i = 0; i < ops; ++i) {
+        const std::string& k = keys[d[size_t(i) % d.size()]];
+        if (puts) {
+          c.put(k.data(), int(k.size()), value.data(), int(value.size()), true, 0, 3);
+        } else if (c.get(&e.env, k.data(), int(k.size()), false) != nullptr) {
+          local += t_result[0];
+        }
+      }
+      sink += local;
+    });
+  }
+  while (ready.load() < threads) {
+  }
+  const auto t0 = std::chrono::steady_clock::now();
+  go = true;
+  for (std::thread& t : ts) t.join();
+  const auto t1 = std::chrono::steady_clock::now();
+  return double(threads) * double(ops) / std::chrono::duration<double>(t1 - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int items = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const long ops = argc > 2 ? std::atol(argv[2]) : 2000000;
+  const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
+  const int space = int(items / 0.9);
+  char buf[32];
+  for (int i = 0; i < space; ++i) {
+    std::snprintf(buf, sizeof buf, "key-%012d", i);
+    keys.push_back(buf);
+  }
+  draws.resize(8);
+  for (int t = 0; t < 8; ++t) {
+    std::mt19937 rng(static_cast<unsigned>(t));
+    draws[size_t(t)].resize(1 << 20);
+    for (uint32_t& d : draws[size_t(t)]) d = rng() % uint32_t(space);
+  }
+  std::string value(100, 'a');
+  for (size_t i = 0; i < value.size(); ++i) value[i] = char('a' + i % 26);
+  for (int threads : {1, 8}) {
+    tessi::TessiGeneric c(int64_t(items) * 2, items);
+    for (int i = 0; i < items; ++i) {
+      c.put(keys[size_t(i)].data(), int(keys[size_t(i)].size()), value.data(), int(value.size()), true, 0, 3);
+    }
+    run(c, threads, ops / 4, false, value);  // warm-up
+    double get = 0, put = 0;
+    for (int r = 0; r < rounds; ++r) get = std::max(get, run(c, threads, ops, false, value));
+    for (int r = 0; r < rounds; ++r) put = std::max(put, run(c, threads, ops / 2, true, value));
+    std::printf("RESULT cpp threads %d get %.0f ops/s %.1f ns/op put %.0f ops/s %.1f ns/op\n", threads,
+                get, 1e9 * threads / get, put, 1e9 * threads / put);
+  }
+  return 0;
+}
