@@ -19,8 +19,9 @@
 // not run on a queue being destroyed.
 //
 // Threads: any number of producers and consumers. One Poco::FastMutex guards the store, the
-// wait list and the limit; it is held only for deque operations and for signalling waiters,
-// never while a consumer blocks. A waiter is signalled under the mutex. No other lock.
+// wait list and the limit; it is held only for deque operations, never while a consumer
+// blocks nor while a waiter is signalled (a consumer taken out of the wait list waits for
+// its signal before its record goes). No other lock.
 #ifndef TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 #define TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 
@@ -120,10 +121,7 @@ class TNotificationQueue {
   }
 
   // Releases every blocked consumer with nothing; stored notifications stay.
-  void wakeUpAll() {
-    Poco::FastMutex::ScopedLock lock(_mutex);
-    _releaseWaiters();
-  }
+  void wakeUpAll() { _releaseWaiters(); }
 
   int size() const {
     Poco::FastMutex::ScopedLock lock(_mutex);
@@ -181,12 +179,19 @@ class TNotificationQueue {
     NfPtr take() {
       _armed = false;
       NfPtr nf;
+      bool posted = false;
       {
         Poco::FastMutex::ScopedLock lock(_q._mutex);
         auto it = std::find(_q._waitQueue.begin(), _q._waitQueue.end(), &_w);
-        if (it != _q._waitQueue.end()) _q._waitQueue.erase(it);
+        if (it != _q._waitQueue.end()) {
+          _q._waitQueue.erase(it);
+        } else {
+          posted = true;  // taken out by an enqueue or a wake-up, whose post follows
+        }
         nf = std::move(_w.pNf);
       }
+      // The record must outlive its signaller's post.
+      if (posted) _w.nfAvailable.wait();
       return nf;
     }
     void disarm() { _armed = false; }
@@ -219,31 +224,40 @@ class TNotificationQueue {
     return nf;
   }
 
-  // The caller holds the mutex. Signals and forgets every waiter, oldest first.
+  // Takes every waiter out of the list under the mutex and signals them, oldest first,
+  // after it: a signal needs no lock, and a released consumer waits for its signal before
+  // its record goes.
   void _releaseWaiters() {
-    for (WaitInfo* w : _waitQueue) _signal(*w);
-    _waitQueue.clear();
+    std::deque<WaitInfo*> released;
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      released.swap(_waitQueue);
+    }
+    for (WaitInfo* w : released) w->nfAvailable.set();
   }
-
-  static void _signal(WaitInfo& w) { w.nfAvailable.set(); }
 
   bool _enqueue(NfPtr& pNotification, bool urgent) {
     if (pNotification.isNull()) Poco::Bugcheck::nullPointer("pNotification", __FILE__, __LINE__);
-    Poco::FastMutex::ScopedLock lock(_mutex);
-    if (_waitQueue.empty()) {
-      if (maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
-      if (urgent) {
-        _nfQueue.push_front(std::move(pNotification));
-      } else {
-        _nfQueue.push_back(std::move(pNotification));
+    WaitInfo* w;
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      if (_waitQueue.empty()) {
+        if (maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
+        if (urgent) {
+          _nfQueue.push_front(std::move(pNotification));
+        } else {
+          _nfQueue.push_back(std::move(pNotification));
+        }
+        _stored.store(_nfQueue.size(), std::memory_order_relaxed);
+        return true;
       }
-      _stored.store(_nfQueue.size(), std::memory_order_relaxed);
-      return true;
+      w = _waitQueue.front();
+      _waitQueue.pop_front();
+      w->pNf = std::move(pNotification);
     }
-    WaitInfo* w = _waitQueue.front();
-    _waitQueue.pop_front();
-    w->pNf = std::move(pNotification);
-    _signal(*w);
+    // Signalled outside the mutex: the consumer no longer in the list waits for this post
+    // before its record goes, even when its time-out has passed.
+    w->nfAvailable.set();
     return true;
   }
 
@@ -288,7 +302,7 @@ class TNotificationQueue {
     }
     NfPtr nf;
     if (signalled) {
-      // The signaller removed the record and filled it (or left it empty) under the mutex.
+      // The signaller took the record out and filled it (or left it empty) under the mutex.
       guard.disarm();
       nf = std::move(info->pNf);
     } else {
@@ -313,8 +327,8 @@ TNotificationQueue<T>::~TNotificationQueue() {
   {
     Poco::FastMutex::ScopedLock lock(_mutex);
     _closing = true;
-    _releaseWaiters();
   }
+  _releaseWaiters();
   // The released consumers leave at once; their last touch is the count.
   for (int spins = 0; _inside.load(std::memory_order_acquire) != 0; ++spins) {
     if (spins < 64) {
