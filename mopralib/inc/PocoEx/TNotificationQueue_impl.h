@@ -172,9 +172,16 @@ class TNotificationQueue {
   class WaitGuard {
    public:
     WaitGuard(TNotificationQueue& q, WaitInfo& w) : _q(q), _w(w), _armed(true) {}
+    // Nothing in a wait throws today; should it ever, a hand-over already made goes back
+    // to the head of the store (or to the next waiter) rather than being lost.
     ~WaitGuard() {
       if (!_armed) return;
-      NfPtr dropped = take();  // an exception on the way out drops the hand-over
+      NfPtr nf = take();
+      if (nf.isNull()) return;
+      try {
+        _q._enqueue(nf, true);
+      } catch (...) {
+      }
     }
     NfPtr take() {
       _armed = false;
