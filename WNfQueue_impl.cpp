@@ -1,0 +1,92 @@
+#include "WNfQueue_impl.h"
+
+#include <Poco/AutoPtr.h>
+
+#include <climits>
+#include <typeinfo>
+#include <utility>
+
+#include "logutil.h"
+#include "src/TessiX_impl.h"
+
+namespace wnfqueue {
+
+namespace {
+typedef Poco::AutoPtr<wdb::INotification> NfPtr;
+}
+
+void dumpData(const char* place, const char* data, int length) {
+  if (data == nullptr) {
+    __printLogDbg(place, "data[%d]=\"%s\"", length, "<null>");
+  } else {
+    __printLogDbg(place, "data[%d]=\"%.*s\"", length, length < 0 ? 0 : length, data);
+  }
+}
+
+WNfQueueGeneric::WNfQueueGeneric() { tessix__initialize(10000); }
+
+WNfQueueGeneric::~WNfQueueGeneric() {}
+
+void WNfQueueGeneric::setMaxNfSize(int64_t limit) {
+  if (limit < 0) {
+    if (tessix__errOn()) __printLogErr("setMaxNfSize", "%s", "value is negative!");
+    return;
+  }
+  _queue.setMaxNfSize(static_cast<uint64_t>(limit));
+}
+
+int64_t WNfQueueGeneric::getMaxNfSize() const {
+  return static_cast<int64_t>(_queue.getMaxNfSize());
+}
+
+int64_t WNfQueueGeneric::size() const { return _queue.size(); }
+
+void WNfQueueGeneric::clear() { _queue.clear(); }
+
+void WNfQueueGeneric::wakeUpAll() { _queue.wakeUpAll(); }
+
+bool WNfQueueGeneric::enqueue(const char* data, int length, bool urgent) {
+  // The payload is copied once, into the string that the notification then takes over.
+  xstring payload;
+  if (data != nullptr && length > 0) payload.assign(data, static_cast<size_t>(length));
+  wdb::QueueNotification* raw = wdb::QueueNotification::CTOR(std::move(payload));
+  if (raw == nullptr) return false;  // no pooled memory: the allocator has stopped
+  NfPtr nf(raw);
+  return urgent ? _queue.enqueueUrgentNotification(nf) : _queue.enqueueNotification(nf);
+}
+
+jobject WNfQueueGeneric::dequeue(JNIEnv* env, bool asString) {
+  return _take(env, _queue.dequeueNotification(), asString);
+}
+
+jobject WNfQueueGeneric::waitDequeue(JNIEnv* env, int64_t timeout, bool asString) {
+  wdb::INotification* nf;
+  if (timeout < 0) {
+    nf = _queue.waitDequeueNotification();
+  } else {
+    nf = _queue.waitDequeueNotification(static_cast<long>(timeout));
+  }
+  return _take(env, nf, asString);
+}
+
+jobject WNfQueueGeneric::_take(JNIEnv* env, wdb::INotification* raw, bool asString) {
+  NfPtr nf(raw);
+  if (nf.isNull() || typeid(*nf) != typeid(wdb::QueueNotification)) return nullptr;
+  return _extract(env, static_cast<const wdb::QueueNotification&>(*nf).value(), asString);
+}
+
+jobject WNfQueueGeneric::_extract(JNIEnv* env, const xstring& value, bool asString) noexcept {
+  if (value.empty() || value.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+  if (asString) {
+    // The text stops at the payload's first NUL byte.
+    return env->NewStringUTF(value.c_str());
+  }
+  const jsize n = static_cast<jsize>(value.size());
+  jbyteArray array = env->NewByteArray(n);
+  if (array == nullptr) return nullptr;
+  // The region is the whole new array, so this copy cannot fail.
+  env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(value.data()));
+  return array;
+}
+
+}  // namespace wnfqueue

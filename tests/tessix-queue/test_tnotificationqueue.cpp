@@ -1,0 +1,216 @@
+// TNotificationQueue: order, limit, hand-over, timed waits, wake-up, clear, teardown.
+#include <gtest/gtest.h>
+
+#include <Poco/Exception.h>
+
+#include <atomic>
+#include <climits>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tests/tessix-queue/nfq_test_util.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::future<std::string> consumer(NfQueue& q, long ms) {
+  return std::async(std::launch::async, [&q, ms] {
+    return takeText(ms == -2 ? q.waitDequeueNotification() : q.waitDequeueNotification(ms));
+  });
+}
+
+TEST(TNotificationQueue, FifoWithUrgentAtTheHead) {
+  NfQueue q;
+  EXPECT_EQ(q.getMaxNfSize(), 0u);
+  EXPECT_TRUE(q.enqueueNotification(makeNf("n1")));
+  EXPECT_TRUE(q.enqueueNotification(makeNf("n2")));
+  EXPECT_TRUE(q.enqueueUrgentNotification(makeNf("u1")));
+  EXPECT_TRUE(q.enqueueUrgentNotification(makeNf("u2")));
+  EXPECT_TRUE(q.enqueueNotification(makeNf("n3")));
+  EXPECT_EQ(q.size(), 5);
+  // The most recent urgent one first, then the older urgent, then FIFO.
+  for (const char* want : {"u2", "u1", "n1", "n2", "n3"}) {
+    EXPECT_EQ(takeText(q.dequeueNotification()), want);
+  }
+  EXPECT_EQ(q.dequeueNotification(), nullptr);
+  EXPECT_EQ(q.size(), 0);
+}
+
+TEST(TNotificationQueue, ReferencesFlowToTheConsumer) {
+  NfQueue q;
+  NfPtr nf = makeNf("x");
+  EXPECT_TRUE(q.enqueueNotification(nf));
+  EXPECT_EQ(nf->referenceCount(), 2);  // ours and the store's
+  wdb::INotification* got = q.dequeueNotification();
+  EXPECT_EQ(got, nf.get());
+  EXPECT_EQ(nf->referenceCount(), 2);  // ours and the consumer's
+  got->release();
+  EXPECT_EQ(nf->referenceCount(), 1);
+}
+
+TEST(TNotificationQueue, LimitRefusesWhenNobodyWaits) {
+  NfQueue q;
+  q.setMaxNfSize(2);
+  EXPECT_TRUE(q.enqueueNotification(makeNf("a")));
+  EXPECT_TRUE(q.enqueueUrgentNotification(makeNf("b")));
+  NfPtr refused = makeNf("c");
+  EXPECT_FALSE(q.enqueueNotification(refused));
+  EXPECT_FALSE(q.enqueueUrgentNotification(refused));
+  EXPECT_EQ(refused->referenceCount(), 1);  // not kept
+  EXPECT_EQ(q.size(), 2);
+  // Lowering the limit removes nothing; enqueues wait until the count falls below it.
+  q.setMaxNfSize(1);
+  EXPECT_EQ(q.size(), 2);
+  EXPECT_EQ(takeText(q.dequeueNotification()), "b");
+  EXPECT_FALSE(q.enqueueNotification(makeNf("d")));
+  EXPECT_EQ(takeText(q.dequeueNotification()), "a");
+  EXPECT_TRUE(q.enqueueNotification(makeNf("e")));
+  q.setMaxNfSize(0);  // no limit
+  for (int i = 0; i < 100; ++i) EXPECT_TRUE(q.enqueueNotification(makeNf("f")));
+  EXPECT_EQ(q.size(), 101);
+}
+
+TEST(TNotificationQueue, EmptyPointerIsRefused) {
+  NfQueue q;
+  EXPECT_THROW(q.enqueueNotification(NfPtr()), Poco::NullPointerException);
+  EXPECT_THROW(q.enqueueUrgentNotification(NfPtr()), Poco::NullPointerException);
+  try {
+    q.enqueueNotification(NfPtr());
+  } catch (const Poco::NullPointerException& e) {
+    EXPECT_NE(e.message().find("pNotification"), std::string::npos) << e.message();
+  }
+  EXPECT_EQ(q.size(), 0);
+}
+
+TEST(TNotificationQueue, HandOverIgnoresTheLimitAndTheStore) {
+  for (bool urgent : {false, true}) {
+    NfQueue q;
+    q.setMaxNfSize(1);
+    auto first = consumer(q, -2);
+    auto second = consumer(q, -1);
+    waitForWaiters(q, 2);
+    EXPECT_TRUE(urgent ? q.enqueueUrgentNotification(makeNf("one"))
+                       : q.enqueueNotification(makeNf("one")));
+    EXPECT_TRUE(urgent ? q.enqueueUrgentNotification(makeNf("two"))
+                       : q.enqueueNotification(makeNf("two")));
+    EXPECT_EQ(q.size(), 0);  // neither passed through the store
+    std::string a = first.get(), b = second.get();
+    EXPECT_TRUE((a == "one" && b == "two") || (a == "two" && b == "one")) << a << " " << b;
+    EXPECT_EQ(q.waiting(), 0);
+    // Now nobody waits and the limit applies again.
+    EXPECT_TRUE(q.enqueueNotification(makeNf("three")));
+    EXPECT_FALSE(q.enqueueNotification(makeNf("four")));
+  }
+}
+
+TEST(TNotificationQueue, OldestWaiterIsServedFirst) {
+  NfQueue q;
+  auto first = consumer(q, -1);
+  waitForWaiters(q, 1);
+  auto second = consumer(q, 10000);
+  waitForWaiters(q, 2);
+  EXPECT_TRUE(q.enqueueNotification(makeNf("to-first")));
+  EXPECT_EQ(first.get(), "to-first");
+  EXPECT_TRUE(q.enqueueNotification(makeNf("to-second")));
+  EXPECT_EQ(second.get(), "to-second");
+}
+
+TEST(TNotificationQueue, TimedWaits) {
+  NfQueue q;
+  // 0 only tests: null at once, the wait list untouched.
+  auto t0 = Clock::now();
+  EXPECT_EQ(q.waitDequeueNotification(0), nullptr);
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(1));
+  EXPECT_EQ(q.waiting(), 0);
+  // 0 with something stored takes it.
+  q.enqueueNotification(makeNf("stored"));
+  EXPECT_EQ(takeText(q.waitDequeueNotification(0)), "stored");
+  EXPECT_EQ(takeText(q.waitDequeueNotification(5)), "<null>");
+  // 50 ms on an empty queue: null after about that long, and the record is gone.
+  t0 = Clock::now();
+  EXPECT_EQ(q.waitDequeueNotification(50), nullptr);
+  const auto waited = Clock::now() - t0;
+  EXPECT_GE(waited, std::chrono::milliseconds(45));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_EQ(q.waiting(), 0);
+  // Afterwards the store is used again.
+  EXPECT_TRUE(q.enqueueNotification(makeNf("later")));
+  EXPECT_EQ(q.size(), 1);
+  // A limited wait released by an enqueue, also with the largest limit.
+  q.clear();
+  for (long limit : {10000L, LONG_MAX}) {
+    auto c = consumer(q, limit);
+    waitForWaiters(q, 1);
+    EXPECT_TRUE(q.enqueueNotification(makeNf("in-time")));
+    EXPECT_EQ(c.get(), "in-time");
+  }
+}
+
+TEST(TNotificationQueue, WakeUpAllReleasesEveryWaiterWithNothing) {
+  NfQueue q;
+  q.wakeUpAll();  // nobody waits: nothing happens
+  std::vector<std::future<std::string>> cs;
+  cs.push_back(consumer(q, -2));
+  cs.push_back(consumer(q, -1));
+  cs.push_back(consumer(q, 60000));
+  waitForWaiters(q, 3);
+  q.wakeUpAll();
+  for (auto& c : cs) EXPECT_EQ(c.get(), "<null>");
+  EXPECT_EQ(q.waiting(), 0);
+  // Stored notifications are not touched by a wake-up.
+  q.enqueueNotification(makeNf("kept"));
+  q.wakeUpAll();
+  EXPECT_EQ(q.size(), 1);
+}
+
+TEST(TNotificationQueue, ClearKeepsWaitersWaiting) {
+  NfQueue q;
+  q.enqueueNotification(makeNf("a"));
+  q.enqueueNotification(makeNf("b"));
+  NfPtr held = makeNf("c");
+  q.enqueueNotification(held);
+  q.clear();
+  EXPECT_EQ(q.size(), 0);
+  EXPECT_EQ(held->referenceCount(), 1);
+  auto c = consumer(q, -1);
+  waitForWaiters(q, 1);
+  q.clear();
+  EXPECT_EQ(q.waiting(), 1);
+  q.enqueueNotification(makeNf("after"));
+  EXPECT_EQ(c.get(), "after");
+}
+
+TEST(TNotificationQueue, DestructorReleasesWaitersAndDropsTheStore) {
+  auto q = std::make_unique<NfQueue>();
+  NfPtr held = makeNf("held");
+  q->enqueueNotification(held);
+  EXPECT_EQ(held->referenceCount(), 2);
+  EXPECT_EQ(takeText(q->dequeueNotification()), "held");
+  q->enqueueNotification(held);
+  q.reset();
+  EXPECT_EQ(held->referenceCount(), 1);
+
+  // Waiters of all kinds return null; the destructor returns only after they have left.
+  std::atomic<int> left{0};
+  std::vector<std::thread> ts;
+  q = std::make_unique<NfQueue>();
+  NfQueue* raw = q.get();
+  for (long ms : {-2L, -1L, 60000L}) {
+    ts.emplace_back([raw, ms, &left] {
+      std::string got = takeText(ms == -2 ? raw->waitDequeueNotification()
+                                          : raw->waitDequeueNotification(ms));
+      EXPECT_EQ(got, "<null>");
+      left.fetch_add(1);
+    });
+  }
+  waitForWaiters(*q, 3);
+  q.reset();
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(left.load(), 3);
+}
+
+}  // namespace
