@@ -54,11 +54,11 @@ function(toka_add_java_test name)
   set_tests_properties(${name} PROPERTIES LABELS java TIMEOUT 300)
 endfunction()
 
-# toka_add_php_test(<name> EXTENSION <target> SCRIPT <file.php>)
+# toka_add_php_test(<name> EXTENSION <target> SCRIPT <file.php> [ARGS <arg...>])
 # Runs the php CLI with only the built extension loaded; passes when php exits 0.
 function(toka_add_php_test name)
-  cmake_parse_arguments(A "" "EXTENSION;SCRIPT" "" ${ARGN})
+  cmake_parse_arguments(A "" "EXTENSION;SCRIPT" "ARGS" ${ARGN})
   add_test(NAME ${name}
-    COMMAND ${PHP_EXECUTABLE} -n -d extension=$<TARGET_FILE:${A_EXTENSION}> ${A_SCRIPT})
+    COMMAND ${PHP_EXECUTABLE} -n -d extension=$<TARGET_FILE:${A_EXTENSION}> ${A_SCRIPT} ${A_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS php TIMEOUT 300)
 endfunction()

@@ -1,0 +1,11 @@
+--TEST--
+fatal: a map constructor with an integer
+--FILE--
+<?php
+echo "start\n";
+new_std__mapT_int_std__string_t(1);
+echo "not reached\n";
+--EXPECT--
+start
+
+Fatal error: No matching function for overloaded 'new_std__mapT_int_std__string_t' in %FILE% on line 3

@@ -1,0 +1,11 @@
+--TEST--
+fatal: get_newobject with null
+--FILE--
+<?php
+echo "start\n";
+swig_MopraX_get_newobject(null);
+echo "not reached\n";
+--EXPECT--
+start
+
+Fatal error: Type error in argument 1 of swig_MopraX_get_newobject. Expected a MopraX object resource in %FILE% on line 3

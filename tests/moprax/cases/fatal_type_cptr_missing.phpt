@@ -1,0 +1,11 @@
+--TEST--
+fatal: an object without _cPtr
+--FILE--
+<?php
+echo "start\n";
+mopra__StrHolder_getLength(new stdClass());
+echo "not reached\n";
+--EXPECT--
+start
+
+Fatal error: Type error in argument 1 of mopra__StrHolder_getLength. Expected SWIGTYPE_p_mopra__StrHolder in %FILE% on line 3

@@ -1,0 +1,11 @@
+--TEST--
+fatal: a vector of another element type
+--FILE--
+<?php
+echo "start\n";
+std__vectorT_int_t_size(new_std__vectorT_std__string_t());
+echo "not reached\n";
+--EXPECT--
+start
+
+Fatal error: Type error in argument 1 of std__vectorT_int_t_size. Expected SWIGTYPE_p_std__vectorT_int_t in %FILE% on line 3
