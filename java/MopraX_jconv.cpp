@@ -1,5 +1,6 @@
 #include "java/MopraX_jconv.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace mx {
@@ -89,6 +90,12 @@ jstring jstr(JNIEnv* env, const std::string& s) {
   // Plain ASCII (the common case: hex, Base64, tokens) goes to the VM as it is.
   const char* p = s.c_str();
   size_t i = 0;
+  // Eight bytes at a time while none is zero or above 0x7f, then byte by byte.
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t x;
+    std::memcpy(&x, p + i, 8);
+    if (((x - 0x0101010101010101ull) | x) & 0x8080808080808080ull) break;
+  }
   while (i < s.size() && static_cast<unsigned char>(p[i]) - 1u < 0x7fu) ++i;
   if (i == s.size() || p[i] == '\0') {
     if (i == s.size()) return env->NewStringUTF(p);

@@ -87,7 +87,16 @@ public final class MopraXJNIBench {
                     return MopraXJNI.mopra__StrHolder_getBinVal(out, null, outBuf, 0);
                 });
                 double jd = nsPerOp(iters, i -> dec.decode(jdks).length);
+                // The layer's share: the bytes in (setBinVal) and the text out (getVal).
+                double ns = nsPerOp(iters, i -> {
+                    MopraXJNI.mopra__StrHolder_setBinVal(in, null, value, 0, value.length);
+                    return 1;
+                });
+                MopraXJNI.mopra__StrHolder_setVal(out, null, ours);
+                double ng = nsPerOp(iters, i -> MopraXJNI.mopra__StrHolder_getVal(out, null).length());
                 if (pass == 1) {
+                    System.out.printf("RESULT layer          %5d B  setBinVal %.1f ns/op, getVal of the %d-character"
+                            + " Base64 text %.1f ns/op%n", size, ns, ours.length(), ng);
                     line("hexing", size, nh, jh);
                     line("unhexing", size, nu, ju);
                     line("base64_encode", size, nb, jb);
