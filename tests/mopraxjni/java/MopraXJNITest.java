@@ -165,6 +165,16 @@ public final class MopraXJNITest {
         eq("deserialized item cut at zero", "a", MopraXJNI.std__vectorT_std__string_t_get(back, null, 0));
         eq("the item's bytes through a holder", 0, MopraXJNI.list_get_strholder(h, null, back, null, 0));
         eq("list_get_strholder keeps the zero byte", new byte[] {'a', 0, 'b'}, binOf(h));
+        MopraXJNI.std__vectorT_std__string_t_reserve(v, null, 50);
+        ok("string vector capacity", MopraXJNI.std__vectorT_std__string_t_capacity(v, null) >= 50);
+        raisesVoid("string vector reserve -1", RTE, "vector::reserve",
+                () -> MopraXJNI.std__vectorT_std__string_t_reserve(v, null, -1));
+        raisesVoid("string vector set 4", IOOBE, "vector index out of range",
+                () -> MopraXJNI.std__vectorT_std__string_t_set(v, null, 4, "x"));
+        ok("string vector not empty", !MopraXJNI.std__vectorT_std__string_t_is_empty(v, null));
+        MopraXJNI.std__vectorT_std__string_t_clear(v, null);
+        ok("string vector cleared", MopraXJNI.std__vectorT_std__string_t_is_empty(v, null));
+        MopraXJNI.delete_std__vectorT_std__string_t(0);
         for (long x : new long[] {v, items, back}) {
             MopraXJNI.delete_std__vectorT_std__string_t(x);
         }
