@@ -9,12 +9,6 @@
 #                   (mopra_holders_jni: standard allocator, no pooled memory); exports
 #                   exactly the 126 Java_ natives
 
-if(NOT TARGET tokajni)
-  add_library(tokajni STATIC src/jni/jni_util.cpp)
-  target_include_directories(tokajni PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(tokajni PUBLIC toka::jni)
-endif()
-
 set(MOPRAXJNI_JAVA_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/java/com/olm/toka/jni/moprax/MopraXJNI.java)
 set(MOPRAXJNI_CLASSES_DIR ${CMAKE_CURRENT_BINARY_DIR}/mopraxjni-classes)
 set(MOPRAXJNI_JNI_HEADER_DIR ${CMAKE_CURRENT_BINARY_DIR}/gen/jni-moprax)

@@ -1,17 +1,10 @@
 # SornX: opening a store from configuration, the storage binding and its Java natives.
 #
-#   tokajni       the JNI helper layer shared by every Java binding (src/jni)
 #   wdbkc_open    wdb::OpenKCFromConfig over the uniform and contiguous stores
 #   sornx_impl    sorn::SornGeneric, the sornx__ module functions and the binding helpers
 #   sornx_java    SornX.jar (com.olm.toka.jni.sorn.SornJNI) and the JNI header javac
 #                 generates from it, which the natives are compiled against
 #   SornX         the deliverable libSornX.so: exports exactly the 21 Java_ natives
-
-if(NOT TARGET tokajni)
-  add_library(tokajni STATIC src/jni/jni_util.cpp)
-  target_include_directories(tokajni PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(tokajni PUBLIC toka::jni)
-endif()
 
 add_library(wdbkc_open STATIC src/wdb/kc/OpenKCFromConfig.cpp)
 target_include_directories(wdbkc_open PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -20,7 +13,7 @@ target_link_libraries(wdbkc_open PUBLIC wdbkc_uni wdbkc_cont wdbkc xfoundation m
 
 add_library(sornx_impl STATIC src/SornX_impl.cpp)
 target_include_directories(sornx_impl PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(sornx_impl PUBLIC wdbkc_open tokajni xfoundation mopra_enums toka::jni
+target_link_libraries(sornx_impl PUBLIC wdbkc_open tokajni_log tokajni xfoundation mopra_enums toka::jni
                                         Poco::Foundation Poco::Util)
 
 # The Java class, its jar and the generated JNI header.
@@ -50,6 +43,6 @@ set_target_properties(SornX PROPERTIES OUTPUT_NAME SornX
                                        LINK_DEPENDS ${SORNX_VERSION_SCRIPT})
 target_include_directories(SornX PRIVATE ${SORNX_JNI_HEADER_DIR})
 target_link_libraries(SornX PRIVATE sornx_impl wdbkc_open wdbkc_uni wdbkc_cont wdbkc kcext
-                                    tokajni xfoundation toka::jni)
+                                    tokajni_log tokajni xfoundation toka::jni)
 target_link_options(SornX PRIVATE -Wl,--version-script=${SORNX_VERSION_SCRIPT} -Wl,--no-undefined)
 add_dependencies(SornX sornx_java)

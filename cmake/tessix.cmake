@@ -1,6 +1,5 @@
 # TessiX: the cache object, the module functions and the Java natives of libTessiX.so.
 #
-#   tokajni        the JNI helper layer shared by every Java binding (src/jni)
 #   tessix_impl    tessi::TessiGeneric, Tessi_Value, the tessix__ module functions and the
 #                  binding helpers (over the table templates of tessix_table)
 #   tessix_java    TessiX.jar (com.olm.toka.jni.tessi.TessiJNI and, when the queue is built,
@@ -14,15 +13,9 @@
 #   wnfqueue_impl, TESSIX_QUEUE_NATIVES, TESSIX_QUEUE_JAVA   the queue (tessix-queue)
 #   wfiletransport                                           the file transport (filetransport)
 
-if(NOT TARGET tokajni)
-  add_library(tokajni STATIC src/jni/jni_util.cpp)
-  target_include_directories(tokajni PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(tokajni PUBLIC toka::jni)
-endif()
-
 add_library(tessix_impl STATIC src/TessiX_impl.cpp)
 target_include_directories(tessix_impl PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(tessix_impl PUBLIC tessix_table tokajni xfoundation mopra_enums toka::jni
+target_link_libraries(tessix_impl PUBLIC tessix_table tokajni_log tokajni xfoundation mopra_enums toka::jni
                                          toka::hashkit PkgConfig::SNAPPY Poco::Foundation)
 
 set(TESSIX_HAVE_QUEUE OFF)
@@ -96,6 +89,6 @@ if(TARGET wfiletransport)
                                                   VISIBILITY_INLINES_HIDDEN OFF)
   target_link_libraries(TessiX PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,wfiletransport>")
 endif()
-target_link_libraries(TessiX PRIVATE tessix_impl tokajni xfoundation toka::jni)
+target_link_libraries(TessiX PRIVATE tessix_impl tokajni_log tokajni xfoundation toka::jni)
 target_link_options(TessiX PRIVATE -Wl,--version-script=${TESSIX_VERSION_SCRIPT} -Wl,--no-undefined)
 add_dependencies(TessiX tessix_java)
