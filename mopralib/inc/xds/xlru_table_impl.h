@@ -21,6 +21,8 @@
 // `key` member); the key hash must equal _DataHasher's hash of a value with that key. A
 // view type (std::string_view) saves a copy of the key per lookup; pop_key and remove_key
 // also build a value from the key (tombstones), so for them value_type(K) must exist.
+// Every operation hashes its key once: both indexes are searched with that hash, and when
+// _DataLockHasher is _DataHasher a handle the table fills takes its key lock from it too.
 //
 // The cache's instance: xlru_table<xlru_item_entry<Tessi_Value, 1>, Tessi_Value_Hasher,
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
