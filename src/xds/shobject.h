@@ -13,6 +13,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+#include "src/xcheck.h"
 
 typedef void* (*shobject_alloc_fn)(size_t size);
 typedef void (*shobject_dtor_fn)(void* object);
@@ -25,12 +28,38 @@ constexpr size_t SHOBJECT_HEADER_SIZE = sizeof(uint16_t);
 // address, or null when the allocation fails.
 void* new_shobject(size_t length, shobject_alloc_fn alloc_fn);
 
-// Adds one reference and returns the object; null gives null.
-void* sh_shobject(void* object);
+// Adds one reference and returns the object; null gives null. Inline: it is on every
+// table hit.
+inline void* sh_shobject(void* object) {
+  if (!object) return nullptr;
+  uint16_t* count = reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
+  uint16_t old = __atomic_load_n(count, __ATOMIC_RELAXED);
+  // A compare-and-swap rather than a plain add: the count must never wrap to 0, where a
+  // later release would free an object that still has 65536 holders.
+  do {
+    XCHECK(old < 0xffff, "refcount < 0xffff");
+  } while (!__atomic_compare_exchange_n(count, &old, uint16_t(old + 1), true,
+                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED));
+  return object;
+}
 
 // Drops one reference; the last one runs dtor_fn (when given) on the payload and releases
 // the block with free_fn (free when null). Null is ignored.
-void delete_shobject(void* object, shobject_dtor_fn dtor_fn, shobject_free_fn free_fn);
+inline void delete_shobject(void* object, shobject_dtor_fn dtor_fn, shobject_free_fn free_fn) {
+  if (!object) return;
+  uint16_t* count = reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
+  // Release: this holder's writes to the payload happen before the destructor runs.
+  // Acquire (on the last release): the destructor sees every other holder's writes.
+  uint16_t old = __atomic_fetch_sub(count, uint16_t(1), __ATOMIC_ACQ_REL);
+  uint16_t now = uint16_t(old - 1);
+  XCHECK(now < 0xffff, "refcount < 0xffff");
+  if (old != 1) return;
+  if (dtor_fn) dtor_fn(object);
+  if (free_fn)
+    free_fn(count);
+  else
+    std::free(count);
+}
 
 // True when fewer than two references exist; false for null.
 bool shobject_alone(void* object);

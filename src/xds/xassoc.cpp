@@ -7,43 +7,15 @@
 
 namespace {
 
-struct xassoc_bucket {
-  void* head;
-  // Chain lengths are kept at full width so that `size` stays exact however long a chain
-  // grows; the 16-bit figures the interface reports saturate instead.
-  uint64_t count;
-};
-
-struct xassoc_header {
-  xassoc_bucket* buckets;
-  uint64_t table_size;
-  uint64_t mask;
-  uint64_t link_offset;
-  xassoc_hash_fn hash_fn;
-  xassoc_compare_fn compare_fn;
-  shobject_dtor_fn dtor_fn;
-  shobject_free_fn free_fn;
-  uint64_t size;
-  uint16_t max_bucket_size;
-};
-
-// The header sits just in front of the handle; keep the handle pointer-aligned.
-constexpr size_t HEADER_SPACE =
-    (sizeof(xassoc_header) + alignof(max_align_t) - 1) / alignof(max_align_t) * alignof(max_align_t);
-
-inline xassoc_header* header_of(xassoc* table) {
-  return reinterpret_cast<xassoc_header*>(reinterpret_cast<char*>(table) - HEADER_SPACE);
-}
+typedef xassoc_detail::bucket xassoc_bucket;
+typedef xassoc_detail::header xassoc_header;
+using xassoc_detail::HEADER_SPACE;
+using xassoc_detail::header_of;
+using xassoc_detail::get_link;
 
 inline uint16_t saturate16(uint64_t v) { return v > 0xffff ? uint16_t(0xffff) : uint16_t(v); }
 
-// The link may sit at any offset of a packed object: read and write it bytewise.
-inline void* get_link(const xassoc_header* h, void* object) {
-  void* next;
-  std::memcpy(&next, static_cast<char*>(object) + h->link_offset, sizeof next);
-  return next;
-}
-
+// The link may sit at any offset of a packed object: write it bytewise.
 inline void set_link(const xassoc_header* h, void* object, void* next) {
   std::memcpy(static_cast<char*>(object) + h->link_offset, &next, sizeof next);
 }

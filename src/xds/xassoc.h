@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "src/xds/shobject.h"
 
@@ -76,5 +77,78 @@ xassoc_compare_fn xassoc_get_compare_fn(xassoc* table);
 uint64_t xassoc_get_size(xassoc* table);
 // Longest chain since creation or the last clear, saturating at 0xffff.
 uint16_t xassoc_get_max_bucket_size(xassoc* table);
+
+// The table's layout, for the inline lookup below; nothing else should use it.
+namespace xassoc_detail {
+
+struct bucket {
+  void* head;
+  // Chain lengths are kept at full width so that `size` stays exact however long a chain
+  // grows; the 16-bit figures the interface reports saturate instead.
+  uint64_t count;
+};
+
+struct header {
+  bucket* buckets;
+  uint64_t table_size;
+  uint64_t mask;
+  uint64_t link_offset;
+  xassoc_hash_fn hash_fn;
+  xassoc_compare_fn compare_fn;
+  shobject_dtor_fn dtor_fn;
+  shobject_free_fn free_fn;
+  uint64_t size;
+  uint16_t max_bucket_size;
+};
+
+// The header sits just in front of the handle; keep the handle pointer-aligned.
+constexpr size_t HEADER_SPACE =
+    (sizeof(header) + alignof(max_align_t) - 1) / alignof(max_align_t) * alignof(max_align_t);
+
+inline header* header_of(xassoc* table) {
+  return reinterpret_cast<header*>(reinterpret_cast<char*>(table) - HEADER_SPACE);
+}
+
+// The link may sit at any offset of a packed object: read and write it bytewise.
+inline void* get_link(const header* h, void* object) {
+  void* next;
+  std::memcpy(&next, static_cast<char*>(object) + h->link_offset, sizeof next);
+  return next;
+}
+
+}  // namespace xassoc_detail
+
+// Starts loading the bucket of a hash (a hint; no lock needed: the bucket array of a table
+// never moves). Nothing for a null table.
+inline void xassoc_prefetch_bucket(xassoc* table, uint64_t hash) {
+  if (!table) return;
+  const xassoc_detail::header* h = xassoc_detail::header_of(table);
+  __builtin_prefetch(&h->buckets[hash & h->mask]);
+}
+
+// xassoc_find_key for a key whose hash is already known (what the table's hash function, or
+// the override the caller would pass, gives for it), with the comparison inline:
+// compare(object) is negative, 0 or positive as the key sorts before, equal to or after the
+// object. Fills the same result as xassoc_find_key; a null table gives the not-found result.
+template <typename _Compare>
+inline void xassoc_find_hashed(xassoc_find_result* result, xassoc* table, uint64_t hash,
+                               const _Compare& compare) {
+  result->found = nullptr;
+  result->prev = nullptr;
+  result->bucket = -1;
+  if (!table) return;
+  const xassoc_detail::header* h = xassoc_detail::header_of(table);
+  const uint64_t index = hash & h->mask;
+  result->bucket = int64_t(index);
+  for (void* object = h->buckets[index].head; object; object = xassoc_detail::get_link(h, object)) {
+    const int c = compare(object);
+    if (c == 0) {
+      result->found = object;
+      return;
+    }
+    if (c < 0) return;
+    result->prev = object;
+  }
+}
 
 #endif  // TOKA_SRC_XDS_XASSOC_H

@@ -28,6 +28,12 @@ class Table : public testing::Test {
     return h;
   }
   static std::string key_of(const TestEntry* e) { return str(e->value.key); }
+  // The key lock set_mutex picks for a key: handles the table fills must carry it.
+  static Poco::FastMutex* lock_of(const std::string& key) {
+    TestItem h;
+    h.ctor1(key);
+    return h.get_mutex();
+  }
   static std::string data_of(TestTable& t, const std::string& key) {
     TestItem h;
     return t.get_key(h, key) ? str(h.data().data) : "<missing>";
@@ -64,6 +70,7 @@ TEST_F(Table, StoringResultsForPresentAndMissingKeys) {
   TestItem out;
   EXPECT_FALSE(t.warmup(&out, make(h, "a", "w"), false));  // present, no force: out shares it
   EXPECT_EQ("4", str(out.data().data));
+  EXPECT_EQ(lock_of("a"), out.get_mutex());
   EXPECT_FALSE(t.warmup(nullptr, make(h, "a", "w"), false));
   EXPECT_EQ("4", data_of(t, "a"));
   EXPECT_TRUE(t.warmup(nullptr, make(h, "a", "w"), true));
@@ -94,6 +101,7 @@ TEST_F(Table, KeyLookupsGetHasPopRemove) {
   EXPECT_TRUE(t.get_key(h, xstring("a")));
   TestEntry* a = h.get_ptr();
   EXPECT_EQ(2, refcount(a));
+  EXPECT_EQ(lock_of("a"), h.get_mutex());
   EXPECT_FALSE(t.get_key(h, std::string("x")));
   EXPECT_EQ(a, h.get_ptr());
 
@@ -103,6 +111,7 @@ TEST_F(Table, KeyLookupsGetHasPopRemove) {
   TestItem v;
   EXPECT_TRUE(t.get_key(v, std::string_view("b")));
   EXPECT_EQ("2", str(v.data().data));
+  EXPECT_EQ(lock_of("b"), v.get_mutex());
   EXPECT_TRUE(t.has_key(std::string_view("a")));
   EXPECT_FALSE(t.has_key(std::string_view("a\0", 2)));
 
@@ -112,6 +121,7 @@ TEST_F(Table, KeyLookupsGetHasPopRemove) {
   EXPECT_TRUE(p.is_null());  // a missed pop empties the handle
   EXPECT_TRUE(t.pop_key(p, std::string("a")));
   EXPECT_EQ(a, p.get_ptr());
+  EXPECT_EQ(lock_of("a"), p.get_mutex());
   EXPECT_EQ(2, refcount(a));  // h and p; the table let go
   EXPECT_EQ(nullptr, a->lru_next);
   EXPECT_EQ(nullptr, a->lru_prev);

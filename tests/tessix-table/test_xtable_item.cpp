@@ -352,6 +352,28 @@ TEST(KeyLocks, ChosenByJenkinsHashModuloTheSize) {
   EXPECT_EQ(a.get_mutex(), d.get_mutex());
 }
 
+// The slot is exactly h % size for every hash, 32-bit or wider, and for any array size.
+template <unsigned INST>
+void expect_slots_are_hash_modulo_size(uint64_t n) {
+  typedef global_locks<TestEntry, INST> Locks;
+  ASSERT_TRUE(Locks::construct(n));
+  Poco::FastMutex* base = Locks::mutex_at_hash(0);
+  const uint64_t hashes[] = {0,          1,          n - 1,      n,          n + 1,
+                             2 * n - 1,  0x7fffffff, 0x80000000, 0xfffffffe, 0xffffffff,
+                             0x100000000, 0x123456789abcdef0, UINT64_MAX};
+  for (uint64_t h : hashes) EXPECT_EQ(base + h % n, Locks::mutex_at_hash(h)) << "size " << n << " hash " << h;
+  for (uint32_t h = 1; h != 0 && h < 0xfff00000u; h = h * 3 + 7)
+    EXPECT_EQ(base + h % n, Locks::mutex_at_hash(h)) << "size " << n << " hash " << h;
+}
+
+TEST(KeyLocks, SlotIsHashModuloSizeForEveryHashAndSize) {
+  expect_slots_are_hash_modulo_size<10>(1);
+  expect_slots_are_hash_modulo_size<11>(3);
+  expect_slots_are_hash_modulo_size<12>(10000);
+  expect_slots_are_hash_modulo_size<13>(65536);
+  expect_slots_are_hash_modulo_size<14>(999983);  // prime
+}
+
 TEST(KeyLocks, GuardsLockOnceAndExcludeEachOther) {
   TestLocks::construct(10000);
   TestItem h;

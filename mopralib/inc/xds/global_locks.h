@@ -36,14 +36,20 @@ struct global_locks {
   struct mutexs_array {
     std::atomic<Poco::FastMutex*> mutexs{nullptr};
     std::atomic<uint64_t> size{0};
+    // 2^64 / size rounded up (0 for size 1), set with size: h % size for 32-bit h and size
+    // by two multiplications instead of a division (Lemire's fastmod).
+    std::atomic<uint64_t> magic{0};
+
+    static uint64_t magic_of(uint64_t n) { return UINT64_MAX / n + 1; }
 
     // The mutex at h modulo size; throws wexception "mutexs array is null" when empty.
     Poco::FastMutex* at_hash(uint64_t h) const {
       Poco::FastMutex* m = mutexs.load(std::memory_order_acquire);
       if (m == nullptr) throw wexception("mutexs array is null");
       const uint64_t n = size.load(std::memory_order_relaxed);
-      // Hashes are 32-bit and so is any sane size: the narrow division is much cheaper.
-      return &m[((h | n) >> 32) == 0 ? uint32_t(h) % uint32_t(n) : h % n];
+      if (((h | n) >> 32) != 0) return &m[h % n];
+      const uint64_t low = magic.load(std::memory_order_relaxed) * h;
+      return &m[static_cast<uint64_t>((static_cast<unsigned __int128>(low) * n) >> 64)];
     }
   };
 
@@ -73,6 +79,7 @@ struct global_locks {
                        static_cast<unsigned long long>(n));
         } else {
           a.size.store(n, std::memory_order_relaxed);
+          a.magic.store(mutexs_array::magic_of(n), std::memory_order_relaxed);
           a.mutexs.store(m, std::memory_order_release);
           built = true;
         }
@@ -88,6 +95,11 @@ struct global_locks {
     return a.mutexs.load(std::memory_order_acquire) != nullptr ? a.size.load(std::memory_order_relaxed) : 0;
   }
   static Poco::FastMutex* mutex_at_hash(uint64_t h) { return mutexs_array_holder().at_hash(h); }
+  // Starts loading the mutex at h (a hint for a lock taken soon); nothing when empty.
+  static void prefetch_at_hash(uint64_t h) {
+    const mutexs_array* a = built();
+    if (a != nullptr) __builtin_prefetch(a->at_hash(h), 1);
+  }
   // The array record when it holds mutexes, else null (one load: the handles' fast path).
   static const mutexs_array* built() {
     const mutexs_array& a = mutexs_array_holder();

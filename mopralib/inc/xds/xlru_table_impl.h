@@ -21,6 +21,8 @@
 // `key` member); the key hash must equal _DataHasher's hash of a value with that key. A
 // view type (std::string_view) saves a copy of the key per lookup; pop_key and remove_key
 // also build a value from the key (tombstones), so for them value_type(K) must exist.
+// Every operation hashes its key once: both indexes are searched with that hash, and when
+// _DataLockHasher is _DataHasher a handle the table fills takes its key lock from it too.
 //
 // The cache's instance: xlru_table<xlru_item_entry<Tessi_Value, 1>, Tessi_Value_Hasher,
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
@@ -41,6 +43,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -206,10 +209,32 @@ class xlru_table {
   bool _dirty_on() const { return _enable_dirty && _dirty_switch.load(std::memory_order_acquire) != 0; }
   bool _is_dumping() const { return _dumping.load(std::memory_order_acquire) > 0; }
 
+  // Each operation hashes its key once; the lookups of both indexes (and, where the lock
+  // hasher is the index hasher, the key lock of a handle filled) use that hash.
   template <typename _Key>
-  void _find_key(_find_results& r, const _Key& key);
-  void _find(_find_results& r, _ItemEntry* e);
-  void _find_for_add(_find_results& r, _ItemEntry* e);
+  static uint64_t _key_hash(const _Key& key) {
+    return xtable_key_traits<value_type>::HASH(key);
+  }
+  // Fills a handle with an entry of the table whose key hash h is known.
+  static void _reset_hashed(table_item& data, _ItemEntry* e, uint64_t h) {
+    if (std::is_same<_DataLockHasher, _DataHasher>::value)
+      data.reset(e, h);
+    else
+      data.reset(e);
+  }
+  static void _find_in(xassoc_find_result& r, xassoc* index, const _ItemEntry* e, uint64_t h) {
+    xassoc_find_hashed(&r, index, h, [e](const void* o) { return COMPARE(e, o); });
+  }
+  template <typename _Key>
+  static void _find_key_in(xassoc_find_result& r, xassoc* index, const _Key& key, uint64_t h) {
+    xassoc_find_hashed(&r, index, h, [&key](const void* o) {
+      return xtable_key_traits<value_type>::COMPARE(key, _E(o)->value);
+    });
+  }
+  template <typename _Key>
+  void _find_key(_find_results& r, const _Key& key, uint64_t h);
+  void _find(_find_results& r, _ItemEntry* e, uint64_t h);
+  void _find_for_add(_find_results& r, _ItemEntry* e, uint64_t h);
 
   void _link_lru(_ItemEntry* e);
   void _unlink_lru(_ItemEntry* e);
@@ -224,8 +249,9 @@ class xlru_table {
 
   // A new reference on the handle's entry, made clean and evictable for storing.
   _ItemEntry* _take(table_item& data);
-  // Removes the main-index entry r.main.found (change log, tombstone, links, index).
-  void _remove_found(const _find_results& r);
+  // Removes the main-index entry r.main.found, whose key hash is h (change log, tombstone,
+  // links, index).
+  void _remove_found(const _find_results& r, uint64_t h);
   // Puts a tombstone of the key into the dirty-delete index at r.del.
   template <typename _Key>
   void _tombstone(const _find_results& r, const _Key& key);
@@ -305,34 +331,33 @@ XLRU_TABLE::~xlru_table() {
 
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
-void XLRU_TABLE::_find_key(_find_results& r, const _Key& key) {
-  typedef xlru_table__KDataComparator<_Key> K;
+void XLRU_TABLE::_find_key(_find_results& r, const _Key& key, uint64_t h) {
   if (_dirty_del != nullptr) {
-    xassoc_find_key(&r.del, _dirty_del, &key, &K::HASH, &K::COMPARE);
+    _find_key_in(r.del, _dirty_del, key, h);
     if (r.del.found != nullptr) return;
   }
-  xassoc_find_key(&r.main, _main, &key, &K::HASH, &K::COMPARE);
+  _find_key_in(r.main, _main, key, h);
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e) {
+void XLRU_TABLE::_find(_find_results& r, _ItemEntry* e, uint64_t h) {
   if (_dirty_del != nullptr) {
-    xassoc_find(&r.del, _dirty_del, e);
+    _find_in(r.del, _dirty_del, e, h);
     if (r.del.found != nullptr) return;
   }
-  xassoc_find(&r.main, _main, e);
+  _find_in(r.main, _main, e, h);
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_find_for_add(_find_results& r, _ItemEntry* e) {
+void XLRU_TABLE::_find_for_add(_find_results& r, _ItemEntry* e, uint64_t h) {
   if (_dirty_del != nullptr) {
-    xassoc_find(&r.del, _dirty_del, e);
+    _find_in(r.del, _dirty_del, e, h);
     if (r.del.found != nullptr) {  // the pending delete of the key is dropped
       _unlink_dirty_del(_E(r.del.found));
       xassoc_remove(_dirty_del, &r.del);
     }
   }
-  xassoc_find(&r.main, _main, e);
+  _find_in(r.main, _main, e, h);
 }
 
 // ---- LRU list ------------------------------------------------------------------------
@@ -454,7 +479,7 @@ void XLRU_TABLE::_log(uint16_t kind, _ItemEntry* e) {
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_remove_found(const _find_results& r) {
+void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h) {
   _ItemEntry* e = _E(r.main.found);
   if (_is_dumping()) _log(DELETE, e);
   _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e)) : nullptr;
@@ -464,7 +489,7 @@ void XLRU_TABLE::_remove_found(const _find_results& r) {
   _sync_count();
   if (d != nullptr) {
     xassoc_find_result rd;
-    xassoc_find(&rd, _dirty_del, d);
+    _find_in(rd, _dirty_del, d, h);
     xassoc_insert(_dirty_del, &rd, d);
     _link_dirty_del(d);
   }
@@ -508,39 +533,45 @@ void XLRU_TABLE::_clear_links() {
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
+  const uint64_t h = _key_hash(key);
+  xassoc_prefetch_bucket(_main, h);
+  // A hit is usually read under its key lock next.
+  if (std::is_same<_DataLockHasher, _DataHasher>::value) table_item::locks_type::prefetch_at_hash(h);
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
-  _find_key(r, key);
+  _find_key(r, key, h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   _ItemEntry* e = _E(r.main.found);
   _link_lru(e);
   sh_shobject(e);
   lock.unlock();
-  data.reset(e);  // outside the table lock: may release the handle's previous entry
+  _reset_hashed(data, e, h);  // outside the table lock: may release the handle's previous entry
   return true;
 }
 
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::has_key(const _Key& key) {
+  const uint64_t h = _key_hash(key);
   _table_lock lock(_lock, LockType::READ);
   _find_results r;
-  _find_key(r, key);
+  _find_key(r, key, h);
   return r.del.found == nullptr && r.main.found != nullptr;
 }
 
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::pop_key(table_item& data, const _Key& key) {
+  const uint64_t h = _key_hash(key);
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
-  _find_key(r, key);
+  _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
     _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
-    _remove_found(r);
+    _remove_found(r, h);
     lock.unlock();
-    data.reset(e);
+    _reset_hashed(data, e, h);
     return true;
   }
   _tombstone(r, key);
@@ -552,12 +583,13 @@ bool XLRU_TABLE::pop_key(table_item& data, const _Key& key) {
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::remove_key(const _Key& key) {
+  const uint64_t h = _key_hash(key);
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
-  _find_key(r, key);
+  _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
-    _remove_found(r);
+    _remove_found(r, h);
     return true;
   }
   _tombstone(r, key);
@@ -568,10 +600,12 @@ XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::remove_if_same(const table_item& data) {
   if (data.is_null()) return false;
   _table_lock lock(_lock, LockType::WRITE);
+  const uint64_t h = HASH(data.get_ptr());
   _find_results r;
-  xassoc_find_key(&r.main, _main, data.get_ptr(), &HASH, &COMPARE_PTR);
+  const void* e = data.get_ptr();
+  xassoc_find_hashed(&r.main, _main, h, [e](const void* o) { return COMPARE_PTR(e, o); });
   if (r.main.found == nullptr) return false;
-  _remove_found(r);
+  _remove_found(r, h);
   return true;
 }
 
@@ -590,7 +624,7 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(e != nullptr, "_lru_tail != 0");
     if (e->dirty != CLEAN || !e->evictable) break;
     _find_results r;
-    xassoc_find_key(&r.main, _main, e, &HASH, &COMPARE_PTR);
+    xassoc_find_hashed(&r.main, _main, HASH(e), [e](const void* o) { return COMPARE_PTR(e, o); });
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
     _unlink_dirty(e);

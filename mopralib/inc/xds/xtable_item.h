@@ -71,8 +71,14 @@ class xtable_item {
     _mutex = nullptr;
   }
 
-  // A new entry with a default value.
-  xtable_item& ctor0() { return _build(); }
+  // A new entry with a default value. Its key lock is that of the default value, whose hash
+  // never changes: it is taken once.
+  xtable_item& ctor0() {
+    static const uint64_t default_hash = static_cast<uint64_t>(_DataLockHasher::HASH(value_type()));
+    _build_only();
+    _set_mutex_hashed(default_hash);
+    return *this;
+  }
   // A new entry whose value is built from a key (everything else default).
   template <typename _Key>
   xtable_item& ctor1(const _Key& key) {
@@ -109,6 +115,14 @@ class xtable_item {
     _ItemEntry* old = _entry;
     _entry = entry;
     set_mutex();
+    if (old != nullptr) delete_shobject(old, &DTOR, &FREE);
+  }
+  // The same for a caller that knows the entry's lock hash (_DataLockHasher::HASH of its
+  // value): the key lock is taken from it, the value is not hashed again.
+  void reset(_ItemEntry* entry, uint64_t lock_hash) {
+    _ItemEntry* old = _entry;
+    _entry = entry;
+    _set_mutex_hashed(lock_hash);
     if (old != nullptr) delete_shobject(old, &DTOR, &FREE);
   }
 
@@ -275,6 +289,13 @@ class xtable_item {
   // New entry built from args; on failure the handle is unchanged.
   template <typename... _Args>
   xtable_item& _build(const _Args&... args) {
+    _build_only(args...);
+    set_mutex();
+    return *this;
+  }
+  // The same without choosing the key lock (the caller does).
+  template <typename... _Args>
+  void _build_only(const _Args&... args) {
     void* e = _alloc_block();
     _ItemEntry* built;
     try {
@@ -285,8 +306,12 @@ class xtable_item {
     }
     _release();
     _entry = built;
-    set_mutex();
-    return *this;
+  }
+
+  // set_mutex with the value's lock hash already known.
+  void _set_mutex_hashed(uint64_t lock_hash) {
+    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built() : nullptr;
+    _mutex = locks != nullptr ? locks->at_hash(lock_hash) : nullptr;
   }
 
   void _release() {

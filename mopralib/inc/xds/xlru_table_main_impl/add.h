@@ -8,8 +8,9 @@ XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::add(table_item& data) {
   XCHECK(!data.is_null(), "!data.is_null()");
   _table_lock lock(_lock, LockType::WRITE);
+  const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
-  _find_for_add(r, data.get_ptr());
+  _find_for_add(r, data.get_ptr(), h);
   if (r.main.found != nullptr) return false;
   const bool dirty = _dirty_on();
   _ItemEntry* e = _take(data);

@@ -8,8 +8,9 @@ XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::add_or_update(table_item& data) {
   XCHECK(!data.is_null(), "!data.is_null()");
   _table_lock lock(_lock, LockType::WRITE);
+  const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
-  _find_for_add(r, data.get_ptr());
+  _find_for_add(r, data.get_ptr(), h);
   const bool dirty = _dirty_on();
   const bool inserted = r.main.found == nullptr;
   uint8_t kind = ADD_OR_UPDATE;

@@ -9,8 +9,9 @@ XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::update(table_item& data) {
   XCHECK(!data.is_null(), "!data.is_null()");
   _table_lock lock(_lock, LockType::WRITE);
+  const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
-  _find(r, data.get_ptr());
+  _find(r, data.get_ptr(), h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   const bool dirty = _dirty_on();
   _ItemEntry* old = _E(r.main.found);

@@ -8,13 +8,14 @@ XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::warmup(table_item* out, table_item& data, bool force) {
   XCHECK(!data.is_null(), "!data.is_null()");
   _table_lock lock(_lock, LockType::WRITE);
+  const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
-  _find_for_add(r, data.get_ptr());
+  _find_for_add(r, data.get_ptr(), h);
   if (r.main.found != nullptr && !force) {
     if (out == nullptr) return false;
     _ItemEntry* present = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
     lock.unlock();
-    out->reset(present);
+    _reset_hashed(*out, present, h);
     return false;
   }
   if (r.main.found != nullptr) {
