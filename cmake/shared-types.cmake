@@ -16,7 +16,8 @@ add_custom_command(
   OUTPUT ${_idl_out}/mopra_types.h ${_idl_out}/mopra_types.cpp
   COMMAND ${CMAKE_COMMAND} -E make_directory ${_idl_out}
   COMMAND ${THRIFT_COMPILER} --gen cpp -out ${_idl_out} ${_idl_src}/mopra.thrift
-  DEPENDS ${_idl_src}/mopra.thrift ${THRIFT_COMPILER}
+  COMMAND ${CMAKE_COMMAND} -DHEADER=${_idl_out}/mopra_types.h -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/ThriftEnumFix.cmake
+  DEPENDS ${_idl_src}/mopra.thrift ${THRIFT_COMPILER} ${CMAKE_CURRENT_SOURCE_DIR}/cmake/ThriftEnumFix.cmake
   COMMENT "thrift: mopra.thrift"
   VERBATIM)
 add_custom_command(
@@ -26,7 +27,8 @@ add_custom_command(
   BYPRODUCTS ${_idl_out}/WServiceBase_server.skeleton.cpp
   COMMAND ${CMAKE_COMMAND} -E make_directory ${_idl_out}
   COMMAND ${THRIFT_COMPILER} --gen cpp -out ${_idl_out} ${_idl_src}/wservicebase.thrift
-  DEPENDS ${_idl_src}/wservicebase.thrift ${THRIFT_COMPILER}
+  COMMAND ${CMAKE_COMMAND} -DHEADER=${_idl_out}/wservicebase_types.h -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/ThriftEnumFix.cmake
+  DEPENDS ${_idl_src}/wservicebase.thrift ${THRIFT_COMPILER} ${CMAKE_CURRENT_SOURCE_DIR}/cmake/ThriftEnumFix.cmake
   COMMENT "thrift: wservicebase.thrift"
   VERBATIM)
 

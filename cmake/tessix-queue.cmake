@@ -7,7 +7,7 @@
 #
 # For cmake/tessix.cmake (included after this fragment):
 #   TESSIX_QUEUE_NATIVES   the natives' source, compiled into libTessiX.so
-#   TESSIX_QUEUE_JAVA      the declaring class, compiled into TessiX.jar
+#   TESSIX_QUEUE_CLASS     the declaring class, compiled into TessiX.jar
 
 add_library(tnfqueue INTERFACE)
 target_include_directories(tnfqueue INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
@@ -22,5 +22,5 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/src/TessiX_impl.cpp)
   target_link_libraries(wnfqueue_impl PUBLIC tnfqueue tessix_impl xfoundation toka::jni)
 
   set(TESSIX_QUEUE_NATIVES ${CMAKE_CURRENT_SOURCE_DIR}/src/my_com_olm_toka_jni_wnfqueue_WNfQueueJNI.cpp)
-  set(TESSIX_QUEUE_JAVA ${CMAKE_CURRENT_SOURCE_DIR}/java/com/olm/toka/jni/wnfqueue/WNfQueueJNI.java)
+  set(TESSIX_QUEUE_CLASS com.olm.toka.jni.wnfqueue.WNfQueueJNI)
 endif()

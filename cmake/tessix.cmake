@@ -10,7 +10,7 @@
 #                  transport is built, the C++ symbols of WFileTransport and WEOFException
 #
 # Fragments included before this one may provide:
-#   wnfqueue_impl, TESSIX_QUEUE_NATIVES, TESSIX_QUEUE_JAVA   the queue (tessix-queue)
+#   wnfqueue_impl, TESSIX_QUEUE_NATIVES, TESSIX_QUEUE_CLASS  the queue (tessix-queue)
 #   wfiletransport                                           the file transport (filetransport)
 
 add_library(tessix_impl STATIC src/TessiX_impl.cpp)
@@ -19,66 +19,30 @@ target_link_libraries(tessix_impl PUBLIC tessix_table tokajni_log tokajni xfound
                                          toka::hashkit PkgConfig::SNAPPY Poco::Foundation)
 
 set(TESSIX_HAVE_QUEUE OFF)
-if(TARGET wnfqueue_impl AND DEFINED TESSIX_QUEUE_NATIVES AND DEFINED TESSIX_QUEUE_JAVA)
+if(TARGET wnfqueue_impl AND DEFINED TESSIX_QUEUE_NATIVES AND DEFINED TESSIX_QUEUE_CLASS)
   set(TESSIX_HAVE_QUEUE ON)
 endif()
 
-# The Java classes, their jar and the generated JNI headers.
-set(TESSIX_JAVA_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/java/com/olm/toka/jni/tessi/TessiJNI.java)
-set(TESSIX_CLASSES_DIR ${CMAKE_CURRENT_BINARY_DIR}/tessix-classes)
-set(TESSIX_JNI_HEADER_DIR ${CMAKE_CURRENT_BINARY_DIR}/gen/jni)
-set(TESSIX_JNI_HEADER ${TESSIX_JNI_HEADER_DIR}/com_olm_toka_jni_tessi_TessiJNI.h)
-set(TESSIX_JNI_HEADERS ${TESSIX_JNI_HEADER})
-set(TESSIX_QUEUE_JNI_HEADER "")
-if(TESSIX_HAVE_QUEUE)
-  list(APPEND TESSIX_JAVA_SOURCES ${TESSIX_QUEUE_JAVA})
-  set(TESSIX_QUEUE_JNI_HEADER ${TESSIX_JNI_HEADER_DIR}/com_olm_toka_jni_wnfqueue_WNfQueueJNI.h)
-  list(APPEND TESSIX_JNI_HEADERS ${TESSIX_QUEUE_JNI_HEADER})
-endif()
-set(TESSIX_JAR ${CMAKE_CURRENT_BINARY_DIR}/TessiX.jar CACHE INTERNAL "TessiX.jar")
-add_custom_command(
-  OUTPUT ${TESSIX_JAR} ${TESSIX_JNI_HEADERS}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${TESSIX_CLASSES_DIR}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${TESSIX_CLASSES_DIR} ${TESSIX_JNI_HEADER_DIR}
-  COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -Werror --release 17 -d ${TESSIX_CLASSES_DIR}
-          -h ${TESSIX_JNI_HEADER_DIR} ${TESSIX_JAVA_SOURCES}
-  COMMAND ${Java_JAR_EXECUTABLE} cf ${TESSIX_JAR} -C ${TESSIX_CLASSES_DIR} .
-  DEPENDS ${TESSIX_JAVA_SOURCES}
-  COMMENT "javac -h + jar: TessiX.jar"
-  VERBATIM)
-add_custom_target(tessix_java ALL DEPENDS ${TESSIX_JAR} ${TESSIX_JNI_HEADERS})
-
-# The deliverable. A version script keeps every symbol local but the natives and the file
-# transport's classes (the static libraries and the standard library's template
-# instantiations included).
-set(TESSIX_VERSION_SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/tessix.map)
-set(_tessix_globals "    Java_com_olm_toka_jni_tessi_TessiJNI_*;\n")
-if(TESSIX_HAVE_QUEUE)
-  string(APPEND _tessix_globals "    Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_*;\n")
-endif()
-if(TARGET wfiletransport)
-  string(APPEND _tessix_globals
-    "    extern \"C++\" {\n"
-    "      WFileTransport::*;\n"
-    "      WEOFException::*;\n"
-    "      \"vtable for WFileTransport\";\n"
-    "      \"vtable for WEOFException\";\n"
-    "      \"typeinfo for WFileTransport\";\n"
-    "      \"typeinfo for WEOFException\";\n"
-    "      \"typeinfo name for WFileTransport\";\n"
-    "      \"typeinfo name for WEOFException\";\n"
-    "    };\n")
-endif()
-file(WRITE ${TESSIX_VERSION_SCRIPT} "{\n  global:\n${_tessix_globals}  local: *;\n};\n")
-
+# The deliverable (cmake/jni.cmake): TessiX.jar, the JNI headers and libTessiX.so. The
+# version script exports the natives and the file transport's classes; every other symbol
+# (the static libraries and the standard library's template instantiations) stays local.
+set(_tessix_classes com.olm.toka.jni.tessi.TessiJNI)
 set(_tessix_natives src/my_com_olm_toka_jni_tessi_TessiJNI.cpp)
 if(TESSIX_HAVE_QUEUE)
+  list(APPEND _tessix_classes ${TESSIX_QUEUE_CLASS})
   list(APPEND _tessix_natives ${TESSIX_QUEUE_NATIVES})
 endif()
-add_library(TessiX SHARED ${_tessix_natives} ${TESSIX_JNI_HEADERS})
-set_target_properties(TessiX PROPERTIES OUTPUT_NAME TessiX
-                                        LINK_DEPENDS ${TESSIX_VERSION_SCRIPT})
-target_include_directories(TessiX PRIVATE ${TESSIX_JNI_HEADER_DIR})
+set(_tessix_cxx_exports "")
+if(TARGET wfiletransport)
+  foreach(class WFileTransport WEOFException)
+    list(APPEND _tessix_cxx_exports "${class}::*" "vtable for ${class}" "typeinfo for ${class}"
+                                    "typeinfo name for ${class}")
+  endforeach()
+endif()
+toka_jni_library(TessiX
+  CLASSES ${_tessix_classes}
+  NATIVES ${_tessix_natives}
+  CXX_EXPORTS ${_tessix_cxx_exports})
 if(TESSIX_HAVE_QUEUE)
   target_link_libraries(TessiX PRIVATE wnfqueue_impl)
 endif()
@@ -90,5 +54,3 @@ if(TARGET wfiletransport)
   target_link_libraries(TessiX PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,wfiletransport>")
 endif()
 target_link_libraries(TessiX PRIVATE tessix_impl tokajni_log tokajni xfoundation toka::jni)
-target_link_options(TessiX PRIVATE -Wl,--version-script=${TESSIX_VERSION_SCRIPT} -Wl,--no-undefined)
-add_dependencies(TessiX tessix_java)

@@ -1,6 +1,13 @@
 #include "shared-types/MopraX_OpHandleHolder.h"
 
+#include <type_traits>
+
 namespace mopra {
+
+// Callers pass any int; the IDL enumerations have a fixed int32_t underlying type (see
+// cmake/ThriftEnumFix.cmake), so every one is a valid reason and getReason gives it back.
+static_assert(std::is_same<std::underlying_type<OpReason::type>::type, int32_t>::value,
+              "OpReason holds every int");
 
 void OpHandleHolder::setSource(const std::string& v) {
   _handle.ctor(0);

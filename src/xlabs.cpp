@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "default_config.h"
 #include "src/xcheck.h"
@@ -23,6 +24,8 @@ pthread_mutex_t init_lock = PTHREAD_MUTEX_INITIALIZER;
 // Largest classes of default_xlabs and default_xbiglabs, cached for the request path.
 std::atomic<uint64_t> s_max_small{0};
 std::atomic<uint64_t> s_max_big{0};
+// Largest class of all three default sets; survives the stop (see xa_max_class_size).
+std::atomic<uint64_t> s_max_any{0};
 
 // Size-to-entry index of a default set, so that the request path needs no search. Sizes
 // are grouped in buckets of 2^shift bytes, shift chosen so that no bucket holds two class
@@ -255,6 +258,17 @@ void uninit_default_set(xlabs** global) {
   *global = nullptr;
 }
 
+// Called under init_lock whenever a default set gains a class. Never lowered: pools are
+// only ever added while the allocator runs.
+void update_max_any() {
+  uint64_t m = s_max_any.load(std::memory_order_relaxed);
+  for (const xlabs* set : {default_xlabs, default_xbiglabs, default_xhugelabs}) {
+    const uint64_t c = set != nullptr ? max_class_size(set) : 0;
+    if (c > m) m = c;
+  }
+  s_max_any.store(m, std::memory_order_release);
+}
+
 inline bool running() {
   int state = init_state.load(std::memory_order_acquire);
   if (__builtin_expect(state == 1, 1)) return true;
@@ -350,6 +364,7 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
   store_rel(&set->entries_seq, seq + 2);
   if (set == default_xlabs) s_max_small.store(max_class_size(set), std::memory_order_release);
   if (set == default_xbiglabs) s_max_big.store(max_class_size(set), std::memory_order_release);
+  if (set == default_xlabs || set == default_xbiglabs || set == default_xhugelabs) update_max_any();
   pthread_mutex_unlock(&init_lock);
   return 1;
 }
@@ -456,6 +471,7 @@ void init_xallocator() {
     init_default_xhugelabs();
     s_max_small.store(max_class_size(default_xlabs), std::memory_order_relaxed);
     s_max_big.store(max_class_size(default_xbiglabs), std::memory_order_relaxed);
+    update_max_any();
     init_state.store(1, std::memory_order_release);
   }
   pthread_mutex_unlock(&init_lock);
@@ -481,6 +497,8 @@ xlabs* find_xlabs_default(size_t size) {
   if (!running()) return nullptr;
   return pick_default(size);
 }
+
+uint64_t xa_max_class_size() { return s_max_any.load(std::memory_order_acquire); }
 
 void* xa_malloc(size_t size) {
   if (size == 0 || !running()) return nullptr;

@@ -101,6 +101,10 @@ void init_xallocator();
 void uninit_xallocator();
 // The default set that serves size, starting the allocator if needed; null once stopped.
 xlabs* find_xlabs_default(size_t size);
+// The largest class size of the default sets (0 before the start): they served every size
+// above it from the null pool. Kept after the stop, so that a block released then can be
+// told to be a null-pool block (still allocated) or a pool chunk (page gone) by its size.
+uint64_t xa_max_class_size();
 
 void* xa_malloc(size_t size);
 void xa_free(void* mem);

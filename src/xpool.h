@@ -4,7 +4,13 @@
 // Every chunk carries a 4-byte tag in front of it (0 while free, else the tag's byte offset
 // from the start of its page's user area), so xpool_free finds the page and the pool from
 // the address alone. A null-pool block carries a 36-byte header ending in the tag
-// 0xFFFFFFFF and holding the release function to use. Chunk addresses are 4-byte aligned.
+// 0xFFFFFFFF and holding the release function to use.
+// Alignment: chunk i starts 28 + 4 * chunks_per_page + i * (class_size + 4) bytes into its
+// page's user area (8-byte aligned for a page from malloc), so chunks are 4-byte aligned
+// only when class_size is a multiple of 4 (4 to 88 in the default sets); other classes
+// (110, 137, ...) put chunks at any address, odd ones included. A null-pool block starts
+// 36 bytes into its system block. Callers that need an aligned address align inside the
+// chunk.
 //
 // Ownership: a chunk belongs to the caller from xpool_alloc / nullpool_alloc until
 // xpool_free. A pool owns its pages; its page allocator must outlive it.

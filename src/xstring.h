@@ -3,10 +3,13 @@
 //
 // basic_xal is a stateless standard allocator; all instances compare equal. Each call asks
 // its getter (auto_xlabs_getter: find_xlabs_default) at the time of the call, for the size
-// in question. Blocks made after the stop are self-describing null-pool blocks over
-// malloc/free, so their release is unambiguous in every allocator state; a pooled block
-// released after the stop (the caller's error: pooled strings must be gone before the stop)
-// is kept, never handed to free(). allocate throws std::bad_alloc when no memory is had.
+// in question. Blocks made without a set (after the stop) are self-describing null-pool
+// blocks over malloc/free, recorded as such so that their release needs no look at the
+// block. A block released without a set that is not recorded was made before the stop:
+// above the largest class (xa_max_class_size) it is a null-pool block, still allocated, and
+// goes back through its header; else it is a pool chunk whose page the stop returned (the
+// caller's error: pooled strings must be gone before the stop), and it is kept untouched:
+// never read, never handed to free(). allocate throws std::bad_alloc when no memory is had.
 //
 // xbasic_string adds constructors from NUL-terminated texts and plain standard strings and
 // printf-style formatting (Format, format) whose work buffers come from xa_malloc: after the
@@ -33,6 +36,11 @@
 struct auto_xlabs_getter {
   xlabs* operator()(size_t size) const { return find_xlabs_default(size); }
 };
+
+// basic_xal's blocks without a set (see xstring.cpp): a recorded null-pool block over
+// malloc/free (null when no memory is had), and its release by the rules above.
+void* __xal_alloc_unpooled(size_t bytes) noexcept;
+void __xal_free_unpooled(void* p, size_t bytes) noexcept;
 
 template <typename T, typename G>
 class basic_xal {
@@ -65,7 +73,7 @@ class basic_xal {
     size_t bytes = n * sizeof(T);
     if (bytes == 0) bytes = 1;
     xlabs* set = G()(bytes);
-    void* p = set ? xlabs_alloc(set, bytes) : nullpool_alloc_silent(bytes, 1, ::malloc, ::free);
+    void* p = set ? xlabs_alloc(set, bytes) : __xal_alloc_unpooled(bytes);
     if (!p) throw std::bad_alloc();
     return static_cast<T*>(p);
   }
@@ -74,10 +82,12 @@ class basic_xal {
     if (!p) return;
     size_t bytes = n * sizeof(T);
     if (bytes == 0) bytes = 1;
-    // While the allocator runs every block goes back through xpool_free; after the stop
-    // only the null-pool blocks, which know their own release function. A pooled chunk
-    // reaching here after the stop is kept: its pages are gone and free() must never see it.
-    if (G()(bytes) || xchunk_is_nullpool(p)) xpool_free(p);
+    // While the allocator runs every block goes back through xpool_free. After the stop
+    // the block may be a pool chunk in a returned page: it must not even be read.
+    if (G()(bytes))
+      xpool_free(p);
+    else
+      __xal_free_unpooled(p, bytes);
   }
 
   size_type max_size() const noexcept { return SIZE_MAX / sizeof(T); }

@@ -438,6 +438,7 @@ TEST(XLabsProcess, StartPrintsThreeAllocatorsAndADefaultDump) {
 
 TEST(XLabsProcess, AddPoolToTheDefaultSet) {
   in_fresh_process([] {
+    CHILD_CHECK_EQ(xa_max_class_size(), 0u);  // not started
     testing::internal::CaptureStdout();
     init_xallocator();
     CHILD_CHECK_EQ(xlabs_add_pool(default_xlabs, 68, 0), 1);
@@ -451,7 +452,12 @@ TEST(XLabsProcess, AddPoolToTheDefaultSet) {
     CHILD_CHECK_EQ(xchunk_get_class_size(big), 1900u);
     CHILD_CHECK(find_xlabs_default(1900) == default_xlabs);
     xa_free(big);
+    // The largest class over all default sets follows additions and outlives the stop.
+    CHILD_CHECK_EQ(xa_max_class_size(), 12582872u);
+    CHILD_CHECK_EQ(xlabs_add_pool(default_xhugelabs, 20000000, 0), 1);
+    CHILD_CHECK_EQ(xa_max_class_size(), 20000000u);
     uninit_xallocator();  // the added pools are deleted
+    CHILD_CHECK_EQ(xa_max_class_size(), 20000000u);
     testing::internal::GetCapturedStdout();
   });
 }

@@ -1,6 +1,7 @@
 #include "src/xstring.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -192,6 +193,51 @@ TEST(XAllocator, PooledChunkWithoutSetIsKept) {
   EXPECT_EQ(xchunk_get_class_size(chunk), 0u);
 }
 
+// Page memory that is unmapped when released, so that any later read of it faults.
+void* mapped_alloc(size_t n) {
+  const size_t total = n + 16;
+  void* m = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  std::memcpy(m, &total, sizeof total);
+  return static_cast<char*>(m) + 16;
+}
+void mapped_free(void* p) {
+  char* m = static_cast<char*>(p) - 16;
+  size_t total;
+  std::memcpy(&total, m, sizeof total);
+  munmap(m, total);
+}
+xlabs* g_private_set;
+struct private_getter {
+  xlabs* operator()(size_t) const { return g_private_set; }
+};
+
+// A pool chunk released after its set is gone (as after the stop) is kept without being
+// read: its page is unmapped here, so a look at its tag would fault.
+TEST(XAllocator, ChunkOfAGoneSetIsNotRead) {
+  ASSERT_NE(find_xlabs_default(1), nullptr);  // running: the default sets' largest class is known
+  xpage_allocator* pages = new_xpage_allocator(3800, 0, 0, 0, mapped_alloc, mapped_free);
+  g_private_set = new_xlabs(pages, 20, 0, 2, 1.25);
+  ASSERT_NE(g_private_set, nullptr);
+  basic_xal<char, private_getter> a;
+  struct Case {
+    size_t bytes;
+    uint64_t class_size;
+  } cases[] = {{1, 4}, {10, 16}, {100, 110}, {1880, 1880}};
+  std::vector<char*> blocks;
+  for (const Case& c : cases) {
+    blocks.push_back(a.allocate(c.bytes));
+    std::memset(blocks.back(), 7, c.bytes);
+    EXPECT_EQ(xchunk_get_class_size(blocks.back()), c.class_size);
+  }
+  testing::internal::CaptureStdout();
+  delete_xlabs(g_private_set);
+  g_private_set = nullptr;
+  delete_xpage_allocator(pages);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("causes leak 1 chunks"), std::string::npos);
+  for (size_t i = 0; i < blocks.size(); ++i) a.deallocate(blocks[i], cases[i].bytes);
+}
+
 // After the stop (in a child process: the stop cannot be undone) strings live on the system
 // heap, a block made before the stop that is no pool chunk still goes back correctly, and
 // Format gives empty strings.
@@ -208,6 +254,9 @@ TEST(XStringDeathTest, AfterStopStringsUseTheSystemHeap) {
     // Beyond the largest class: a null-pool block of the running allocator.
     xstring* huge = new xstring(std::string(12582873, 'h'));
     if (!xchunk_is_nullpool(huge->data())) fail("huge block is a null-pool block");
+    // Pool chunks outliving the stop (the caller's error): kept, their pages never read.
+    std::vector<xstring*> pooled;
+    for (size_t n : {10, 100, 1879, 5000, 2084825}) pooled.push_back(new xstring(std::string(n, 'k')));
 
     uninit_xallocator();
     if (find_xlabs_default(1) != nullptr) fail("allocator stopped");
@@ -224,6 +273,7 @@ TEST(XStringDeathTest, AfterStopStringsUseTheSystemHeap) {
       if (kept != "kept") fail("format after the stop leaves the string");
     }
     delete huge;  // freed after the stop through its own header
+    for (xstring* p : pooled) delete p;
     if (testing::internal::GetCapturedStdout() != "") fail("no output after the stop");
     std::exit(0);
   };

@@ -2,6 +2,7 @@
 // build (test_holders_px, test_holders_jni).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -226,6 +227,20 @@ TEST(BUILD_SUITE(OpHandleHolder), GettersOfAnEmptyHolderThrow) {
   expect_null([&] { (void)h.getReason(); });
   expect_null([&] { (void)h.getSeq(); });
   expect_null([&] { (void)h.getSession(); });
+}
+
+// The reason is any int the scripts pass, named by the IDL or not; a copy keeps it.
+TEST(BUILD_SUITE(OpHandleHolder), ReasonKeepsEveryInt) {
+  for (int v : {0, 6, 7, 8, -1, 1000, INT32_MIN, INT32_MAX}) {
+    SCOPED_TRACE(v);
+    mopra::OpHandleHolder h;
+    h.setReason(v);
+    EXPECT_EQ(h.getReason(), v);
+    mopra::OpHandleHolder c;
+    c.handle().reset(h.handle().get(), false);
+    c.selfClone();
+    EXPECT_EQ(c.getReason(), v);
+  }
 }
 
 TEST(BUILD_SUITE(OpHandleHolder), SettersCreateAnOwnedHandle) {
