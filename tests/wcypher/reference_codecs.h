@@ -133,6 +133,39 @@ inline std::string base64(const std::string& in, bool pad) {
   return out;
 }
 
+// Base64 decoding of the codecs' alphabet, character by character: false with out untouched
+// for a length of 4k+1; else out is cleared and gets the bytes of each group of up to four
+// characters. "=" ends the text successfully as the last character of a group of four at
+// the very end, or as the third character of a group second to last; "=" elsewhere or a
+// character outside the alphabet fails with the bytes of the groups before it.
+inline bool unbase64(std::string& out, const std::string& in) {
+  static const std::string a = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  const size_t n = in.size();
+  if (n % 4 == 1) return false;
+  out.clear();
+  for (size_t i = 0; i < n; i += 4) {
+    const size_t len = n - i < 4 ? n - i : 4;
+    uint32_t bits = 0;
+    size_t chars = 0;
+    bool closed = false;
+    for (size_t j = 0; j < len; ++j) {
+      const char c = in[i + j];
+      if (c == '=') {
+        if (!((j == 3 && i + j == n - 1) || (j == 2 && i + j == n - 2))) return false;
+        closed = true;
+        break;
+      }
+      const size_t v = a.find(c);
+      if (v == std::string::npos) return false;
+      bits |= static_cast<uint32_t>(v) << (18 - 6 * j);
+      ++chars;
+    }
+    for (size_t k = 0; k + 1 < chars; ++k) out.push_back(static_cast<char>(bits >> (16 - 8 * k)));
+    if (closed) return true;
+  }
+  return true;
+}
+
 // Hash kinds as the codecs number them.
 inline int64_t hash(const std::string& s, int kind) {
   if (s.empty()) return 0;

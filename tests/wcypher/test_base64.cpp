@@ -133,4 +133,85 @@ TEST(Base64, CodecWrappers) {
   EXPECT_EQ(-7, wcypher::base64_decode0(out, "ab+c"));
 }
 
+
+// The group-at-a-time loops against the plain reference, over every length up to past the
+// unrolled strides (several groups of 12 input bytes or 8 characters) and every byte value.
+TEST(Base64, MatchesReferenceForEveryLengthAndByte) {
+  std::mt19937 rng(5);
+  for (size_t n = 0; n <= 70; ++n) {
+    for (int start = 0; start < 256; start += 37) {
+      string in(n, '\0');
+      for (size_t k = 0; k < n; ++k) in[k] = static_cast<char>((start + 101 * k) & 0xff);
+      for (bool pad : {false, true}) {
+        string text = "old";
+        encodeBase64(text, in, start % 3 == 0 ? 0 : 64, pad);
+        ASSERT_EQ(ref::base64(in, pad), text) << n << " " << start;
+        string back = "old";
+        ASSERT_TRUE(decodeBase64(back, text, 0));
+        ASSERT_EQ(in, back);
+      }
+      string out = "old";
+      ASSERT_EQ(0, wcypher::base64_encode0(out, in));
+      ASSERT_EQ(ref::base64(in, false), out);
+      ASSERT_EQ(0, wcypher::base64_encode_withpadding(out, in));
+      ASSERT_EQ(ref::base64(in, true), out);
+    }
+  }
+  string all(256, '\0');
+  for (int c = 0; c < 256; ++c) all[c] = static_cast<char>(c);
+  for (bool pad : {false, true}) {
+    string text, back;
+    encodeBase64(text, all, 0, pad);
+    EXPECT_EQ(ref::base64(all, pad), text);
+    EXPECT_TRUE(decodeBase64(back, text, 0));
+    EXPECT_EQ(all, back);
+  }
+}
+
+// Decoding agrees with the reference (result, and output including "untouched") for valid
+// texts of every length with every byte value put at every position, and for random texts
+// of alphabet characters, "=" and other bytes; the wrapper gives 0 or -7 accordingly.
+TEST(Base64, DecodeMatchesReferenceOnDamagedTexts) {
+  const string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  auto check = [](const string& text) {
+    string want = "keep", got = "keep";
+    const bool ok = ref::unbase64(want, text);
+    ASSERT_EQ(ok, decodeBase64(got, text, 0)) << testing::PrintToString(text);
+    ASSERT_EQ(want, got) << testing::PrintToString(text);
+    string wrapped = "keep";
+    const bool wrapper_ok = ok || text.empty();
+    ASSERT_EQ(wrapper_ok ? 0 : -7, wcypher::base64_decode0(wrapped, text, 3));
+    ASSERT_EQ(want == "keep" ? string() : want, wrapped) << testing::PrintToString(text);
+  };
+  std::mt19937 rng(17);
+  for (size_t n = 0; n <= 70; ++n) {
+    string text(n, '0');
+    for (auto& c : text) c = alphabet[rng() % 64];
+    check(text);
+    for (size_t pos = 0; pos < n; ++pos) {
+      for (int c = 0; c < 256; ++c) {
+        string damaged = text;
+        damaged[pos] = static_cast<char>(c);
+        check(damaged);
+      }
+    }
+  }
+  for (int round = 0; round < 20000; ++round) {
+    string text(rng() % 90, '0');
+    for (auto& c : text) {
+      const uint32_t r = rng() % 100;
+      c = r < 90 ? alphabet[rng() % 64] : r < 97 ? '=' : static_cast<char>(rng() & 0xff);
+    }
+    check(text);
+    if (!text.empty()) {
+      text.back() = '=';
+      check(text);
+      if (text.size() > 1) {
+        text[text.size() - 2] = '=';
+        check(text);
+      }
+    }
+  }
+}
+
 }  // namespace
