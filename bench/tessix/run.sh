@@ -16,7 +16,10 @@ results=$(mktemp /tmp/tessi-bench-XXXXXX)
 trap 'rm -f "$results"' EXIT
 
 "$dir/bench/tessix/bench_tessix_cpp" "$items" "$ops" "$rounds" | grep '^RESULT' | tee -a "$results"
-"$java" -Xms2g -Djava.library.path="$dir" -cp "$dir/TessiX.jar:$dir/bench/tessix/classes:/usr/share/java/caffeine.jar" \
+# The heap is fixed and touched before main: TessiJNI is the one store whose gets allocate
+# (a fresh array per hit), so on a growing, untouched heap its figures would hold the
+# kernel's first-touch page faults of the Java heap, which the other stores never pay.
+"$java" -Xms2g -Xmx2g -XX:+AlwaysPreTouch -Djava.library.path="$dir" -cp "$dir/TessiX.jar:$dir/bench/tessix/classes:/usr/share/java/caffeine.jar" \
   TessiBench "$items" "$ops" "$rounds" | grep '^RESULT' | tee -a "$results"
 
 # ops/s of one line: name, threads, get|put
