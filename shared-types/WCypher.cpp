@@ -277,12 +277,19 @@ int hexing0(std::string& out, const std::string& in, uint64_t extra) {
 }
 
 namespace {
-inline int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Nibble value of each byte; 0xff marks a byte that is no hex digit.
+struct HexTable {
+  unsigned char v[256];
+  constexpr HexTable() : v() {
+    for (int c = 0; c < 256; ++c) {
+      v[c] = c >= '0' && c <= '9'   ? c - '0'
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                    : 0xff;
+    }
+  }
+};
+constexpr HexTable kHex;
 }  // namespace
 
 int unhexing0(std::string& out, const std::string& in, uint64_t extra) {
@@ -291,11 +298,17 @@ int unhexing0(std::string& out, const std::string& in, uint64_t extra) {
   if (n % 2 != 0) return -11;
   out.clear();
   detail::reserve_with_extra(out, n / 2, extra);
+  out.resize(n / 2);  // within the reservation; written in place
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(in.data());
+  char* o = &out[0];
   for (size_t i = 0; i < n; i += 2) {
-    const int hi = hex_value(in[i]);
-    const int lo = hex_value(in[i + 1]);
-    if (hi < 0 || lo < 0) return -11;
-    out.push_back(static_cast<char>((hi << 4) | lo));
+    const unsigned hi = kHex.v[s[i]];
+    const unsigned lo = kHex.v[s[i + 1]];
+    if ((hi | lo) & 0xf0) {
+      out.resize(i / 2);  // the bytes decoded before the bad pair stay, as they always did
+      return -11;
+    }
+    *o++ = static_cast<char>((hi << 4) | lo);
   }
   return 0;
 }

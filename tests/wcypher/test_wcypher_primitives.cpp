@@ -1,6 +1,7 @@
 // Hex, serialized lists, hashes and compression of the wcypher codecs.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -89,6 +90,15 @@ TEST(Hex, NonAsciiCharactersAreRejected) {
   string out;
   EXPECT_EQ(-11, wcypher::unhexing0(out, string("\xb0\x30", 2)));
   EXPECT_EQ(-11, wcypher::unhexing0(out, string("0\0", 2)));
+  // Every byte value, in either place of the pair after a good one: only hex digits pass.
+  for (int c = 0; c < 256; ++c) {
+    const bool digit = std::isxdigit(c) != 0;
+    const char ch = static_cast<char>(c);
+    for (const string& text : {string("61") + ch + '0', string("61") + '0' + ch}) {
+      EXPECT_EQ(digit ? 0 : -11, wcypher::unhexing0(out, text)) << c;
+      EXPECT_EQ(digit ? 2u : 1u, out.size()) << c;
+    }
+  }
 }
 
 // ---- serialized lists ---------------------------------------------------------------------
