@@ -6,6 +6,7 @@
 
 #include "default_config.h"
 #include "src/xcheck.h"
+#include "src/xlock.h"
 
 xpage_allocator* default_xpage_allocator = nullptr;
 xpage_allocator* default_xbigpage_allocator = nullptr;
@@ -88,7 +89,7 @@ void release_memory(xpage_allocator* a) {
 }
 
 xpage* take_page(xpage_allocator* a) {
-  pthread_mutex_lock(&a->mutex);
+  xlock_acquire(&a->mutex);
   xpage* h = a->free_list;
   if (h != nullptr) {
     a->free_list = h->next;
@@ -97,24 +98,24 @@ xpage* take_page(xpage_allocator* a) {
     h->prev = nullptr;
     h->is_free = 0;
     --a->free_pages;
-    pthread_mutex_unlock(&a->mutex);
+    xlock_release(&a->mutex);
     return h;
   }
   if (a->max_pages != 0 && a->total_alloc_pages >= a->max_pages) {
-    pthread_mutex_unlock(&a->mutex);
+    xlock_release(&a->mutex);
     return nullptr;
   }
   ++a->total_alloc_pages;
-  pthread_mutex_unlock(&a->mutex);
+  xlock_release(&a->mutex);
 
   uint64_t block_size;
   h = nullptr;
   if (!__builtin_add_overflow(a->page_size, kHeader, &block_size))
     h = static_cast<xpage*>(a->alloc_func(block_size));
   if (h == nullptr) {
-    pthread_mutex_lock(&a->mutex);
+    xlock_acquire(&a->mutex);
     --a->total_alloc_pages;
-    pthread_mutex_unlock(&a->mutex);
+    xlock_release(&a->mutex);
     std::printf("xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
                 reinterpret_cast<unsigned long>(a), static_cast<unsigned long>(a->page_size));
     std::fflush(stdout);
@@ -142,7 +143,7 @@ void return_page(xpage* h) {
   xpage_allocator* a = h->page_allocator;
   if (a == nullptr) return;
   unlink(h);
-  pthread_mutex_lock(&a->mutex);
+  xlock_acquire(&a->mutex);
   if (a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages ||
       h->is_pre_alloc) {
     h->next = a->free_list;
@@ -151,11 +152,11 @@ void return_page(xpage* h) {
     h->is_free = 1;
     a->free_list = h;
     ++a->free_pages;
-    pthread_mutex_unlock(&a->mutex);
+    xlock_release(&a->mutex);
     return;
   }
   --a->total_alloc_pages;
-  pthread_mutex_unlock(&a->mutex);
+  xlock_release(&a->mutex);
   a->free_func(h);
 }
 
@@ -360,28 +361,28 @@ xfree_func_t xpage_allocator_get_free_func(const xpage_allocator* a) {
 
 uint64_t xpage_allocator_get_total_alloc_pages(xpage_allocator* a) {
   if (a == nullptr) return 0;
-  pthread_mutex_lock(&a->mutex);
+  xlock_acquire(&a->mutex);
   uint64_t v = a->total_alloc_pages;
-  pthread_mutex_unlock(&a->mutex);
+  xlock_release(&a->mutex);
   return v;
 }
 
 uint64_t xpage_allocator_get_free_pages(xpage_allocator* a) {
   if (a == nullptr) return 0;
-  pthread_mutex_lock(&a->mutex);
+  xlock_acquire(&a->mutex);
   uint64_t v = a->free_pages;
-  pthread_mutex_unlock(&a->mutex);
+  xlock_release(&a->mutex);
   return v;
 }
 
 void xpage_allocator_dump_info(xpage_allocator* a, xdump_property_func_t callback, void* context) {
   if (a == nullptr) return;
   if (callback == nullptr) callback = xpage_allocator_print_property;
-  pthread_mutex_lock(&a->mutex);
+  xlock_acquire(&a->mutex);
   const unsigned long long values[6] = {
       a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages),
       a->pre_alloc_pages, a->total_alloc_pages, a->free_pages};
-  pthread_mutex_unlock(&a->mutex);
+  xlock_release(&a->mutex);
   static const char* const keys[6] = {"page_size", "max_pages", "limit_free_pages",
                                       "pre_alloc_pages", "total_alloc_pages", "free_pages"};
   char text[256];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "src/xcheck.h"
+#include "src/xlock.h"
 
 namespace {
 
@@ -105,13 +106,7 @@ uint64_t optm_class_size(const xpage_allocator* a, uint64_t class_size) {
 void __init_xpool(xpool* p, uint64_t class_size, xpage_allocator* a) {
   if (p == nullptr) return;
   check_pool_args(class_size, a);
-  // Adaptive: a contended lock spins briefly before sleeping, since every critical
-  // section here is a few dozen instructions.
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
-  pthread_mutex_init(&p->mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
+  pthread_mutex_init(&p->mutex, nullptr);  // the storage of the xlock word
   std::memcpy(p->magic, "2012", 4);
   p->page_allocator = a;
   p->page_size = a->page_size;
@@ -137,7 +132,7 @@ xpool* new_xpool(uint64_t class_size, xpage_allocator* a) {
 
 void __uninit_xpool(xpool* p) {
   if (p == nullptr) return;
-  pthread_mutex_lock(&p->mutex);
+  xlock_acquire(&p->mutex);
   uint64_t total = static_cast<uint64_t>(p->chunks_per_page) * p->total_pages;
   if (p->free_chunks < total)
     std::printf("xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n", reinterpret_cast<unsigned long>(p),
@@ -145,7 +140,7 @@ void __uninit_xpool(xpool* p) {
   if (p->last_page != nullptr) delete_xpages_chain_all(p->last_page);
   p->last_page = p->first_free_page = nullptr;
   p->total_pages = p->free_chunks = 0;
-  pthread_mutex_unlock(&p->mutex);
+  xlock_release(&p->mutex);
   pthread_mutex_destroy(&p->mutex);
 }
 
@@ -203,19 +198,19 @@ inline void* alloc_locked(xpool* p) {
 
 void* xpool_alloc(xpool* p) {
   if (p == nullptr) return nullptr;
-  pthread_mutex_lock(&p->mutex);
+  xlock_acquire(&p->mutex);
   void* chunk = alloc_locked(p);
-  pthread_mutex_unlock(&p->mutex);
+  xlock_release(&p->mutex);
   return chunk;
 }
 
 void* __xpool_alloc_for_set(xpool* p, size_t size) {
   if (p == nullptr) return nullptr;
-  pthread_mutex_lock(&p->mutex);
+  xlock_acquire(&p->mutex);
   void* chunk = alloc_locked(p);
   uint64_t* counter = chunk != nullptr ? &p->set_alloc : &p->set_alloc_fail;
   __atomic_store_n(counter, *counter + size, __ATOMIC_RELAXED);  // only writer: holds the mutex
-  pthread_mutex_unlock(&p->mutex);
+  xlock_release(&p->mutex);
   return chunk;
 }
 
@@ -234,9 +229,9 @@ void xpool_free(void* chunk) {
   char* page = tagp - tag;
   xpage_in_pool* hp = reinterpret_cast<xpage_in_pool*>(page);
   xpool* p = hp->pool;
-  pthread_mutex_lock(&p->mutex);
+  xlock_acquire(&p->mutex);
   if (load_tag(chunk) == 0) {  // lost a race with a second free of the same chunk
-    pthread_mutex_unlock(&p->mutex);
+    xlock_release(&p->mutex);
     return;
   }
   const uint32_t cpp = p->chunks_per_page;
@@ -264,7 +259,7 @@ void xpool_free(void* chunk) {
     }
     p->first_free_page = page;
   }
-  pthread_mutex_unlock(&p->mutex);
+  xlock_release(&p->mutex);
 }
 
 void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t), void (*free_fn)(void*)) {
@@ -310,7 +305,7 @@ xpage_allocator* xpool_get_page_allocator(const xpool* p) { return p != nullptr 
 void xpool_dump_info(xpool* p, xdump_property_func_t callback, void* context) {
   if (p == nullptr) return;
   if (callback == nullptr) callback = xpool_print_property;
-  pthread_mutex_lock(&p->mutex);
+  xlock_acquire(&p->mutex);
   const unsigned long long free_chunks = p->free_chunks, class_size = p->class_size,
                            chunks_per_page = p->chunks_per_page, total_pages = p->total_pages;
   unsigned long long n = 0, s = 0;
@@ -318,7 +313,7 @@ void xpool_dump_info(xpool* p, xdump_property_func_t callback, void* context) {
     ++n;
     s += reinterpret_cast<xpage_in_pool*>(page)->free_chunks;
   }
-  pthread_mutex_unlock(&p->mutex);
+  xlock_release(&p->mutex);
   char text[256];
   std::snprintf(text, sizeof text, "%llu", class_size);
   callback(context, "class_size", text);

@@ -169,4 +169,54 @@ TEST(StressAlloc, AddPoolWhileOthersAllocate) {
   EXPECT_EQ(testing::internal::GetCapturedStdout().find("leak"), std::string::npos);
 }
 
+// More threads than cores on one pool of few chunks per page: the pool and page allocator
+// locks see long waits and sleeping takers, and pages come and go on almost every call.
+// A chunk handed to two threads at once, or pool bookkeeping done outside the lock, shows
+// up as a clobbered owner mark or as counters that disagree at the end.
+TEST(StressAlloc, OnePoolManyThreads) {
+  testing::internal::CaptureStdout();
+  xpage_allocator* pa = new_xpage_allocator(3800, 0, 0, 4, nullptr, nullptr);
+  testing::internal::GetCapturedStdout();
+  xpool* pool = new_xpool(900, pa);  // 4 chunks per page
+  ASSERT_EQ(xpool_get_chunks_per_page(pool), 4u);
+  const int kThreads = 16, kIters = 4000;
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<uint32_t*> live;
+      for (int i = 0; i < kIters; ++i) {
+        uint32_t* m = static_cast<uint32_t*>(xpool_alloc(pool));
+        if (m == nullptr) {
+          ++bad;
+          continue;
+        }
+        m[0] = static_cast<uint32_t>(t);
+        m[224] = static_cast<uint32_t>(i);
+        live.push_back(m);
+        if (live.size() < 3) continue;
+        uint32_t* old = live[i % 3];
+        live[i % 3] = live.back();
+        live.pop_back();
+        if (old[0] != static_cast<uint32_t>(t)) ++bad;
+        xpool_free(old);
+      }
+      for (uint32_t* m : live) {
+        if (m[0] != static_cast<uint32_t>(t)) ++bad;
+        xpool_free(m);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(pool->total_pages, 0u);
+  EXPECT_EQ(pool->free_chunks, 0u);
+  EXPECT_EQ(xpage_allocator_get_free_pages(pa), xpage_allocator_get_total_alloc_pages(pa));
+  EXPECT_LE(xpage_allocator_get_free_pages(pa), 4u);
+  testing::internal::CaptureStdout();
+  delete_xpool(pool);
+  delete_xpage_allocator(pa);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("leak"), std::string::npos);
+}
+
 }  // namespace
