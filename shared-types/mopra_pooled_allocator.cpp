@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <unordered_set>
 
 #include "src/xlabs.h"
 #include "src/xpool.h"
@@ -16,11 +14,6 @@ namespace {
 std::atomic<int64_t> s_live_blocks{0};
 std::atomic<int64_t> s_live_bytes{0};
 std::atomic<int64_t> s_kept_blocks{0};
-
-// Blocks made with malloc after the stop. Created on first need and never destroyed, so
-// it serves releases during any later exit-time destructor.
-std::mutex s_after_stop_mutex;
-std::unordered_set<void*>* s_after_stop = nullptr;
 
 struct xallocator_stopper {
   ~xallocator_stopper() { uninit_xallocator(); }
@@ -64,13 +57,10 @@ void* pooled_allocate(size_t bytes, size_t align) {
       result = chunk + shift;
     }
   } else {
+    // After the stop: malloc (aligned for any type), recorded so its release knows it.
     result = std::malloc(bytes);
     if (result == nullptr) throw std::bad_alloc();
-    try {
-      std::lock_guard<std::mutex> lock(s_after_stop_mutex);
-      if (s_after_stop == nullptr) s_after_stop = new std::unordered_set<void*>();
-      s_after_stop->insert(result);
-    } catch (...) {
+    if (!xa_unpooled_record(result)) {
       std::free(result);
       throw std::bad_alloc();
     }
@@ -98,12 +88,9 @@ void pooled_deallocate(void* p, size_t bytes, size_t align) noexcept {
     xpool_free(at);
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(s_after_stop_mutex);
-    if (s_after_stop != nullptr && s_after_stop->erase(p) != 0) {
-      std::free(p);
-      return;
-    }
+  if (xa_unpooled_forget(p)) {
+    std::free(p);
+    return;
   }
   // Made before the stop: its page is gone; keep it, never touch it.
   s_kept_blocks.fetch_add(1, std::memory_order_relaxed);

@@ -14,7 +14,6 @@
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
-#include "src/jni/jni_log.h"
 #include "src/jni/jni_util.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/xlabs.h"
@@ -74,26 +73,6 @@ void sornx__uninitialize() {
 }
 
 namespace sorn {
-
-// ---------------------------------------------------------------------------------------
-// Binding helpers.
-
-void dumpKey(const char* place, const char* key, int keyLen) {
-  tjni::dumpKey(place, key, keyLen);
-}
-
-void dumpValue(const char* place, const char* value, int valueLen) {
-  tjni::dumpValue(place, value, valueLen);
-}
-
-void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
-                  int valueLen) {
-  tjni::dumpKeyValue(place, key, keyLen, value, valueLen);
-}
-
-void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
-  tjni::logThrow(jenv, clsName, message);
-}
 
 // ---------------------------------------------------------------------------------------
 // Exclusive open: the files an open store holds, registered process-wide. Kyoto Cabinet's

@@ -12,7 +12,6 @@
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
-#include "src/jni/jni_log.h"
 #include "src/xcheck.h"
 #include "src/xlabs.h"
 #include "src/xlive.h"
@@ -118,30 +117,6 @@ xstring tessix__memstat(int kind) {
   }
   return result;
 }
-
-namespace tessi {
-
-// ---------------------------------------------------------------------------------------
-// Binding helpers.
-
-void dumpKey(const char* place, const char* key, int keyLen) {
-  tjni::dumpKey(place, key, keyLen);
-}
-
-void dumpValue(const char* place, const char* value, int valueLen) {
-  tjni::dumpValue(place, value, valueLen);
-}
-
-void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
-                  int valueLen) {
-  tjni::dumpKeyValue(place, key, keyLen, value, valueLen);
-}
-
-void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
-  tjni::logThrow(jenv, clsName, message);
-}
-
-}  // namespace tessi
 
 // ---------------------------------------------------------------------------------------
 // TessiGeneric.

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "src/jni/jni_log.h"
 #include "src/xlive.h"
 #include "src/xstring.h"
 
@@ -89,17 +90,14 @@ struct Key_Tessi_Value_Comparator {
 
 namespace tessi {
 
-// Debug lines "key[%d]=\"%s\"", "value[%d]=\"%s\"" and "key[%d]=\"%s\", value[%d]=\"%s\""
-// at place: a buffer prints as at most its length of bytes, ending early at a NUL; null as
-// "<null>". They do not test the module level.
-void dumpKey(const char* place, const char* key, int keyLen);
-void dumpValue(const char* place, const char* value, int valueLen);
-void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
-                  int valueLen);
-// Error line "[ERR] jThrowException: Exception <clsName> occurred: <message>" at every level
-// (a null message prints as empty); raises no Java exception. Never throws. It is the
-// reporter of the JNI helper layer (tjni::Reporter) for the TessiX natives.
-void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
+// The binding's log helpers are the JNI helper layer's (src/jni/jni_log.h): key and value
+// dumps and the error line of a failure report.
+// jThrowException is the reporter of the JNI helper layer (tjni::Reporter) for the TessiX
+// natives.
+using tjni::dumpKey;
+using tjni::dumpValue;
+using tjni::dumpKeyValue;
+using tjni::jThrowException;
 
 // The cache's instances of the table templates: entries, handles and the process-wide
 // key-lock array (shared with the queues through tessix__initialize).

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <unordered_set>
 
 #include "default_config.h"
 #include "src/xcheck.h"
@@ -499,6 +500,31 @@ xlabs* find_xlabs_default(size_t size) {
 }
 
 uint64_t xa_max_class_size() { return s_max_any.load(std::memory_order_acquire); }
+
+namespace {
+pthread_mutex_t s_unpooled_lock = PTHREAD_MUTEX_INITIALIZER;
+std::unordered_set<void*>* s_unpooled = nullptr;  // created on first need, never destroyed
+}  // namespace
+
+bool xa_unpooled_record(void* block) noexcept {
+  pthread_mutex_lock(&s_unpooled_lock);
+  bool recorded = false;
+  try {
+    if (s_unpooled == nullptr) s_unpooled = new std::unordered_set<void*>();
+    s_unpooled->insert(block);
+    recorded = true;
+  } catch (...) {
+  }
+  pthread_mutex_unlock(&s_unpooled_lock);
+  return recorded;
+}
+
+bool xa_unpooled_forget(void* block) noexcept {
+  pthread_mutex_lock(&s_unpooled_lock);
+  const bool recorded = s_unpooled != nullptr && s_unpooled->erase(block) != 0;
+  pthread_mutex_unlock(&s_unpooled_lock);
+  return recorded;
+}
 
 void* xa_malloc(size_t size) {
   if (size == 0 || !running()) return nullptr;

@@ -105,6 +105,13 @@ xlabs* find_xlabs_default(size_t size);
 // above it from the null pool. Kept after the stop, so that a block released then can be
 // told to be a null-pool block (still allocated) or a pool chunk (page gone) by its size.
 uint64_t xa_max_class_size();
+// The blocks callers made without a set (after the stop, from the system allocator), so
+// that their release can tell them from pool chunks without reading the block: record on
+// allocation (false when there is no memory to record it), forget on release (true when it
+// was recorded). One registry for every such caller; never destroyed, so it serves
+// exit-time destructors too. Thread-safe (its own mutex, taken alone).
+bool xa_unpooled_record(void* block) noexcept;
+bool xa_unpooled_forget(void* block) noexcept;
 
 void* xa_malloc(size_t size);
 void xa_free(void* mem);

@@ -1,45 +1,20 @@
 #include "src/xstring.h"
 
-#include <pthread.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <unordered_set>
-
-namespace {
-
-// The null-pool blocks basic_xal made without a set. Created on first need and never
-// destroyed, so that it serves releases from exit-time destructors too.
-pthread_mutex_t s_unpooled_lock = PTHREAD_MUTEX_INITIALIZER;
-std::unordered_set<void*>* s_unpooled = nullptr;
-
-}  // namespace
 
 void* __xal_alloc_unpooled(size_t bytes) noexcept {
   void* p = nullpool_alloc_silent(bytes, 1, ::malloc, ::free);
-  if (p == nullptr) return nullptr;
-  pthread_mutex_lock(&s_unpooled_lock);
-  bool recorded = false;
-  try {
-    if (s_unpooled == nullptr) s_unpooled = new std::unordered_set<void*>();
-    s_unpooled->insert(p);
-    recorded = true;
-  } catch (...) {
-  }
-  pthread_mutex_unlock(&s_unpooled_lock);
-  if (recorded) return p;
+  if (p == nullptr || xa_unpooled_record(p)) return p;
   xpool_free(p);
   return nullptr;
 }
 
 void __xal_free_unpooled(void* p, size_t bytes) noexcept {
-  pthread_mutex_lock(&s_unpooled_lock);
-  const bool recorded = s_unpooled != nullptr && s_unpooled->erase(p) != 0;
-  pthread_mutex_unlock(&s_unpooled_lock);
   // Not recorded: made by a slab set. Above every class it came from the null pool, whose
   // blocks outlive the stop; else it is a pool chunk and is kept.
-  if (recorded || bytes > xa_max_class_size()) xpool_free(p);
+  if (xa_unpooled_forget(p) || bytes > xa_max_class_size()) xpool_free(p);
 }
 
 int __vsnprintf(char* buffer, int size, const char* fmt, va_list ap) {

@@ -30,7 +30,7 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
   __printLogDbg(place, "key[%d]=\"%.*s\", value[%d]=\"%.*s\"", keyLen, kp, k, valueLen, vp, v);
 }
 
-void logThrow(JNIEnv* jenv, const char* clsName, const char* message) {
+void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
   if (jenv != nullptr && clsName != nullptr) {
     __printLogErr("jThrowException", "Exception %s occurred: %s", clsName,
                   message != nullptr ? message : "");

@@ -1,6 +1,6 @@
 // The log side of the JNI helper layer, for the bindings that report through log lines
 // (SornX and TessiX): debug dumps of keys and values, and the error line of a failure report.
-// Each binding's own helpers (sorn::dumpKey, tessi::jThrowException, ...) forward here.
+// The bindings take these names into their own namespaces (sorn::dumpKey, tessi::jThrowException).
 //
 // Prints through logutil (standard output, one line per call, no level filtering: callers
 // test their module level first, except for the error line, which is printed at every level).
@@ -12,16 +12,18 @@
 
 namespace tjni {
 
-// "[dbg] <place>: key[<len>]="<bytes>"" ("<null>" for a null buffer; a negative length
-// prints no bytes). The same for values, and both in one line.
+// Debug lines "key[%d]=\"%s\"", "value[%d]=\"%s\"" and "key[%d]=\"%s\", value[%d]=\"%s\""
+// at place: a buffer prints as at most its length of bytes, ending early at a NUL; null as
+// "<null>"; a negative length prints no bytes. They do not test the module level.
 void dumpKey(const char* place, const char* key, int keyLen);
 void dumpValue(const char* place, const char* value, int valueLen);
 void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
                   int valueLen);
 
-// "[ERR] jThrowException: Exception <clsName> occurred: <message>", or the line saying that
-// nothing could be reported when jenv or clsName is null. Nothing is thrown into Java.
-void logThrow(JNIEnv* jenv, const char* clsName, const char* message);
+// Error line "[ERR] jThrowException: Exception <clsName> occurred: <message>" at every level
+// (a null message prints as empty), or the line saying that nothing could be reported when
+// jenv or clsName is null. Raises no Java exception; never throws.
+void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
 
 }  // namespace tjni
 

@@ -4,14 +4,6 @@
 
 #include "src/xcheck.h"
 
-namespace {
-
-inline uint16_t* count_of(void* object) {
-  return reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
-}
-
-}  // namespace
-
 void* new_shobject(size_t length, shobject_alloc_fn alloc_fn) {
   if (length > SIZE_MAX - SHOBJECT_HEADER_SIZE) return nullptr;
   void* block = alloc_fn ? alloc_fn(length + SHOBJECT_HEADER_SIZE)
@@ -23,5 +15,5 @@ void* new_shobject(size_t length, shobject_alloc_fn alloc_fn) {
 
 bool shobject_alone(void* object) {
   if (!object) return false;
-  return __atomic_load_n(count_of(object), __ATOMIC_ACQUIRE) < 2;
+  return __atomic_load_n(shobject_count_of(object), __ATOMIC_ACQUIRE) < 2;
 }

@@ -28,11 +28,16 @@ constexpr size_t SHOBJECT_HEADER_SIZE = sizeof(uint16_t);
 // address, or null when the allocation fails.
 void* new_shobject(size_t length, shobject_alloc_fn alloc_fn);
 
+// The reference count in front of an object.
+inline uint16_t* shobject_count_of(void* object) {
+  return reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
+}
+
 // Adds one reference and returns the object; null gives null. Inline: it is on every
 // table hit.
 inline void* sh_shobject(void* object) {
   if (!object) return nullptr;
-  uint16_t* count = reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
+  uint16_t* count = shobject_count_of(object);
   uint16_t old = __atomic_load_n(count, __ATOMIC_RELAXED);
   // A compare-and-swap rather than a plain add: the count must never wrap to 0, where a
   // later release would free an object that still has 65536 holders.
@@ -47,7 +52,7 @@ inline void* sh_shobject(void* object) {
 // the block with free_fn (free when null). Null is ignored.
 inline void delete_shobject(void* object, shobject_dtor_fn dtor_fn, shobject_free_fn free_fn) {
   if (!object) return;
-  uint16_t* count = reinterpret_cast<uint16_t*>(static_cast<char*>(object) - SHOBJECT_HEADER_SIZE);
+  uint16_t* count = shobject_count_of(object);
   // Release: this holder's writes to the payload happen before the destructor runs.
   // Acquire (on the last release): the destructor sees every other holder's writes.
   uint16_t old = __atomic_fetch_sub(count, uint16_t(1), __ATOMIC_ACQ_REL);

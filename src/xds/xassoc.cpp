@@ -93,22 +93,15 @@ void xassoc_clear(xassoc* table) {
 void xassoc_find_key(xassoc_find_result* result, xassoc* table, const void* key,
                      xassoc_hash_fn hash_fn, xassoc_compare_fn compare_fn) {
   if (!result) return;
-  make_not_found_result(result);
-  if (!table || !key) return;
-  xassoc_header* h = header_of(table);
+  if (!table || !key) {
+    make_not_found_result(result);
+    return;
+  }
+  const xassoc_header* h = header_of(table);
   if (!hash_fn) hash_fn = h->hash_fn;
   if (!compare_fn) compare_fn = h->compare_fn;
-  uint64_t index = hash_fn(key) & h->mask;
-  result->bucket = int64_t(index);
-  for (void* object = h->buckets[index].head; object; object = get_link(h, object)) {
-    int c = compare_fn(key, object);
-    if (c == 0) {
-      result->found = object;
-      return;
-    }
-    if (c < 0) return;
-    result->prev = object;
-  }
+  xassoc_find_hashed(result, table, hash_fn(key),
+                     [key, compare_fn](const void* object) { return compare_fn(key, object); });
 }
 
 void xassoc_find(xassoc_find_result* result, xassoc* table, const void* key) {

@@ -162,15 +162,6 @@ class xlru_table {
     return a == b ? 0 : _DataComparator::COMPARE(_E(a)->value, _E(b)->value);
   }
   static int COMPARE_PTR(const void* a, const void* b) { return a == b ? 0 : 1; }
-  template <typename _Key>
-  struct xlru_table__KDataComparator {
-    static int COMPARE(const void* key, const void* entry) {
-      return xtable_key_traits<value_type>::COMPARE(*static_cast<const _Key*>(key), _E(entry)->value);
-    }
-    static uint64_t HASH(const void* key) {
-      return xtable_key_traits<value_type>::HASH(*static_cast<const _Key*>(key));
-    }
-  };
 
  private:
   // The table lock with the lock-order bookkeeping.
@@ -224,6 +215,10 @@ class xlru_table {
   }
   static void _find_in(xassoc_find_result& r, xassoc* index, const _ItemEntry* e, uint64_t h) {
     xassoc_find_hashed(&r, index, h, [e](const void* o) { return COMPARE(e, o); });
+  }
+  // Finds the entry e itself (not another with its key) in the main index.
+  void _find_same(xassoc_find_result& r, const void* e, uint64_t h) {
+    xassoc_find_hashed(&r, _main, h, [e](const void* o) { return COMPARE_PTR(e, o); });
   }
   template <typename _Key>
   static void _find_key_in(xassoc_find_result& r, xassoc* index, const _Key& key, uint64_t h) {
@@ -602,8 +597,7 @@ bool XLRU_TABLE::remove_if_same(const table_item& data) {
   _table_lock lock(_lock, LockType::WRITE);
   const uint64_t h = HASH(data.get_ptr());
   _find_results r;
-  const void* e = data.get_ptr();
-  xassoc_find_hashed(&r.main, _main, h, [e](const void* o) { return COMPARE_PTR(e, o); });
+  _find_same(r.main, data.get_ptr(), h);
   if (r.main.found == nullptr) return false;
   _remove_found(r, h);
   return true;
@@ -624,7 +618,7 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(e != nullptr, "_lru_tail != 0");
     if (e->dirty != CLEAN || !e->evictable) break;
     _find_results r;
-    xassoc_find_hashed(&r.main, _main, HASH(e), [e](const void* o) { return COMPARE_PTR(e, o); });
+    _find_same(r.main, e, HASH(e));
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
     _unlink_dirty(e);
@@ -690,7 +684,7 @@ bool XLRU_TABLE::check_invariants() {
     if (++n > xassoc_get_size(_main)) return false;
     if (e->lru_next == nullptr ? e != _lru_tail : e->lru_next->lru_prev != e) return false;
     xassoc_find_result r;
-    xassoc_find_key(&r, _main, e, &HASH, &COMPARE_PTR);
+    _find_same(r, e, HASH(e));
     if (r.found != e) return false;
     if (_dirty_del != nullptr) {
       xassoc_find(&r, _dirty_del, e);
