@@ -6,6 +6,8 @@
 #
 # usage: fuzz/moprax/run.sh [--asan] [--seed N] [--procs N] [--seconds N] [--calls N]
 #                           [--jobs N] [--work DIR] <MopraX.so>
+#   --work     folder for outputs and the learnt argument types (kept across runs in it);
+#              default a fresh temporary one, removed after a run without failures
 #   --asan     the extension is an AddressSanitizer build: preload the runtime (after the
 #              shim that drops RTLD_DEEPBIND), engine allocator off, as tests/moprax/run_asan.sh
 #   --procs    stop after this many processes (default: unlimited)
@@ -28,10 +30,11 @@ while [ $# -gt 1 ]; do
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -eq 1 ] || { sed -n '7,15p' "$0" >&2; exit 2; }
+[ $# -eq 1 ] || { sed -n '7,17p' "$0" >&2; exit 2; }
 ext=$(realpath "$1")
 php=${PHP:-php}
-[ -n "$work" ] || work=$(mktemp -d /tmp/moprax-fuzz.XXXXXX)
+made_work=0
+[ -n "$work" ] || { work=$(mktemp -d /tmp/moprax-fuzz.XXXXXX); made_work=1; }
 mkdir -p "$work"
 types="$work/types"
 touch "$types"  # kept across runs in the same work folder
@@ -101,4 +104,5 @@ for ((j = 0; j < jobs; j++)); do
 done
 echo "moprax fuzz: $p processes, $c calls, $(( $(date +%s) - start )) s, $f failures," \
      "$(wc -l < "$types") learnt argument types (seed $seed, work $work)"
+if [ "$f" -eq 0 ] && [ "$made_work" = 1 ]; then rm -rf "$work"; fi
 [ "$f" -eq 0 ] && [ "$p" -gt 0 ]
