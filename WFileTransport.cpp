@@ -221,7 +221,8 @@ uint32_t WFileTransport::_preadFD(uint64_t offset, uint8_t* buf, uint32_t len) {
 
 // Makes len (at most the read capacity) bytes available from the read position, refilling
 // and compacting the read buffer with one read call each, and returns the number available
-// there: fewer than len only when the file ends first (0 when nothing is left).
+// there: fewer than len when the descriptor gives no more (the end of a file; 0 when
+// nothing is left).
 uint32_t WFileTransport::_fillReadBuffer(uint32_t len) {
   if (!_rBuf) _rBuf = new uint8_t[_rBufSize];
   if (_rPos >= _rUsed) {
@@ -406,8 +407,8 @@ uint32_t WFileTransport::read(uint8_t* buf, uint32_t len) {
   _writeOutBeforeRead();
   if (_rBufSize == 0) return _readFD(buf, len);
   if (_rBufSize >= len) {
-    // Short only at the end of the file, as Thrift's own transports are; nothing at all left
-    // is the end of data.
+    // Short where the file ends, as Thrift's own transports are; nothing at all left is the
+    // end of data.
     const uint32_t n = std::min(len, _fillReadBuffer(len));
     if (n == 0) throw WEOFException("No more data to read");
     std::memcpy(buf, _rBuf + _rPos, n);
