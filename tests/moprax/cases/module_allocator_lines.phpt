@@ -7,9 +7,10 @@ $v = new_std__vectorT_int_t(3);
 echo std__vectorT_int_t_size($v), "\n";
 --EXPECTF--
 before
-3%ainit xallocator 0x%s 
 init xallocator 0x%s 
 init xallocator 0x%s 
-%auninit xallocator 0x%s 
+init xallocator 0x%s 
+3
+uninit xallocator 0x%s 
 uninit xallocator 0x%s 
 uninit xallocator 0x%s
