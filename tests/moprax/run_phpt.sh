@@ -23,8 +23,9 @@ mkdir -p "$work"
 cp "$here"/cases/*.phpt "$work"/
 log=$work/run-tests.log
 set +e
-LD_PRELOAD=${PHP_PRELOAD:-${LD_PRELOAD:-}} NO_INTERACTION=1 "$php" -n "$run_tests" -n -p "$php" -q --no-color --show-diff -d extension="$ext" "$@" "$work" \
-  2>&1 | tee "$log"
+LD_PRELOAD=${PHP_PRELOAD:-${LD_PRELOAD:-}} NO_INTERACTION=1 \
+  "$php" -n "$run_tests" -n -p "$php" -q --no-color --show-diff -d extension="$ext" "$@" "$work" 2>&1 |
+  tee "$log"
 rc=${PIPESTATUS[0]}
 set -e
 # A case whose extension is missing is skipped, which run-tests.php does not count as failed.
