@@ -19,14 +19,6 @@ constexpr size_t kStackChars = 2048;
 // ASCII results of at least this many bytes are made into Java strings from a byte array.
 constexpr size_t kBytesToJavaMin = 256;
 
-// A buffer of n jchars: `local` when it is large enough, else one on the heap (null when
-// there is no memory for it).
-jchar* charBuffer(size_t n, jchar* local, std::unique_ptr<jchar[]>& heap) {
-  if (n <= kStackChars) return local;
-  heap.reset(new (std::nothrow) jchar[n]);
-  return heap.get();
-}
-
 inline bool isAsciiUnit(unsigned c) { return c - 1u < 0x7fu; }  // U+0001..U+007F
 
 // Stores the leading units of chars that are U+0001..U+007F as bytes into out; returns
@@ -90,8 +82,12 @@ std::string str(JNIEnv* env, jstring s) {
   const jsize n = env->GetStringLength(s);
   jchar local[kStackChars];
   std::unique_ptr<jchar[]> heap;
-  jchar* chars = charBuffer(static_cast<size_t>(n), local, heap);
-  if (chars == nullptr) return strUtf(env, s);
+  jchar* chars = local;
+  if (static_cast<size_t>(n) > kStackChars) {
+    heap.reset(new (std::nothrow) jchar[static_cast<size_t>(n)]);
+    if (!heap) return strUtf(env, s);  // no room for the characters: the VM converts
+    chars = heap.get();
+  }
   env->GetStringRegion(s, 0, n, chars);
   if (env->ExceptionCheck()) throw VmPending();
   return modifiedUtf8(chars, static_cast<size_t>(n));
