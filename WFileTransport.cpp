@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -219,14 +220,16 @@ uint32_t WFileTransport::_preadFD(uint64_t offset, uint8_t* buf, uint32_t len) {
 }
 
 // Makes len (at most the read capacity) bytes available from the read position, refilling
-// and compacting the read buffer with one read call each; unread bytes stay on failure.
-void WFileTransport::_fillReadBuffer(uint32_t len) {
+// and compacting the read buffer with one read call each, and returns the number available
+// there: fewer than len when the descriptor gives no more (the end of a file; 0 when
+// nothing is left).
+uint32_t WFileTransport::_fillReadBuffer(uint32_t len) {
   if (!_rBuf) _rBuf = new uint8_t[_rBufSize];
   if (_rPos >= _rUsed) {
     _rUsed = 0;
     _rPos = 0;
     _rUsed = _readFD(_rBuf, _rBufSize);
-    if (_rUsed == 0) throw WEOFException("No more data to read");
+    if (_rUsed == 0) return 0;
   }
   if (_rUsed - _rPos < len) {
     const uint32_t rest = _rUsed - _rPos;
@@ -234,8 +237,8 @@ void WFileTransport::_fillReadBuffer(uint32_t len) {
     _rPos = 0;
     _rUsed = rest;
     _rUsed += _readFD(_rBuf + rest, _rBufSize - rest);
-    if (_rUsed < len) throw WEOFException("No more data to read");
   }
+  return _rUsed - _rPos;
 }
 
 // ---- opening and closing ------------------------------------------------------------------
@@ -279,13 +282,9 @@ void WFileTransport::openPath(const char* path, bool read, bool write, int extra
 
 void WFileTransport::setFD(int fd, bool closeFirst) {
   if (closeFirst) close();
+  // The previous descriptor is not touched: the caller may have closed it already and its
+  // number may now name another file. Its pending bytes and read-ahead are dropped.
   WriteLock lock(_wMutex, LockType::WRITE);
-  if (_fd.load() >= 0) {
-    // The previous descriptor stays open: leave it where this transport's reader and writer
-    // stand, with nothing of theirs held back.
-    if (_wBuf && _wPending.load()) _writeOut();
-    _giveBackReadAhead();
-  }
   _attach(fd);
   int64_t position = 0;
   if (fd >= 0) {
@@ -408,10 +407,13 @@ uint32_t WFileTransport::read(uint8_t* buf, uint32_t len) {
   _writeOutBeforeRead();
   if (_rBufSize == 0) return _readFD(buf, len);
   if (_rBufSize >= len) {
-    _fillReadBuffer(len);
-    std::memcpy(buf, _rBuf + _rPos, len);
-    _rPos += len;
-    return len;
+    // Short where the file ends, as Thrift's own transports are; nothing at all left is the
+    // end of data.
+    const uint32_t n = std::min(len, _fillReadBuffer(len));
+    if (n == 0) throw WEOFException("No more data to read");
+    std::memcpy(buf, _rBuf + _rPos, n);
+    _rPos += n;
+    return n;
   }
   const uint32_t have = _rUsed - _rPos;
   if (have) std::memcpy(buf, _rBuf + _rPos, have);
@@ -436,7 +438,8 @@ const uint8_t* WFileTransport::borrow(uint8_t* buf, uint32_t* len) {
   const uint32_t want = *len;
   if (_rBufSize == 0 || _rBufSize < want) return nullptr;
   _writeOutBeforeRead();
-  _fillReadBuffer(want);
+  // Fewer bytes left in the file than asked for: no borrow, and the caller reads instead.
+  if (_fillReadBuffer(want) < want) return nullptr;
   if (buf && want) std::memcpy(buf, _rBuf + _rPos, want);
   *len = _rUsed - _rPos;
   return _rBuf + _rPos;

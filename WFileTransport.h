@@ -12,7 +12,9 @@
 // close, by the next openPath or by setFD with closeFirst; the destructor always writes the
 // pending bytes out, but closes the descriptor only with close policy 1 (the constructor's
 // argument), so an owner that leaves the policy at 0 calls close itself. A descriptor given
-// by setFD stays the caller's unless the transport is asked to close it.
+// by setFD stays the caller's unless the transport is asked to close it; setFD without
+// closeFirst leaves the previous descriptor untouched and drops its pending bytes, so a
+// caller that keeps using that descriptor flushes before switching.
 //
 // Threads: write, prepareWrite, writeAt, flush, readAt, tellg, fileSize and getStat may run
 // on many threads at once; close may run alongside write, prepareWrite, writeAt and flush,
@@ -84,7 +86,7 @@ class __attribute__((visibility("default"))) WFileTransport
   // once the new one is open.
   void openPath(const char* path, bool read, bool write, int extraFlags, bool closeFirst);
   // Takes descriptor fd (negative: none). Without closeFirst the previous descriptor is left
-  // open, its pending bytes written out and its unconsumed read-ahead given back first.
+  // as it is, untouched: its pending bytes and unconsumed read-ahead are dropped.
   void setFD(int fd, bool closeFirst);
   // Opens this transport's path in other; nothing when the path is empty.
   void duplicate(WFileTransport& other, bool read, bool write, int extraFlags,
@@ -103,10 +105,14 @@ class __attribute__((visibility("default"))) WFileTransport
   // ftruncate64 after writing the pending bytes out.
   void truncate(uint64_t length);
 
+  // With a read buffer of at least len: len bytes, fewer (at least 1) when the file ends
+  // first, WEOFException "No more data to read" when nothing is left. Otherwise the buffered
+  // bytes plus one read call, 0 at the end of the file.
   uint32_t read(uint8_t* buf, uint32_t len);
   uint32_t readAll(uint8_t* buf, uint32_t len);
   // Pointer into the read buffer at the read position with *len set to the bytes available
-  // there (at least the requested *len), or null; the bytes stay until consume.
+  // there (at least the requested *len), or null: no read buffer, one below *len, or fewer
+  // bytes left in the file than *len. The bytes stay until consume.
   const uint8_t* borrow(uint8_t* buf, uint32_t* len);
   void consume(uint32_t len);
   uint32_t readAt(uint64_t offset, uint8_t* buf, uint32_t len);
@@ -140,7 +146,7 @@ class __attribute__((visibility("default"))) WFileTransport
   void _writeOutBeforeRead();
   uint32_t _readFD(uint8_t* buf, uint32_t len);
   uint32_t _preadFD(uint64_t offset, uint8_t* buf, uint32_t len);
-  void _fillReadBuffer(uint32_t len);
+  uint32_t _fillReadBuffer(uint32_t len);
 
   std::string _path;
   std::atomic<int> _fd;

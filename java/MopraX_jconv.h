@@ -5,21 +5,25 @@
 //   on, ref<T>/cref<T> an argument the called function takes by reference or constant
 //   reference: a zero handle raises NullPointerException with the type's text
 //   (TypeName<T>) before any other work.
-// - String arguments: a null string raises NullPointerException "null string"; otherwise
-//   the modified UTF-8 bytes up to the first zero byte are copied (tjni::JStringUTF) and the
-//   VM's copy released before the call. When the VM cannot supply them, the native
-//   returns at once with the VM's exception pending.
+// - String arguments (str): a null string raises NullPointerException "null string";
+//   otherwise the string's modified UTF-8 bytes. The characters are copied out of the VM
+//   (GetStringRegion) and encoded here, which gives the bytes GetStringUTFChars gives
+//   (strUtf, the VM's own conversion, still serves when no buffer can be had). When the VM
+//   cannot supply them, the native returns at once with the VM's exception pending.
 // - String results (jstr): the bytes up to the first zero byte as a new Java string. Valid
 //   text comes through unchanged (standard 4-byte UTF-8 sequences become the surrogate
-//   pair of their character); each invalid sequence becomes U+FFFD.
-// - Byte arrays (ByteElements): a null array raises NullPointerException "null array";
-//   the elements are taken with GetByteArrayElements and released with mode 0 (copied back)
-//   on every path; when the VM gives none, the native returns with its OutOfMemoryError
-//   pending.
+//   pair of their character); each invalid sequence becomes U+FFFD. Longer plain ASCII goes
+//   to Java as a byte array and becomes a string through String(byte[], 0, 0, count) (the
+//   class and constructor looked up on first use and kept); everything else goes through
+//   toModifiedUtf8 and NewStringUTF (jstrUtf). Both give the same string.
+// - Byte arrays (setBinVal, getBinVal): a null array raises NullPointerException "null
+//   array". The elements are held with GetPrimitiveArrayCritical for the holder call only
+//   (CriticalBytes): no JNI call, no allocation and nothing that blocks while they are held
+//   (setBinVal reserves the holder's room before), and they are released on every path.
 // - guard runs the body; what escapes it goes through mx::throwCurrent and the native
 //   answers 0, false or null.
 //
-// Ownership: nothing is kept between calls; ByteElements owns the elements it obtained.
+// Ownership: nothing is kept between calls; CriticalBytes releases what it holds.
 // Threads: no shared state, no locks; each object is used by the thread that made it.
 #ifndef TOKA_JAVA_MOPRAX_JCONV_H
 #define TOKA_JAVA_MOPRAX_JCONV_H
@@ -62,31 +66,70 @@ inline const T& cref(jlong handle) {
 // The bytes of a Java string argument.
 std::string str(JNIEnv* env, jstring s);
 
+// The same through the VM's own conversion (GetStringUTFChars).
+std::string strUtf(JNIEnv* env, jstring s);
+
+// The modified UTF-8 of n UTF-16 code units, the encoding GetStringUTFChars uses: U+0001 to
+// U+007F one byte, U+0000 and U+0080 to U+07FF two bytes, every other unit (each half of a
+// surrogate pair on its own) three bytes.
+std::string modifiedUtf8(const jchar* chars, size_t n);
+
 // A Java string of the text in s (see above); null with an OutOfMemoryError pending when
 // the VM has no room.
 jstring jstr(JNIEnv* env, const std::string& s);
 
+// The same through toModifiedUtf8 and NewStringUTF.
+jstring jstrUtf(JNIEnv* env, const std::string& s);
+
 // The text jstr gives to the VM: s up to its first zero byte as valid modified UTF-8.
 std::string toModifiedUtf8(const std::string& s);
 
-// A Java byte array's elements for the length of one call.
-class ByteElements {
- public:
-  ByteElements(JNIEnv* env, jbyteArray array);
-  ~ByteElements();
+// Stores in *length the count of the bytes of s before its first zero byte (or its end) and
+// returns true when none of them is above 0x7f; false, *length unspecified, otherwise.
+bool asciiPrefix(const char* s, size_t n, size_t* length);
 
-  char* data() const { return reinterpret_cast<char*>(_elements); }
-  int size() const { return _size; }
+// A Java byte array's elements, held with GetPrimitiveArrayCritical until destruction; the
+// holder makes no JNI call and does not block meanwhile. size is the array's length. An
+// empty array is not held: data() is then a valid pointer to no bytes.
+class CriticalBytes {
+ public:
+  CriticalBytes(JNIEnv* env, jbyteArray array, jint size);
+  ~CriticalBytes();
+
+  char* data() const { return _data; }
 
  private:
-  ByteElements(const ByteElements&) = delete;
-  ByteElements& operator=(const ByteElements&) = delete;
+  CriticalBytes(const CriticalBytes&) = delete;
+  CriticalBytes& operator=(const CriticalBytes&) = delete;
 
   JNIEnv* _env;
   jbyteArray _array;
-  jbyte* _elements;
-  int _size;
+  void* _held;
+  char* _data;
 };
+
+// The length of a byte-array argument; a null array raises NullPointerException "null array".
+jint arrayLength(JNIEnv* env, jbyteArray array);
+
+// holder.setBinVal over the array's elements.
+template <typename H>
+inline void setBinVal(JNIEnv* env, H& holder, jbyteArray array, jint offset, jint len) {
+  const jint size = arrayLength(env, array);
+  // Room for the bytes the holder keeps, so that nothing is allocated while the array is held.
+  if (offset >= 0 && len > 0 && offset < size) {
+    holder.value.reserve(static_cast<size_t>(len < size - offset ? len : size - offset));
+  }
+  CriticalBytes bytes(env, array, size);
+  holder.setBinVal(bytes.data(), size, offset, len);
+}
+
+// holder.getBinVal into the array's elements; the bytes written reach the Java array.
+template <typename H>
+inline jint getBinVal(JNIEnv* env, const H& holder, jbyteArray array, jint offset) {
+  const jint size = arrayLength(env, array);
+  CriticalBytes bytes(env, array, size);
+  return holder.getBinVal(bytes.data(), size, offset);
+}
 
 template <typename R, typename Body>
 inline R guard(JNIEnv* env, Body&& body) noexcept {

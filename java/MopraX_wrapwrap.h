@@ -16,7 +16,7 @@
 //   (DEL, T)        handle only → T*, may be null (delete_)
 //   (INT), (LONG)   jint, jlong as they are
 //   (STR)           jstring → std::string (mx::str)
-//   (BYTES)         jbyteArray → mx::ByteElements (data(), size())
+//   (ARRAY)         jbyteArray as it is (mx::setBinVal, mx::getBinVal)
 // Results: VOID, INT (jint), LONG (jlong), BOOL (jboolean), STRING (mx::jstr), HANDLE (the
 // address of the new object as jlong).
 //
@@ -146,7 +146,7 @@ inline void setValue(H* holder, const V& v) {
 #define MX_PARAM_INT(n, ...) , jint a##n
 #define MX_PARAM_LONG(n, ...) , jlong a##n
 #define MX_PARAM_STR(n, ...) , jstring a##n
-#define MX_PARAM_BYTES(n, ...) , jbyteArray a##n
+#define MX_PARAM_ARRAY(n, ...) , jbyteArray a##n
 
 #define MX_CONV(n, k) MX_KIND(MX_CONV_, n, k)
 #define MX_CONV_NONE(n, ...)
@@ -158,7 +158,7 @@ inline void setValue(H* holder, const V& v) {
 #define MX_CONV_INT(n, ...) const jint v##n = a##n;
 #define MX_CONV_LONG(n, ...) const jlong v##n = a##n;
 #define MX_CONV_STR(n, ...) const std::string v##n = mx::str(env, a##n);
-#define MX_CONV_BYTES(n, ...) mx::ByteElements v##n(env, a##n);
+#define MX_CONV_ARRAY(n, ...) const jbyteArray v##n = a##n;
 
 #define MX_JTYPE_VOID void
 #define MX_JTYPE_INT jint

@@ -7,6 +7,7 @@
 #include "default_config.h"
 #include "src/xcheck.h"
 #include "src/xlock.h"
+#include "src/xoutput.h"
 
 xpage_allocator* default_xpage_allocator = nullptr;
 xpage_allocator* default_xbigpage_allocator = nullptr;
@@ -116,9 +117,9 @@ xpage* take_page(xpage_allocator* a) {
     xlock_acquire(&a->mutex);
     --a->total_alloc_pages;
     xlock_release(&a->mutex);
-    std::printf("xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
-                reinterpret_cast<unsigned long>(a), static_cast<unsigned long>(a->page_size));
-    std::fflush(stdout);
+    std::fprintf(xalloc_output(), "xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
+                 reinterpret_cast<unsigned long>(a), static_cast<unsigned long>(a->page_size));
+    std::fflush(xalloc_output());
     XCHECK(false, "!\"out_of_memory\"");
   }
   set_header(h, a, 0, 0);
@@ -135,9 +136,10 @@ inline void unlink(xpage* h) {
 void return_page(xpage* h) {
   if (h->is_free) {
     xpage_allocator* a = h->page_allocator;
-    std::printf("xpage 0x%lx (%lu bytes) was freed before \n", reinterpret_cast<unsigned long>(user_of(h)),
-                a != nullptr ? static_cast<unsigned long>(a->page_size) : 4294967295ul);
-    std::fflush(stdout);
+    std::fprintf(xalloc_output(), "xpage 0x%lx (%lu bytes) was freed before \n",
+                 reinterpret_cast<unsigned long>(user_of(h)),
+                 a != nullptr ? static_cast<unsigned long>(a->page_size) : 4294967295ul);
+    std::fflush(xalloc_output());
     XCHECK(false, "!\"double_free_xpage\"");
   }
   xpage_allocator* a = h->page_allocator;
@@ -169,7 +171,7 @@ inline xpage* chain_page(void* page) {
 
 void init_default(xpage_allocator** global, xpage_allocator* record, const xpage_config& c) {
   if (*global != nullptr) return;
-  std::printf("init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(record));
+  std::fprintf(xalloc_output(), "init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(record));
   build_allocator(record, c.page_size, c.max_pages, c.pre_alloc_pages, c.limit_free_pages, c.alloc_func,
                   c.free_func);
   *global = record;
@@ -178,7 +180,7 @@ void init_default(xpage_allocator** global, xpage_allocator* record, const xpage
 void uninit_default(xpage_allocator** global) {
   xpage_allocator* a = *global;
   if (a == nullptr) return;
-  std::printf("uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  std::fprintf(xalloc_output(), "uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
   release_memory(a);
   pthread_mutex_destroy(&a->mutex);
   *global = nullptr;
@@ -199,13 +201,13 @@ xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages, uin
   uint64_t n = pre_alloc_pages;
   if (max_pages != 0 && max_pages < n) n = max_pages;
   build_allocator(a, page_size, max_pages, n, limit_free_pages, alloc_func, free_func);
-  std::printf("init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  std::fprintf(xalloc_output(), "init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
   return a;
 }
 
 void delete_xpage_allocator(xpage_allocator* a) {
   if (a == nullptr) return;
-  std::printf("uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
+  std::fprintf(xalloc_output(), "uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
   release_memory(a);
   pthread_mutex_destroy(&a->mutex);
   a->free_func(a);

@@ -6,6 +6,7 @@
 
 #include "src/xcheck.h"
 #include "src/xlock.h"
+#include "src/xoutput.h"
 
 namespace {
 
@@ -135,8 +136,9 @@ void __uninit_xpool(xpool* p) {
   xlock_acquire(&p->mutex);
   uint64_t total = static_cast<uint64_t>(p->chunks_per_page) * p->total_pages;
   if (p->free_chunks < total)
-    std::printf("xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n", reinterpret_cast<unsigned long>(p),
-                static_cast<unsigned long>(total - p->free_chunks), static_cast<unsigned long>(p->class_size));
+    std::fprintf(xalloc_output(), "xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n",
+                 reinterpret_cast<unsigned long>(p), static_cast<unsigned long>(total - p->free_chunks),
+                 static_cast<unsigned long>(p->class_size));
   if (p->last_page != nullptr) delete_xpages_chain_all(p->last_page);
   p->last_page = p->first_free_page = nullptr;
   p->total_pages = p->free_chunks = 0;
@@ -279,7 +281,7 @@ void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t)
 }
 
 void* nullpool_alloc(size_t size, size_t align, void* (*alloc_fn)(size_t), void (*free_fn)(void*)) {
-  std::printf("nullpool_alloc: %lu \n", static_cast<unsigned long>(size));
+  std::fprintf(xalloc_output(), "nullpool_alloc: %lu \n", static_cast<unsigned long>(size));
   return nullpool_alloc_silent(size, align, alloc_fn, free_fn);
 }
 

@@ -7,8 +7,9 @@ import java.util.Random;
 /**
  * MopraXJNI against the JDK in the same JVM: hexing and Base64 (the codecs' alphabet
  * against java.util.Base64's, unpadded, same work: bytes in, a String out, and back) of
- * 100-byte and 1 KiB values, and the call cost of a holder getter. Each figure is the best
- * of several rounds; the ratio is the JDK's time over MopraXJNI's (1.0 = as fast).
+ * 16-byte, 100-byte, 1 KiB and 64 KiB values, and the call cost of a holder getter. Each
+ * figure is the best of several rounds; the ratio is the JDK's time over MopraXJNI's (1.0 =
+ * as fast).
  * usage: java MopraXJNIBench [iterations per round]
  */
 public final class MopraXJNIBench {
@@ -52,48 +53,50 @@ public final class MopraXJNIBench {
         HexFormat hexf = HexFormat.of();
         Base64.Encoder enc = Base64.getEncoder().withoutPadding();
         Base64.Decoder dec = Base64.getDecoder();
-        for (int size : new int[] {100, 1024}) {
+        for (int size : new int[] {16, 100, 1024, 65536}) {
+            // Fewer iterations above 1 KiB, for rounds of about the same length.
+            int n = size > 1024 ? Math.max(1, iters / (size / 1024)) : iters;
             byte[] value = new byte[size];
             rnd.nextBytes(value);
             byte[] outBuf = new byte[size];
             // Warm-up for both sides (JIT), then measure.
             for (int pass = 0; pass < 2; ++pass) {
-                double nh = nsPerOp(iters, i -> {
+                double nh = nsPerOp(n, i -> {
                     MopraXJNI.mopra__StrHolder_setBinVal(in, null, value, 0, value.length);
                     MopraXJNI.mopra__hexing(out, null, in, null, 0);
                     return MopraXJNI.mopra__StrHolder_getVal(out, null).length();
                 });
-                double jh = nsPerOp(iters, i -> hexf.formatHex(value).length());
+                double jh = nsPerOp(n, i -> hexf.formatHex(value).length());
                 String hexText = hexf.formatHex(value);
-                double nu = nsPerOp(iters, i -> {
+                double nu = nsPerOp(n, i -> {
                     MopraXJNI.mopra__StrHolder_setVal(in, null, hexText);
                     MopraXJNI.mopra__unhexing(out, null, in, null, 0);
                     return MopraXJNI.mopra__StrHolder_getBinVal(out, null, outBuf, 0);
                 });
-                double ju = nsPerOp(iters, i -> hexf.parseHex(hexText).length);
-                double nb = nsPerOp(iters, i -> {
+                double ju = nsPerOp(n, i -> hexf.parseHex(hexText).length);
+                double nb = nsPerOp(n, i -> {
                     MopraXJNI.mopra__StrHolder_setBinVal(in, null, value, 0, value.length);
                     MopraXJNI.mopra__base64_encode(out, null, in, null, 0);
                     return MopraXJNI.mopra__StrHolder_getVal(out, null).length();
                 });
-                double jb = nsPerOp(iters, i -> enc.encodeToString(value).length());
+                double jb = nsPerOp(n, i -> enc.encodeToString(value).length());
                 MopraXJNI.mopra__StrHolder_setBinVal(in, null, value, 0, value.length);
                 MopraXJNI.mopra__base64_encode(out, null, in, null, 0);
                 String ours = MopraXJNI.mopra__StrHolder_getVal(out, null);
                 String jdks = enc.encodeToString(value);
-                double nd = nsPerOp(iters, i -> {
+                double nd = nsPerOp(n, i -> {
                     MopraXJNI.mopra__StrHolder_setVal(in, null, ours);
                     MopraXJNI.mopra__base64_decode(out, null, in, null, 0);
                     return MopraXJNI.mopra__StrHolder_getBinVal(out, null, outBuf, 0);
                 });
-                double jd = nsPerOp(iters, i -> dec.decode(jdks).length);
+                double jd = nsPerOp(n, i -> dec.decode(jdks).length);
                 // The layer's share: the bytes in (setBinVal) and the text out (getVal).
-                double ns = nsPerOp(iters, i -> {
+                double ns = nsPerOp(n, i -> {
                     MopraXJNI.mopra__StrHolder_setBinVal(in, null, value, 0, value.length);
                     return 1;
                 });
                 MopraXJNI.mopra__StrHolder_setVal(out, null, ours);
-                double ng = nsPerOp(iters, i -> MopraXJNI.mopra__StrHolder_getVal(out, null).length());
+                double ng = nsPerOp(n, i -> MopraXJNI.mopra__StrHolder_getVal(out, null).length());
                 if (pass == 1) {
                     System.out.printf("RESULT layer          %5d B  setBinVal %.1f ns/op, getVal of the %d-character"
                             + " Base64 text %.1f ns/op%n", size, ns, ours.length(), ng);

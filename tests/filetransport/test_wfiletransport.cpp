@@ -269,6 +269,21 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
           }
           case 2: {
             size_t n = std::min<uint64_t>(len, model.size() - pos);
+            if (pick(2)) {
+              // A plain read: short only at the end; end of data there with a read buffer.
+              std::string got(len, '\0');
+              Thrown e = thrown([&] {
+                got.resize(t.read(reinterpret_cast<uint8_t*>(&got[0]), uint32_t(len)));
+              });
+              if (n == 0 && rcap >= len) {
+                EXPECT_EQ(e.text, "No more data to read");
+                break;
+              }
+              EXPECT_EQ(e.text, "");
+              EXPECT_EQ(got, model.substr(pos, n));
+              pos += n;
+              break;
+            }
             if (n == 0) break;
             std::string got(n, '\0');
             EXPECT_EQ(t.readAll(reinterpret_cast<uint8_t*>(&got[0]), uint32_t(n)), n);
@@ -313,11 +328,12 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
             break;
           }
           case 7: {
-            uint32_t want = uint32_t(std::min<uint64_t>(len, model.size() - pos));
+            // Now and then more than is left: no borrow then.
+            uint32_t want = uint32_t(pick(4) ? std::min<uint64_t>(len, model.size() - pos) : len);
             if (want == 0) break;  // nothing left to borrow
             uint32_t n = want;
             const uint8_t* b = t.borrow(nullptr, &n);
-            if (rcap == 0 || want > rcap) {
+            if (rcap == 0 || want > rcap || want > model.size() - pos) {
               EXPECT_EQ(b, nullptr);
               break;
             }
@@ -389,20 +405,36 @@ TEST_F(FileTransport, UnbufferedReadsAreShortAtTheEnd) {
   EXPECT_EQ(t.seek(-3, SEEK_END), 97);
 }
 
-TEST_F(FileTransport, BufferedReadAllOrNothingKeepsTheBytes) {
+// Up to the capacity a read is whole, short only where the file ends (whatever is left, at
+// least a byte), and end of data once nothing is left.
+TEST_F(FileTransport, BufferedReadIsShortOnlyAtTheEndOfTheFile) {
   putFile(path, "abcde");
   WFileTransport t;
   t.openPath(path.c_str(), true, false, 0, true);
   t.configBuffer(16, 0, true);
+  Counters c(t);
   uint8_t buf[8];
-  Thrown e = thrown([&] { t.read(buf, 8); });
+  EXPECT_EQ(t.read(buf, 8), 5u);  // the fill, and one more read that finds the end
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "abcde");
+  EXPECT_STAT(c.delta(), 2, 0, 0, 0, 0, 0);
+  Thrown e = thrown([&] { t.read(buf, 1); });
   EXPECT_EQ(e.kind, "eof");
   EXPECT_EQ(e.text, "No more data to read");
-  EXPECT_EQ(t.read(buf, 5), 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "abcde");
-  EXPECT_EQ(thrown([&] { t.read(buf, 1); }).text, "No more data to read");
+  EXPECT_EQ(thrown([&] { t.read(buf, 8); }).text, "No more data to read");
   t.seek(0, SEEK_SET);
   EXPECT_EQ(thrown([&] { t.readAll(buf, 8); }).text, "No more data to read");
+  t.seek(0, SEEK_SET);
+  EXPECT_EQ(t.readAll(buf, 5), 5u);
+
+  // Bytes left in the buffer and the file's last byte after them.
+  t.configBuffer(4, 0, true);
+  t.seek(0, SEEK_SET);
+  EXPECT_EQ(t.read(buf, 3), 3u);
+  c.mark();
+  EXPECT_EQ(t.read(buf, 3), 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "de");
+  EXPECT_STAT(c.delta(), 1, 0, 0, 0, 0, 0);
+  EXPECT_EQ(thrown([&] { t.read(buf, 3); }).text, "No more data to read");
 }
 
 TEST_F(FileTransport, ReadAboveTheCapacityTakesTheBufferedBytesAndOneDirectRead) {
@@ -575,7 +607,13 @@ TEST_F(FileTransport, BorrowAndConsume) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b), 8), "23456789");
   t.consume(8);
   n = 1;
-  EXPECT_EQ(thrown([&] { t.borrow(nullptr, &n); }).text, "No more data to read");
+  EXPECT_EQ(thrown([&] { EXPECT_EQ(t.borrow(nullptr, &n), nullptr); }).text, "");  // at the end
+  // Fewer left than asked for: null, and the bytes are still there to read.
+  t.seek(7, SEEK_SET);
+  n = 4;
+  EXPECT_EQ(thrown([&] { EXPECT_EQ(t.borrow(copy, &n), nullptr); }).text, "");
+  EXPECT_EQ(t.read(copy, 4), 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(copy), 3), "789");
   // Through Thrift's interface.
   t.seek(0, SEEK_SET);
   TTransport& base = t;
@@ -728,11 +766,72 @@ TEST_F(FileTransport, OpenPathSetFdDuplicateRename) {
   EXPECT_EQ(t.readAt(10, buf, 2), 2u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "ab");
   EXPECT_EQ(t.tellg(), 12);
-  // Leaving it without closing: the pending bytes go to it first, and it stays open.
+  // Leaving it without closing: it stays open and untouched, the pending bytes are dropped.
   t.setFD(-1, false);
-  EXPECT_EQ(fileBytes(moved), "0123456789ab");
-  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 12);
+  EXPECT_EQ(fileBytes(moved), "0123456789");
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 10);
   ::close(fd);
+}
+
+// setFD without closeFirst never touches the previous descriptor: the caller may have closed
+// it, and its number may name another file by now. Pending bytes and read-ahead are dropped,
+// nothing is raised, and the new descriptor is attached.
+TEST_F(FileTransport, SetFdWithoutClosingLeavesThePreviousDescriptorAlone) {
+  const std::string other = dir + "/other";
+  struct Case {
+    const char* name;
+    bool closeOld;  // the caller closes the previous descriptor before setFD
+    bool reuse;     // ... and opens the new file, which gets the same number
+    bool readAhead; // read-ahead held instead of pending bytes
+  } cases[] = {
+      {"closed, number reused", true, true, false},
+      {"closed, number reused, read-ahead", true, true, true},
+      {"closed", true, false, false},
+      {"still open", false, false, false},
+      {"still open, read-ahead", false, false, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    putFile(path, "0123456789");
+    putFile(other, "abcdefghij");
+    WFileTransport t;
+    int oldFd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(oldFd, 0);
+    t.setFD(oldFd, false);
+    t.configBuffer(k.readAhead ? 64 : 0, k.readAhead ? 0 : 64, true);
+    uint8_t b[2];
+    if (k.readAhead) {
+      ASSERT_EQ(t.read(b, 1), 1u);  // 9 bytes of read-ahead left
+    } else {
+      ASSERT_EQ(t.seek(0, SEEK_END), 10);
+      t.write(U("old"), 3);  // pending
+    }
+    int newFd = -1;
+    if (k.closeOld && !k.reuse) newFd = ::open(other.c_str(), O_RDWR);
+    if (k.closeOld) ::close(oldFd);
+    if (newFd < 0) newFd = ::open(other.c_str(), O_RDWR);
+    ASSERT_GE(newFd, 0);
+    if (k.reuse) ASSERT_EQ(newFd, oldFd);
+    ASSERT_EQ(::lseek(newFd, 6, SEEK_SET), 6);
+    Counters c(t);
+    EXPECT_EQ(thrown([&] { t.setFD(newFd, false); }).text, "");
+    EXPECT_STAT(c.delta(), 0, 0, 0, 0, 1, 0);  // the new descriptor's position only
+    EXPECT_TRUE(t.isOpen());
+    EXPECT_EQ(t.tellg(), 6);
+    EXPECT_EQ(fileBytes(path), "0123456789");
+    EXPECT_EQ(fileBytes(other), "abcdefghij");
+    if (!k.closeOld) EXPECT_EQ(::lseek(oldFd, 0, SEEK_CUR), 10);
+    // The new descriptor is the transport's, from its own position.
+    ASSERT_EQ(t.read(b, 2), 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 2), "gh");
+    t.write(U("new"), 3);
+    t.flush(false);
+    EXPECT_EQ(fileBytes(other), "abcdefghnew");
+    EXPECT_EQ(fileBytes(path), "0123456789");
+    t.setFD(-1, false);
+    ::close(newFd);
+    if (!k.closeOld) ::close(oldFd);
+  }
 }
 
 TEST_F(FileTransport, ConfigAndReleaseBuffers) {

@@ -28,5 +28,6 @@ int main() {
   if (mopra::deserialize(back, out) != 0 || back != g_names) return 2;
   g_map[3] = mopra::info();
   std::printf("pooled containers built: %zu holders\n", cached_holders().size());
+  std::fflush(stdout);  // the allocator's stop line follows on standard error
   return 0;
 }

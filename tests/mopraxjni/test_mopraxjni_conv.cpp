@@ -1,5 +1,5 @@
-// The string-result conversion of MopraXJNI (java/MopraX_jconv.h) and the thrower's class
-// table, without a VM.
+// The string conversions of MopraXJNI (java/MopraX_jconv.h) and the thrower's class table,
+// without a VM (MopraXConvDiffTest compares them with the VM's own).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,6 +46,69 @@ TEST(MopraXJNIConv, EveryByteStringGivesValidOutput) {
       const std::string out = mx::toModifiedUtf8(std::string{static_cast<char>(a), static_cast<char>(b)});
       for (unsigned char c : out) ASSERT_TRUE(c < 0xf0 && c != 0) << a << " " << b;
     }
+  }
+}
+
+// Modified UTF-8 of one unit, written out the long way.
+std::string unitBytes(unsigned c) {
+  if (c >= 1 && c < 0x80) return std::string(1, static_cast<char>(c));
+  if (c < 0x800) return {static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f))};
+  return {static_cast<char>(0xe0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3f)),
+          static_cast<char>(0x80 | (c & 0x3f))};
+}
+
+TEST(MopraXJNIConv, ModifiedUtf8OfUnits) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  } cases[] = {
+      {u"", ""},
+      {u"abc", "abc"},
+      {std::u16string(1, u'\0'), u("\xc0\x80", 2)},
+      {u"\u007f\u0080\u07ff\u0800", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
+      {u"\U0001F600", "\xed\xa0\xbd\xed\xb8\x80"},  // each half of the pair on its own
+      {std::u16string{0xdc00, 0xd800}, "\xed\xb0\x80\xed\xa0\x80"},
+      {u"\uffff", "\xef\xbf\xbf"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.out, mx::modifiedUtf8(reinterpret_cast<const jchar*>(c.in.data()), c.in.size()));
+  }
+}
+
+TEST(MopraXJNIConv, ModifiedUtf8AtEveryPositionOfABlock) {
+  // One unit of each class at every position of 40 ASCII units: the 16-unit blocks stop at
+  // the first unit that is not 1..0x7f, wherever it sits.
+  for (unsigned special : {0x0u, 0x7fu, 0x80u, 0xffu, 0x100u, 0x7ffu, 0x800u, 0x7fffu, 0x8000u, 0xd800u, 0xffffu}) {
+    for (size_t at = 0; at < 40; ++at) {
+      std::u16string in(40, u'x');
+      in[at] = static_cast<char16_t>(special);
+      std::string expected(at, 'x');
+      expected += unitBytes(special);
+      expected += std::string(39 - at, 'x');
+      ASSERT_EQ(expected, mx::modifiedUtf8(reinterpret_cast<const jchar*>(in.data()), in.size()))
+          << special << " at " << at;
+    }
+  }
+}
+
+TEST(MopraXJNIConv, AsciiPrefix) {
+  struct Case {
+    std::string in;
+    bool ascii;
+    size_t length;
+  } cases[] = {
+      {"", true, 0},
+      {std::string(40, 'a'), true, 40},
+      {u("abc\0\xff", 5), true, 3},  // cut at the zero byte before the high one
+      {std::string(17, 'a') + "\x80", false, 0},
+      {std::string(16, 'a') + u("\0", 1) + std::string(20, 'b'), true, 16},
+      {"\x7f", true, 1},
+      {"\xc3\xa9", false, 0},
+  };
+  for (const Case& c : cases) {
+    size_t n = 99;
+    ASSERT_EQ(c.ascii, mx::asciiPrefix(c.in.data(), c.in.size(), &n)) << c.in;
+    if (c.ascii) EXPECT_EQ(c.length, n) << c.in;
   }
 }
 

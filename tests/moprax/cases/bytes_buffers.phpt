@@ -1,5 +1,7 @@
 --TEST--
 byte buffers: written in place into the caller's variable only, read from any string
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $s = new_mopra__StrHolder();

@@ -1,5 +1,7 @@
 --TEST--
 containers: the four maps, every function, copy constructors
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 function show($v) { echo var_export($v, true), "\n"; }
@@ -34,12 +36,15 @@ foreach ($maps as $t => [$keys, $values]) {
     $o->_cPtr = $copy;
     show(("{$p}_size")(("new_$p")($o)));
 }
---EXPECT--
+--EXPECTF--
 -- std__mapT_int_std__string_t
 array (
   0 => 0,
   1 => true,
 )
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 array (
   0 => 3,
   1 => false,
@@ -187,3 +192,6 @@ array (
   2 => 3,
 )
 3
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

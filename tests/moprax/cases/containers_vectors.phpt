@@ -1,5 +1,7 @@
 --TEST--
 containers: the three vectors, every function
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 function show($v) { echo var_export($v, true), "\n"; }
@@ -66,10 +68,13 @@ show(std__vectorT_mopra__StrHolder_t_is_empty($d));
 try { std__vectorT_mopra__StrHolder_t_pop($d); } catch (Exception $e) { echo $e->getCode(), " ", $e->getMessage(), "\n"; }
 try { std__vectorT_mopra__StrHolder_t_get($d, 0); } catch (Exception $e) { echo $e->getCode(), " ", $e->getMessage(), "\n"; }
 try { std__vectorT_mopra__StrHolder_t_reserve($d, -1); } catch (Exception $e) { echo $e->getCode(), "\n"; }
---EXPECT--
+--EXPECTF--
 -- std__vectorT_int_t
 0
 true
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 3
 false
 5
@@ -127,3 +132,6 @@ true
 -4 pop from empty vector
 -4 vector index out of range
 -3
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 conventions: exceptions of the operations become PHP Exceptions with codes -4, -3 and -1
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 function attempt($what, $f) {

@@ -1,5 +1,7 @@
 --TEST--
 conventions: owned flags, _cPtr objects, resources made and kept
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $s = new_mopra__StrHolder();
@@ -41,8 +43,11 @@ $b = new_mopra__IntegralHolder();
 mopra__IntegralHolder_value_set($a, 1);
 mopra__IntegralHolder_value_set($b, 2);
 var_dump(mopra__IntegralHolder_value_get($a), mopra__IntegralHolder_value_get($b));
---EXPECT--
+--EXPECTF--
 int(1)
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 int(1)
 int(0)
 NULL
@@ -61,3 +66,6 @@ int(9)
 -- a resource made by a function is a new one each time
 int(1)
 int(2)
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 conversion runs PHP code: a byte buffer outlives the code that reassigns or shares its variable
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 class Str {

@@ -1,5 +1,7 @@
 --TEST--
 conversion runs PHP code: a borrowed element is looked up after the last conversion
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 // A string whose conversion runs $fn first.
@@ -62,8 +64,11 @@ mopra__StrHolder_value_set($out, "");
 $fn = fn () => std__vectorT_mopra__StrHolder_t_clear($v);
 show("input, cleared", fn () => mopra__hexing($out, $e, new stdClass()));
 show("output", fn () => mopra__StrHolder_value_get($out));
---EXPECT--
+--EXPECTF--
 -- __toString
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 grown: NULL
 element: 50
 cleared: -4 vector index out of range
@@ -79,3 +84,6 @@ input, grown: 0
 output: '616263'
 input, cleared: -4 vector index out of range
 output: ''
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

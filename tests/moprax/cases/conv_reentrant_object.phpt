@@ -1,5 +1,7 @@
 --TEST--
 conversion runs PHP code: an object argument outlives the code that drops its last reference
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 // A string whose conversion runs $fn first.
@@ -45,9 +47,12 @@ $i = wrap(new_mopra__IntegralHolder());
 $fn = function () use ($i) { $i->_cPtr = null; };
 mopra__IntegralHolder_error_set($i, new stdClass());
 echo "done\n";
---EXPECT--
+--EXPECTF--
 -- __toString
 string(5) "other"
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 NULL
 bool(false)
 int(1)
@@ -60,3 +65,6 @@ int(0)
 int(11)
   handler: Object of class stdClass could not be converted to int
 done
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 conventions: integer, 64-bit, boolean and string arguments
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $i = new_mopra__IntegralHolder();

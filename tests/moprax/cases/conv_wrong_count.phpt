@@ -1,5 +1,7 @@
 --TEST--
 conventions: a wrong argument count warns with the registered name and returns null
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $s = new_mopra__StrHolder();
@@ -23,31 +25,31 @@ try {
 }
 var_dump(mopra__StrHolder_getLength($s));
 --EXPECTF--
-Warning: Wrong parameter count for mopra__strholder_packi8() in %FILE% on line 3
+Warning: Wrong parameter count for mopra__strholder_packi8() in %s on line 3
 NULL
 
-Warning: Wrong parameter count for mopra__strholder_packi8() in %FILE% on line 4
+Warning: Wrong parameter count for mopra__strholder_packi8() in %s on line 4
 NULL
 
-Warning: Wrong parameter count for mopra__strholder_getlength() in %FILE% on line 5
+Warning: Wrong parameter count for mopra__strholder_getlength() in %s on line 5
 NULL
 
-Warning: Wrong parameter count for new_mopra__strholder() in %FILE% on line 6
+Warning: Wrong parameter count for new_mopra__strholder() in %s on line 6
 NULL
 
-Warning: Wrong parameter count for mopra__info() in %FILE% on line 7
+Warning: Wrong parameter count for mopra__info() in %s on line 7
 NULL
 
-Warning: Wrong parameter count for mopra__wma_encode() in %FILE% on line 8
+Warning: Wrong parameter count for mopra__wma_encode() in %s on line 8
 NULL
 
-Warning: Wrong parameter count for swig_MopraX_alter_newobject() in %FILE% on line 9
+Warning: Wrong parameter count for swig_MopraX_alter_newobject() in %s on line 9
 NULL
 
-Warning: Wrong parameter count for swig_MopraX_get_newobject() in %FILE% on line 10
+Warning: Wrong parameter count for swig_MopraX_get_newobject() in %s on line 10
 NULL
 
-Warning: Wrong parameter count for std__mapt_int_int_t_set() in %FILE% on line 11
+Warning: Wrong parameter count for std__mapt_int_int_t_set() in %s on line 11
 NULL
 int(0)
 ErrorException: Wrong parameter count for mopra__strholder_packi8()

@@ -1,11 +1,13 @@
 --TEST--
 fatal: get_newobject with a non-resource
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 echo "start\n";
 swig_MopraX_get_newobject(42);
 echo "not reached\n";
---EXPECT--
+--EXPECTF--
 start
 
-Fatal error: Type error in argument 1 of swig_MopraX_get_newobject. Expected a MopraX object resource in %FILE% on line 3
+Fatal error: Type error in argument 1 of swig_MopraX_get_newobject. Expected a MopraX object resource in %s on line 3

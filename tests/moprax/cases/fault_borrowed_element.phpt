@@ -1,5 +1,7 @@
 --TEST--
 faults: a borrowed holder element follows its vector by index and is gone, not dangling
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 function use_it($what, $e) {
@@ -59,7 +61,10 @@ unset($v);
 use_it("after unset of the vector", $e);
 unset($e);
 echo "done\n";
---EXPECT--
+--EXPECTF--
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 after pushes (reallocated): 'item1'
 after reserve: 'item1'
 after a pop above it: 'item1'
@@ -77,3 +82,6 @@ vector variable gone: 'item2'
 written: 'still writable'
 after unset of the vector: 'item0'
 done
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 faults: a borrowed element used as input or output of a function that grows its own vector
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $v = new_std__vectorT_mopra__StrHolder_t();
@@ -18,7 +20,10 @@ var_dump(mopra__wma_decode2($v, $e0, $sec, 0x300, 60), std__vectorT_mopra__StrHo
 mopra__StrHolder_unpackStr($e0, $e0, true);
 std__vectorT_mopra__StrHolder_t_push($v, $e0);
 echo "ok\n";
---EXPECT--
+--EXPECTF--
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 int(0)
 string(44) "03000000010000006102000000626203000000636363"
 int(0)
@@ -28,3 +33,6 @@ int(0)
 int(0)
 int(12)
 ok
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 faults: the ownership functions accept only the module's object resources; a borrowed record never deletes
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $v = new_std__vectorT_mopra__StrHolder_t(3);
@@ -21,10 +23,16 @@ swig_MopraX_alter_newobject($o, true);
 echo "-- foreign resource\n";
 swig_MopraX_get_newobject(fopen('php://memory', 'r'));
 --EXPECTF--
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 int(1)
 int(3)
 int(1)
 int(0)
 -- foreign resource
 
-Fatal error: Type error in argument 1 of swig_MopraX_get_newobject. Expected a MopraX object resource in %FILE% on line 19
+Fatal error: Type error in argument 1 of swig_MopraX_get_newobject. Expected a MopraX object resource in %s on line 19
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

@@ -1,5 +1,7 @@
 --TEST--
 module: the 146 functions in table order, registered in lower case, no start-up warnings
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 $f = get_extension_funcs('MopraX');

@@ -1,5 +1,7 @@
 --TEST--
 module: the information table and the resource type names
+--EXTENSIONS--
+MopraX
 --FILE--
 <?php
 ob_start();
@@ -16,7 +18,7 @@ foreach ([new_std__vectorT_int_t(), new_std__vectorT_std__string_t(),
 }
 $v = new_std__vectorT_mopra__StrHolder_t(1);
 echo get_resource_type(std__vectorT_mopra__StrHolder_t_get($v, 0)), "\n";
---EXPECT--
+--EXPECTF--
 MopraX
 
 Name => MopraX
@@ -33,4 +35,10 @@ _p_mopra_StringHolder
 _p_mopra__IntegralHolder
 _p_mopra__StrHolder
 _p_mopra__OpHandleHolder
+init xallocator 0x%x 
+init xallocator 0x%x 
+init xallocator 0x%x 
 _p_mopra__StrHolder
+uninit xallocator 0x%x 
+uninit xallocator 0x%x 
+uninit xallocator 0x%x

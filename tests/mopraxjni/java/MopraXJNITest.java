@@ -349,6 +349,15 @@ public final class MopraXJNITest {
             eq(p + "copied bytes reach the array", new byte[] {9, '0', '1', '2'}, four);
             eq(p + "getBinVal at offset 4", 0, getBin.run(h, four, 4));
             eq(p + "getBinVal at offset -1", -1, getBin.run(h, four, -1));
+            // An empty array is an empty buffer, not a missing one.
+            byte[] none = new byte[0];
+            eq(p + "getBinVal into an empty array", 0, getBin.run(h, none, 0));
+            eq(p + "getBinVal into an empty array at -1", -1, getBin.run(h, none, -1));
+            setBin.run(h, none, -1, 1);
+            eq(p + "empty array, negative offset keeps", 10, len.apply(h));
+            setBin.run(h, none, 0, 1);
+            eq(p + "empty array clears", 0, len.apply(h));
+            setBin.run(h, ten, 0, 10);
             raisesVoid(p + "setBinVal null array", NPE, "null array", () -> setBin.run(h, null, 0, 1));
             raises(p + "getBinVal null array", NPE, "null array", 0, () -> getBin.run(h, null, 0));
             eq(p + "after null arrays", "0123456789", get.apply(h));
