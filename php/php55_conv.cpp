@@ -122,10 +122,11 @@ void* resolve(Record* record) {
   return record->element(container, record->index);
 }
 
-// A byte buffer that is written in place. A variable holding a string (passed by
-// reference) gets a string of its own, so that neither a literal nor another variable
-// sharing the value sees the bytes; anything else is written into a converted copy.
-zend_string* writable_buffer(zval* zv, uint8_t* owned) {
+// A byte buffer that is written in place, fetched at its argument's position. A variable
+// holding a string (passed by reference) gets a string of its own, so that neither a literal
+// nor another variable sharing the value sees the bytes; anything else is written into a
+// converted copy. Either way the call holds a reference on the string until it returns.
+zend_string* writable_buffer(zval* zv) {
   if (Z_ISREF_P(zv)) {
     zval* inner = Z_REFVAL_P(zv);
     if (Z_TYPE_P(inner) == IS_STRING) {
@@ -136,8 +137,7 @@ zend_string* writable_buffer(zval* zv, uint8_t* owned) {
         ZVAL_NEW_STR(inner, copy);
         s = copy;
       }
-      zend_string_forget_hash_val(s);
-      *owned = 0;
+      GC_ADDREF(s);
       return s;
     }
     zv = inner;
@@ -148,7 +148,28 @@ zend_string* writable_buffer(zval* zv, uint8_t* owned) {
     zend_string_release(s);
     s = copy;
   }
-  *owned = 1;
+  return s;
+}
+
+// The string a byte buffer is written into, once every argument is converted: the buffer
+// fetched at its position, in place while the variable still holds it alone (a copy the
+// PHP code of a later conversion made keeps the old bytes), else a private copy nobody
+// else sees. s is the call's reference; the result is too.
+zend_string* settle_buffer(zval* zv, zend_string* s) {
+  zval* inner = Z_ISREF_P(zv) ? Z_REFVAL_P(zv) : nullptr;
+  bool bound = inner != nullptr && Z_TYPE_P(inner) == IS_STRING && Z_STR_P(inner) == s;
+  uint32_t users = bound ? 2 : 1;  // the variable and the call, or the call alone
+  if (GC_REFCOUNT(s) > users) {
+    zend_string* copy = zend_string_init(ZSTR_VAL(s), ZSTR_LEN(s), 0);
+    if (bound) {
+      zend_string_release(s);  // the variable's reference
+      ZVAL_NEW_STR(inner, copy);
+      GC_ADDREF(copy);
+    }
+    zend_string_release(s);  // the call's reference
+    s = copy;
+  }
+  zend_string_forget_hash_val(s);
   return s;
 }
 
@@ -230,6 +251,15 @@ void Call::ret_str(const std::string& s) {
   _view_len = g_scratch.size();
 }
 
+// Drops the references a call holds on its first fetched arguments' strings and resources.
+// A resource whose last reference this was is destroyed here (its object deleted).
+void release_args(Call& call, int fetched) {
+  for (int i = 0; i < fetched; ++i) {
+    if (call._held_str[i]) zend_string_release(call._slot[i].s);
+    if (call._res[i] != nullptr) zend_list_delete(call._res[i]);
+  }
+}
+
 void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_value) {
   reset_error_state(MopraX_globals);
   Call call;
@@ -266,11 +296,18 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
     RETURN_NULL();
   }
 
+  // Conversion, from the first argument to the last. PHP code may run here (__toString,
+  // an error handler called for a conversion's warning) and may drop the last reference to
+  // an earlier argument's resource, resize the vector behind a borrowed element or
+  // reassign a buffer variable: each resource and string is held until the call returns,
+  // and no native address is taken before the last conversion has run.
   for (int i = 0; i < argc; ++i) {
     zval* a = ZEND_CALL_ARG(execute_data, i + 1);
     const Arg& arg = row.args[i];
     if (arg.kind != Kind::BytesOut) ZVAL_DEREF(a);
-    call._owned_str[i] = 0;
+    call._held_str[i] = 0;
+    call._res[i] = nullptr;
+    fetched = i + 1;
     switch (arg.kind) {
       case Kind::Int:
         call._slot[i].l = static_cast<int32_t>(static_cast<uint32_t>(
@@ -295,10 +332,11 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
       case Kind::Str:
       case Kind::BytesIn:
         call._slot[i].s = zval_get_string(a);
-        call._owned_str[i] = 1;
+        call._held_str[i] = 1;
         break;
       case Kind::BytesOut:
-        call._slot[i].s = writable_buffer(a, &call._owned_str[i]);
+        call._slot[i].s = writable_buffer(a);
+        call._held_str[i] = 1;
         break;
       case Kind::This:
       case Kind::Ref:
@@ -316,38 +354,45 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
           } else {
             set_type_error(i + 1, row.name, g_types[t].name);
           }
-          fetched = i;
           goto fatal;
         }
         if (f == Fetch::Null || (r->owner == nullptr && r->object == nullptr)) {
           set_fatal("this pointer is NULL");
-          fetched = i;
           goto fatal;
         }
+        GC_ADDREF(res);
         call._res[i] = res;
         call._slot[i].r = r;
-        if (arg.kind != Kind::AnyObject) {
-          void* object = resolve(r);
-          if (object == nullptr) {
-            fetched = i;
-            zend_throw_exception(zend_ce_exception, "vector index out of range", -4);
-            goto release;
-          }
-          call._slot[i].p = object;
+        // An element already gone answers before the later arguments are looked at.
+        if (arg.kind != Kind::AnyObject && r->owner != nullptr && resolve(r) == nullptr) {
+          zend_throw_exception(zend_ce_exception, "vector index out of range", -4);
+          goto release;
         }
         break;
       }
       case Kind::None:
         break;
     }
-    fetched = i + 1;
     if (EG(exception) != nullptr) goto release;
   }
-  fetched = argc;
+
+  // Resolution: no PHP code runs from here until the call returns.
+  for (int i = 0; i < argc; ++i) {
+    const Arg& arg = row.args[i];
+    if (arg.kind == Kind::This || arg.kind == Kind::Ref) {
+      void* object = resolve(call._slot[i].r);
+      if (object == nullptr) {  // an element whose vector changed meanwhile
+        zend_throw_exception(zend_ce_exception, "vector index out of range", -4);
+        goto release;
+      }
+      call._slot[i].p = object;
+    } else if (arg.kind == Kind::BytesOut) {
+      call._slot[i].s = settle_buffer(ZEND_CALL_ARG(execute_data, i + 1), call._slot[i].s);
+    }
+  }
 
   if (run_guarded(row, call, &code) == Outcome::Exception) {
-    for (int i = 0; i < fetched; ++i)
-      if (call._owned_str[i]) zend_string_release(call._slot[i].s);
+    release_args(call, fetched);
     zend_throw_exception(zend_ce_exception, g_exception.c_str(), code);
     RETURN_NULL();
   }
@@ -385,13 +430,11 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
   }
 
 release:
-  for (int i = 0; i < fetched; ++i)
-    if (call._owned_str[i]) zend_string_release(call._slot[i].s);
+  release_args(call, fetched);
   return;
 
 fatal:
-  for (int i = 0; i < fetched; ++i)
-    if (call._owned_str[i]) zend_string_release(call._slot[i].s);
+  release_args(call, fetched);
   zend_error(MopraX_globals.level, "%s", MopraX_globals.message);
 }
 

@@ -9,7 +9,10 @@
 //   2. exact argument count, else E_WARNING "Wrong parameter count for <name>()" and null
 //      (container constructors: the overload rule, a fatal error for any other count);
 //   3. convert the arguments left to right; the first failure is fatal, later arguments
-//      are not looked at;
+//      are not looked at. A conversion may run PHP code (__toString, an error handler for
+//      its warning), so every resource and string fetched is held until the call returns,
+//      and native addresses (a borrowed element's above all) are taken only after the
+//      last conversion; an element gone by then gives Exception -4;
 //   4. run the call inside the exception guard (std::out_of_range -> Exception code -4
 //      for rows that declare it, other std::exception -> -3, anything else -> -1);
 //   5. convert the result.
@@ -169,6 +172,7 @@ class Call {
 
  private:
   friend void dispatch(const Row&, zend_execute_data*, zval*);
+  friend void release_args(Call&, int);
   union Slot {
     zend_long l;
     zend_string* s;
@@ -177,8 +181,8 @@ class Call {
   };
   int _argc;
   Slot _slot[kMaxArgs];
-  zend_resource* _res[kMaxArgs];
-  uint8_t _owned_str[kMaxArgs];  // 1: _slot[i].s holds a reference to release
+  zend_resource* _res[kMaxArgs];  // an object argument's resource, held for the call
+  uint8_t _held_str[kMaxArgs];    // 1: _slot[i].s holds a reference to release
   union {
     zend_long l;
     void* p;
