@@ -62,13 +62,13 @@ add_custom_target(toka_jsupport ALL DEPENDS ${TOKA_JSUPPORT_CLASSES}/.stamp)
 # Registers the CTest test <name>: <main> with <args> on the real JVM
 # (cmake/TokaJavaTestRun.cmake) with -Xcheck:jni, <jvmargs>, the native library's directory
 # on java.library.path and the JNI check messages in toka.jni.checks.
-function(_toka_java_run name native classpath main args jvmargs)
+function(_toka_java_run name libdir classpath main args jvmargs)
   string(REPLACE ";" "|" args "${args}")
   string(REPLACE ";" "|" jvmargs "-Dtoka.jni.checks=${TOKA_JNI_CHECKS_PROPERTY};${jvmargs}")
   add_test(NAME ${name}
     COMMAND ${CMAKE_COMMAND}
             -DJAVA=${Java_JAVA_EXECUTABLE}
-            -DLIBDIR=$<TARGET_FILE_DIR:${native}>
+            -DLIBDIR=${libdir}
             "-DCLASSPATH=${classpath}"
             -DMAIN=${main}
             "-DARGS=${args}"
@@ -102,30 +102,37 @@ function(toka_add_java_test name)
   cmake_parse_arguments(A "" "NATIVE;MAIN" "SOURCES;CLASSPATH;ARGS" ${ARGN})
   _toka_javac(${name} "${A_SOURCES}" "${A_CLASSPATH}" "${A_CLASSPATH}")
   string(REPLACE ";" ":" cp "${A_CLASSPATH}")
-  _toka_java_run(${name} ${A_NATIVE} "${CMAKE_CURRENT_BINARY_DIR}/${name}-classes:${cp}"
+  _toka_java_run(${name} $<TARGET_FILE_DIR:${A_NATIVE}>
+                 "${CMAKE_CURRENT_BINARY_DIR}/${name}-classes:${cp}"
                  ${A_MAIN} "${A_ARGS}" "")
 endfunction()
 
-# toka_add_junit_test(<name> NATIVE <target> SOURCES <java...> [CLASSPATH <jar...>]
+# toka_add_junit_test(<name> [NATIVE <target>] SOURCES <java...> [CLASSPATH <jar...>]
 #                     [JVM_ARGS <-Dkey=value...>] [DEPENDS <target...>])
 # Compiles the JUnit 5 test classes in SOURCES against CLASSPATH (the library's jar), the
 # JUnit API and tests/jsupport, and runs every test class among them (any class name) with
 # the console launcher (--fail-if-no-tests, a tree of the cases). Passes when every case
 # passes and no output holds a JNI check message; a failure names its case and message in
-# <build dir>/<name>.stdout. DEPENDS: what must be built before the classes (the binding's
-# jar and library, test libraries).
+# <build dir>/<name>.stdout. NATIVE: the library whose directory is java.library.path.
+# DEPENDS: what must be built before the classes (the binding's jar, test libraries).
 function(toka_add_junit_test name)
   cmake_parse_arguments(A "" "NATIVE" "SOURCES;CLASSPATH;JVM_ARGS;DEPENDS" ${ARGN})
-  _toka_javac(${name} "${A_SOURCES}"
-              "${A_CLASSPATH};${TOKA_JUNIT_API_JARS};${TOKA_JSUPPORT_CLASSES}"
+  set(classes ${CMAKE_CURRENT_BINARY_DIR}/${name}-classes)
+  set(compile_cp ${A_CLASSPATH} ${TOKA_JUNIT_API_JARS} ${TOKA_JSUPPORT_CLASSES})
+  _toka_javac(${name} "${A_SOURCES}" "${compile_cp}"
               "${A_CLASSPATH};${TOKA_JSUPPORT_CLASSES}/.stamp")
   add_dependencies(${name}_classes toka_jsupport ${A_NATIVE} ${A_DEPENDS})
-  set(classes ${CMAKE_CURRENT_BINARY_DIR}/${name}-classes)
-  string(REPLACE ";" ":" cp
-         "${classes};${TOKA_JSUPPORT_CLASSES};${A_CLASSPATH};${TOKA_JUNIT_PLATFORM_CONSOLE_STANDALONE_JAR}")
-  _toka_java_run(${name} ${A_NATIVE} "${cp}" org.junit.platform.console.ConsoleLauncher
-                 "--disable-banner;--disable-ansi-colors;--details=tree;--fail-if-no-tests;--include-classname=.*;--scan-classpath;${classes}"
-                 "${A_JVM_ARGS}")
+  set(run_cp ${classes} ${TOKA_JSUPPORT_CLASSES} ${A_CLASSPATH}
+      ${TOKA_JUNIT_PLATFORM_CONSOLE_STANDALONE_JAR})
+  string(REPLACE ";" ":" run_cp "${run_cp}")
+  set(libdir "")
+  if(A_NATIVE)
+    set(libdir $<TARGET_FILE_DIR:${A_NATIVE}>)
+  endif()
+  set(launcher_args --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests
+      --include-classname=.* --scan-classpath ${classes})
+  _toka_java_run(${name} "${libdir}" "${run_cp}" org.junit.platform.console.ConsoleLauncher
+                 "${launcher_args}" "${A_JVM_ARGS}")
 endfunction()
 
 # toka_add_php_test(<name> EXTENSION <target> SCRIPT <file.php> [ARGS <arg...>])
