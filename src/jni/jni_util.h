@@ -9,7 +9,8 @@
 // while the store works. MopraXJNI's holders also fill arrays the caller passes in
 // (getBinVal), so its access (java/MopraX_jconv: CriticalBytes) holds the elements with
 // GetPrimitiveArrayCritical and releases them with mode 0: when the VM handed out a copy,
-// mode 0 copies it back, and the bytes written reach the Java array.
+// mode 0 copies it back, and the bytes written reach the Java array (for setBinVal, which
+// only reads, the same bytes go back).
 //
 // Ownership: a handle is the address of a native object owned by the Java side between its
 // new_ and delete_ natives. JStringUTF and JByteSlice own what they obtained from the VM
