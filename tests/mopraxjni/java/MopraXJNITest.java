@@ -9,6 +9,7 @@ import java.nio.charset.StandardCharsets;
 import java.util.stream.Stream;
 
 import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
@@ -196,7 +197,7 @@ class MopraXJNITest {
     }
 
     @Test
-    void maps() {
+    void intStringMap() {
         // std::map<int, std::string>
         long a = MopraXJNI.new_std__mapT_int_std__string_t__SWIG_0();
         ok("int-string empty", MopraXJNI.std__mapT_int_std__string_t_is_empty(a, null));
@@ -222,7 +223,10 @@ class MopraXJNITest {
         MopraXJNI.delete_std__mapT_int_std__string_t(a);
         MopraXJNI.delete_std__mapT_int_std__string_t(ac);
         MopraXJNI.delete_std__mapT_int_std__string_t(0);
+    }
 
+    @Test
+    void stringStringMap() {
         // std::map<std::string, std::string>: the key is converted and checked first.
         long b = MopraXJNI.new_std__mapT_std__string_std__string_t__SWIG_0();
         MopraXJNI.std__mapT_std__string_std__string_t_set(b, null, "k", "v");
@@ -242,7 +246,10 @@ class MopraXJNITest {
         ok("string-string del", !MopraXJNI.std__mapT_std__string_std__string_t_has_key(bc, null, "k"));
         MopraXJNI.delete_std__mapT_std__string_std__string_t(b);
         MopraXJNI.delete_std__mapT_std__string_std__string_t(bc);
+    }
 
+    @Test
+    void stringIntMap() {
         // std::map<std::string, int>
         long c = MopraXJNI.new_std__mapT_std__string_int_t__SWIG_0();
         raises("string-int get missing", IOOBE, "key not found",
@@ -262,7 +269,10 @@ class MopraXJNITest {
                 () -> MopraXJNI.std__mapT_std__string_int_t_del(cc, null, "one"));
         MopraXJNI.delete_std__mapT_std__string_int_t(c);
         MopraXJNI.delete_std__mapT_std__string_int_t(cc);
+    }
 
+    @Test
+    void intIntMap() {
         // std::map<int, int>
         long d = MopraXJNI.new_std__mapT_int_int_t__SWIG_0();
         MopraXJNI.std__mapT_int_int_t_set(d, null, 1, 10);
@@ -275,23 +285,35 @@ class MopraXJNITest {
         raises("int-int size 0", NPE, "std::map< int,int > self is null",
                 () -> MopraXJNI.std__mapT_int_int_t_size(0, null));
         MopraXJNI.delete_std__mapT_int_int_t(d);
+    }
 
-        // Copies from a zero handle.
-        raises("copy int-string 0", NPE, "std::map< int,std::string > const & reference is null",
-                () -> MopraXJNI.new_std__mapT_int_std__string_t__SWIG_1(0, null));
-        raises("copy string-string 0", NPE, "std::map< std::string,std::string > const & reference is null",
-                () -> MopraXJNI.new_std__mapT_std__string_std__string_t__SWIG_1(0, null));
-        raises("copy string-int 0", NPE, "std::map< std::string,int > const & reference is null",
-                () -> MopraXJNI.new_std__mapT_std__string_int_t__SWIG_1(0, null));
-        raises("copy int-int 0", NPE, "std::map< int,int > const & reference is null",
-                () -> MopraXJNI.new_std__mapT_int_int_t__SWIG_1(0, null));
+    // Copies from a zero handle.
+    static Stream<Arguments> mapCopiesFromZero() {
+        return Stream.of(
+            zero("copy int-string 0", "std::map< int,std::string > const & reference is null",
+                    () -> MopraXJNI.new_std__mapT_int_std__string_t__SWIG_1(0, null)),
+            zero("copy string-string 0", "std::map< std::string,std::string > const & reference is null",
+                    () -> MopraXJNI.new_std__mapT_std__string_std__string_t__SWIG_1(0, null)),
+            zero("copy string-int 0", "std::map< std::string,int > const & reference is null",
+                    () -> MopraXJNI.new_std__mapT_std__string_int_t__SWIG_1(0, null)),
+            zero("copy int-int 0", "std::map< int,int > const & reference is null",
+                    () -> MopraXJNI.new_std__mapT_int_int_t__SWIG_1(0, null)));
     }
 
     @ParameterizedTest(name = "{0}")
-    @ValueSource(booleans = {false, true})
-    void strHolders(boolean sh) {
-        // The same nine natives on both string holders (false: mopra::StrHolder, true:
-        // mopra_StringHolder), through one table of calls.
+    @MethodSource("mapCopiesFromZero")
+    void mapCopyFromZero(String name, String message, Executable call) {
+        raises(name, NPE, message, call);
+    }
+
+    static Stream<Arguments> stringHolderKinds() {
+        return Stream.of(Arguments.of("mopra::StrHolder", false), Arguments.of("mopra_StringHolder", true));
+    }
+
+    // The same nine natives on both string holders, through one table of calls.
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("stringHolderKinds")
+    void strHolders(String kind, boolean sh) {
         String p = sh ? "StringHolder " : "StrHolder ";
         long h = sh ? MopraXJNI.new_mopra_StringHolder() : MopraXJNI.new_mopra__StrHolder();
         java.util.function.Function<Long, Integer> len = x -> sh
@@ -476,30 +498,61 @@ class MopraXJNITest {
         MopraXJNI.delete_mopra__OpHandleHolder(o);
     }
 
+    // String holders a test makes through holder() and bytes(), deleted after it.
+    private final java.util.List<Long> made = new java.util.ArrayList<>();
+
+    long holder(String s) {
+        long h = s == null ? MopraXJNI.new_mopra__StrHolder() : str(s);
+        made.add(h);
+        return h;
+    }
+
+    long bytes(byte[] b) {
+        long h = bin(b);
+        made.add(h);
+        return h;
+    }
+
+    @AfterEach
+    void deleteMade() {
+        for (long h : made) {
+            MopraXJNI.delete_mopra__StrHolder(h);
+        }
+    }
+
     @Test
-    void functions() {
+    void info() {
         String info = MopraXJNI.mopra__info();
         ok("info prefix", info.startsWith("Name:\t\t\tMopraX\nVersion:\t\t1.2.0\n"
                 + "Description:\tShared types, util functions for Toka libraries\nBuild at:\t\t"));
         ok("info build time", info.matches("(?s).*Build at:\t\t[A-Z][a-z]{2} [ 0-9]\\d \\d{4} \\d\\d:\\d\\d:\\d\\d\n"));
         eq("info stable", info, MopraXJNI.mopra__info());
+    }
 
-        long in = str("abc");
-        long out = MopraXJNI.new_mopra__StrHolder();
+    @Test
+    void hexing() {
+        long in = holder("abc");
+        long out = holder(null);
         eq("hexing", 0, MopraXJNI.mopra__hexing(out, null, in, null, 0));
         eq("hexing abc", "616263", val(out));
-        long bytes = bin(new byte[] {0, 0x0f, (byte) 0xf0, (byte) 0xff, (byte) 0x9a});
+        long bytes = bytes(new byte[] {0, 0x0f, (byte) 0xf0, (byte) 0xff, (byte) 0x9a});
         eq("hexing binary", 0, MopraXJNI.mopra__hexing(out, null, bytes, null, 10));
         eq("hexing binary text", "000ff0ff9a", val(out));
-        long back = MopraXJNI.new_mopra__StrHolder();
+        long back = holder(null);
         eq("unhexing", 0, MopraXJNI.mopra__unhexing(back, null, out, null, 0));
         eq("unhexing bytes", new byte[] {0, 0x0f, (byte) 0xf0, (byte) 0xff, (byte) 0x9a}, binOf(back));
         eq("unhexing odd", -11, MopraXJNI.mopra__unhexing(back, null, in, null, 0));
         // Aliasing: the same holder as output and input hexes the original input.
-        long alias = str("abc");
+        long alias = holder("abc");
         eq("hexing aliased", 0, MopraXJNI.mopra__hexing(alias, null, alias, null, 0));
         eq("hexing aliased text", "616263", val(alias));
+    }
 
+    @Test
+    void base64() {
+        long in = holder("abc");
+        long out = holder(null);
+        long back = holder(null);
         eq("base64_encode", 0, MopraXJNI.mopra__base64_encode(out, null, in, null, 0));
         eq("base64 abc", "OM9Z", val(out));
         MopraXJNI.mopra__StrHolder_setVal(in, null, "ab");
@@ -507,74 +560,97 @@ class MopraXJNITest {
         eq("base64 ab unpadded", "OM8", val(out));
         eq("base64_decode", 0, MopraXJNI.mopra__base64_decode(back, null, out, null, 0));
         eq("base64_decode ab", "ab", val(back));
-        long bad = str("01*3");
+        long bad = holder("01*3");
         eq("base64_decode bad", -7, MopraXJNI.mopra__base64_decode(back, null, bad, null, 0));
+    }
 
+    @Test
+    void hash() {
         // hash: kind 3 is Jenkins in the low 32 bits; unknown kinds give -1.
-        long hashIn = str("Four score and seven years ago");
+        long hashIn = holder("Four score and seven years ago");
         int h3 = MopraXJNI.mopra__hash(hashIn, null, 3);
         eq("hash 3 is the low half of hash64 3", h3, (int) MopraXJNI.mopra__hash64(hashIn, null, 3));
         eq("hash 3 is Jenkins", MopraXJNI.mopra__hash(hashIn, null, 1), h3);
         eq("hash 9", -1, MopraXJNI.mopra__hash(hashIn, null, 9));
         eq("hash64 9", -1L, MopraXJNI.mopra__hash64(hashIn, null, 9));
         ok("hash64 3 has Murmur above", (MopraXJNI.mopra__hash64(hashIn, null, 3) >>> 32) != 0);
+    }
 
+    @Test
+    void compress() {
         // compress / decompress round trip (method 0: LZF).
         byte[] text = "abcabcabcabcabcabcabcabcabcabcabcabcabcabc".getBytes(StandardCharsets.US_ASCII);
-        long plain = bin(text);
-        long packed = MopraXJNI.new_mopra__StrHolder();
+        long plain = bytes(text);
+        long packed = holder(null);
+        long back = holder(null);
         eq("compress", 0, MopraXJNI.mopra__compress(packed, null, plain, null, 0, 0));
         ok("compress shrinks", MopraXJNI.mopra__StrHolder_getLength(packed, null) < text.length);
         eq("decompress", 0, MopraXJNI.mopra__decompress(back, null, packed, null, 0, 0));
         eq("decompress bytes", text, binOf(back));
-        eq("decompress garbage", -5, MopraXJNI.mopra__decompress(back, null, in, null, 0, 0));
+        eq("decompress garbage", -5, MopraXJNI.mopra__decompress(back, null, holder("ab"), null, 0, 0));
+    }
 
+    @Test
+    void noise() {
         // noise: 3 bytes or less are only Base64-encoded.
-        long n = str("ab");
+        long n = holder("ab");
         eq("noise ab", 0, MopraXJNI.mopra__noise(n, null));
         eq("noise ab text", "OM8", val(n));
         eq("denoise", 0, MopraXJNI.mopra__denoise(n, null));
         eq("denoise ab", "ab", val(n));
-        long n2 = str("a longer secret value");
+        long n2 = holder("a longer secret value");
         eq("noise long", 0, MopraXJNI.mopra__noise(n2, null));
         ok("noise long changed", !val(n2).equals("a longer secret value"));
         eq("denoise long", 0, MopraXJNI.mopra__denoise(n2, null));
         eq("denoise long back", "a longer secret value", val(n2));
+        long bad = holder("01*3");
         eq("denoise bad", -7, MopraXJNI.mopra__denoise(bad, null));
         eq("denoise bad unchanged", "01*3", val(bad));
+    }
 
-        // noise64 / denoise64.
-        long tok = MopraXJNI.new_mopra__StrHolder();
+    @Test
+    void noise64() {
+        long tok = holder(null);
         long ih = MopraXJNI.new_mopra__IntegralHolder();
         eq("noise64", 0, MopraXJNI.mopra__noise64(tok, null, -77, 123456789L));
         eq("noise64 length", 20, MopraXJNI.mopra__StrHolder_getLength(tok, null));
         eq("denoise64", 0, MopraXJNI.mopra__denoise64(ih, null, tok, null, 123456789L));
         eq("denoise64 value", -77L, MopraXJNI.mopra__IntegralHolder_getVal(ih, null));
-        long len21 = str("012345678901234567890");
+        long len21 = holder("012345678901234567890");
         MopraXJNI.mopra__IntegralHolder_setVal(ih, null, 9);
         eq("denoise64 21 chars", -3, MopraXJNI.mopra__denoise64(ih, null, len21, null, 1));
         eq("denoise64 21 chars unchanged", 9L, MopraXJNI.mopra__IntegralHolder_getVal(ih, null));
+        MopraXJNI.delete_mopra__IntegralHolder(ih);
+    }
 
-        // Envelope round trip, both encoders.
+    @ParameterizedTest(name = "envelope round trip, padding {0}")
+    @ValueSource(ints = {0, 1})
+    void envelope(int pad) {
         long parts = MopraXJNI.new_std__vectorT_std__string_t__SWIG_0();
         MopraXJNI.std__vectorT_std__string_t_add(parts, null, "user-42");
         MopraXJNI.std__vectorT_std__string_t_add(parts, null, "session");
-        long secret = str("s3cret");
-        long env = MopraXJNI.new_mopra__StrHolder();
+        long secret = holder("s3cret");
+        long env = holder(null);
         long got = MopraXJNI.new_std__vectorT_std__string_t__SWIG_0();
-        for (int pad = 0; pad < 2; ++pad) {
-            int rc = pad == 1 ? MopraXJNI.mopra__wma_encode_withpadding(env, null, parts, null, secret, null, 0, 0)
-                    : MopraXJNI.mopra__wma_encode(env, null, parts, null, secret, null, 0, 0);
-            eq("wma_encode " + pad, 0, rc);
-            ok("wma_encode text", MopraXJNI.mopra__StrHolder_getLength(env, null) > 0);
-            eq("wma_decode " + pad, 0, MopraXJNI.mopra__wma_decode(got, null, env, null, secret, null, 0, -1));
-            eq("wma parts", 2L, MopraXJNI.std__vectorT_std__string_t_size(got, null));
-            eq("wma part 1", "session", MopraXJNI.std__vectorT_std__string_t_get(got, null, 1));
-        }
-        long wrong = str("other");
+        int rc = pad == 1 ? MopraXJNI.mopra__wma_encode_withpadding(env, null, parts, null, secret, null, 0, 0)
+                : MopraXJNI.mopra__wma_encode(env, null, parts, null, secret, null, 0, 0);
+        eq("wma_encode " + pad, 0, rc);
+        ok("wma_encode text", MopraXJNI.mopra__StrHolder_getLength(env, null) > 0);
+        eq("wma_decode " + pad, 0, MopraXJNI.mopra__wma_decode(got, null, env, null, secret, null, 0, -1));
+        eq("wma parts", 2L, MopraXJNI.std__vectorT_std__string_t_size(got, null));
+        eq("wma part 1", "session", MopraXJNI.std__vectorT_std__string_t_get(got, null, 1));
+        long wrong = holder("other");
         ok("wma_decode wrong secret", MopraXJNI.mopra__wma_decode(got, null, env, null, wrong, null, 0, -1) < 0);
+        for (long x : new long[] {parts, got}) {
+            MopraXJNI.delete_std__vectorT_std__string_t(x);
+        }
+    }
 
-        // List functions.
+    @Test
+    void listFunctions() {
+        long in = holder("ab");
+        long hashIn = holder("Four score and seven years ago");
+        long out = holder(null);
         long list = MopraXJNI.new_std__vectorT_std__string_t__SWIG_0();
         MopraXJNI.list_add_strholder(list, null, in, null);
         eq("list_add", "ab", MopraXJNI.std__vectorT_std__string_t_get(list, null, 0));
@@ -587,15 +663,7 @@ class MopraXJNITest {
         eq("list_get 1 keeps", "keep", val(out));
         eq("list_get 0", 0, MopraXJNI.list_get_strholder(out, null, list, null, 0));
         eq("list_get 0 value", "Four score and seven years ago", val(out));
-
-        for (long x : new long[] {in, out, bytes, back, alias, bad, hashIn, plain, packed, n, n2, tok, len21, secret,
-                env, wrong}) {
-            MopraXJNI.delete_mopra__StrHolder(x);
-        }
-        MopraXJNI.delete_mopra__IntegralHolder(ih);
-        for (long x : new long[] {parts, got, list}) {
-            MopraXJNI.delete_std__vectorT_std__string_t(x);
-        }
+        MopraXJNI.delete_std__vectorT_std__string_t(list);
     }
 
     // Objects for the zero-handle cases: valid arguments before the zero one.
