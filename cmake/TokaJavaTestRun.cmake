@@ -7,6 +7,9 @@
 string(REPLACE "|" ";" ARGS "${ARGS}")
 string(REPLACE "|" ";" JVMARGS "${JVMARGS}")
 string(REPLACE "|" ";" CHECKS "${CHECKS}")
+if(NOT CHECKS)
+  message(FATAL_ERROR "no JNI check messages given (CHECKS)")
+endif()
 execute_process(
   COMMAND ${JAVA} -Xcheck:jni -Djava.library.path=${LIBDIR} ${JVMARGS} -cp ${CLASSPATH} ${MAIN}
           ${ARGS}
