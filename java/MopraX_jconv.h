@@ -1,5 +1,6 @@
 // MopraXJNI's calling conventions: the conversions every native applies to its arguments
-// and results, and the one guard its body runs in.
+// and results. Every native body runs in the JNI helper layer's boundary, tjni::guarded,
+// with mx::throwCurrent as its reporter.
 //
 // - Object arguments are handles (tjni::fromHandle). self<T> is the object a native acts
 //   on, ref<T>/cref<T> an argument the called function takes by reference or constant
@@ -20,8 +21,8 @@
 //   array". The elements are held with GetPrimitiveArrayCritical for the holder call only
 //   (CriticalBytes): no JNI call, no allocation and nothing that blocks while they are held
 //   (setBinVal reserves the holder's room before), and they are released on every path.
-// - guard runs the body; what escapes it goes through mx::throwCurrent and the native
-//   answers 0, false or null.
+// - What escapes a native body goes through mx::throwCurrent (tjni::guarded) and the
+//   native answers 0, false or null.
 //
 // Ownership: nothing is kept between calls; CriticalBytes releases what it holds.
 // Threads: no shared state, no locks; each object is used by the thread that made it.
@@ -31,7 +32,6 @@
 #include <jni.h>
 
 #include <string>
-#include <type_traits>
 
 #include "java/MopraX_jthrow.h"
 #include "src/jni/jni_util.h"
@@ -129,16 +129,6 @@ inline jint getBinVal(JNIEnv* env, const H& holder, jbyteArray array, jint offse
   const jint size = arrayLength(env, array);
   CriticalBytes bytes(env, array, size);
   return holder.getBinVal(bytes.data(), size, offset);
-}
-
-template <typename R, typename Body>
-inline R guard(JNIEnv* env, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    throwCurrent(env);
-  }
-  if constexpr (!std::is_void<R>::value) return R{};
 }
 
 }  // namespace mx

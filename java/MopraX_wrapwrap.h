@@ -5,7 +5,7 @@
 // defines the exported "Java_com_olm_toka_jni_moprax_MopraXJNI_<mangled_name>" with the
 // JNI parameters of its argument kinds, converts the arguments in their order into v1, v2,
 // ... (each conversion does its own null check, so the checks run in argument order), runs
-// `call` inside mx::guard and converts its value by RESULT.
+// `call` inside tjni::guarded (reporter mx::throwCurrent) and converts its value by RESULT.
 //
 // Argument kinds (Java parameters → the native value vN):
 //   (NONE)          no parameter
@@ -174,13 +174,13 @@ inline void setValue(H* holder, const V& v) {
 #define MX_RESULT_STRING(x) mx::jstr(env, x)
 #define MX_RESULT_HANDLE(x) tjni::toHandle(x)
 
-#define MX_NATIVE(RESULT, NAME, CALL, ...)                                                   \
+#define MX_NATIVE(RESULT, NAME, CALL, ...)                                                      \
   extern "C" JNIEXPORT MX_JTYPE_##RESULT JNICALL Java_com_olm_toka_jni_moprax_MopraXJNI_##NAME( \
-      JNIEnv* env, jclass MX_FOR(MX_PARAM, __VA_ARGS__)) {                                   \
-    return mx::guard<MX_JTYPE_##RESULT>(env, [&]() -> MX_JTYPE_##RESULT {                    \
-      MX_FOR(MX_CONV, __VA_ARGS__)                                                           \
-      return MX_RESULT_##RESULT(CALL);                                                       \
-    });                                                                                      \
+      JNIEnv* env, jclass MX_FOR(MX_PARAM, __VA_ARGS__)) {                                      \
+    return tjni::guarded<MX_JTYPE_##RESULT>(env, mx::throwCurrent, [&]() -> MX_JTYPE_##RESULT { \
+      MX_FOR(MX_CONV, __VA_ARGS__)                                                              \
+      return MX_RESULT_##RESULT(CALL);                                                          \
+    });                                                                                         \
   }
 
 #endif  // TOKA_JAVA_MOPRAX_WRAPWRAP_H

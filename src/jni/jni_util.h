@@ -1,7 +1,16 @@
 // JNI helper layer shared by the Java bindings: handle casts with the zero-handle policy,
 // scoped access to string characters and byte-array slices (released on every path, the
 // Java array never written back), slice clamping without overflow, and the one catch-all
-// boundary that every native body runs in.
+// boundary that every native body runs in (with the binding's reporter: a fixed pair of
+// class and message per exception kind, or the binding's own classification).
+//
+// Byte arrays: JByteSlice serves keys and payloads that a native only reads, so it copies
+// the slice out (GetByteArrayRegion) and never writes back; the Java array is not pinned
+// while the store works. MopraXJNI's holders also fill arrays the caller passes in
+// (getBinVal), so its access (java/MopraX_jconv: CriticalBytes) holds the elements with
+// GetPrimitiveArrayCritical and releases them with mode 0: when the VM handed out a copy,
+// mode 0 copies it back, and the bytes written reach the Java array (for setBinVal, which
+// only reads, the same bytes go back).
 //
 // Ownership: a handle is the address of a native object owned by the Java side between its
 // new_ and delete_ natives. JStringUTF and JByteSlice own what they obtained from the VM
@@ -16,6 +25,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <type_traits>
 
 namespace tjni {
 
@@ -146,6 +156,23 @@ inline void guardedVoid(JNIEnv* env, Reporter report, Body&& body) noexcept {
   } catch (...) {
     reportCurrentException(env, report);
   }
+}
+
+// A binding's own classification (MopraXJNI: mx::throwCurrent): called only inside a catch
+// block, it rethrows the exception being handled to tell its kind and raises the binding's
+// Java exception (or leaves one the VM already has pending).
+typedef void (*CurrentReporter)(JNIEnv* env) noexcept;
+
+// The boundary for such a binding: runs body() and returns its result; any exception goes to
+// report and the native answers R's zero value (0, false or null; nothing for void).
+template <typename R, typename Body>
+inline R guarded(JNIEnv* env, CurrentReporter report, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    report(env);
+  }
+  if constexpr (!std::is_void<R>::value) return R{};
 }
 
 }  // namespace tjni

@@ -1,6 +1,6 @@
 // Test-only JNI library: MopraXJNI's string conversions side by side with the VM's own, for
 // the differential test MopraXConvDiffTest (class MopraXConvProbe, natives below). Each
-// native runs in mx::guard like the binding's.
+// native runs in tjni::guarded with mx::throwCurrent, like the binding's.
 #include <jni.h>
 
 #include <string>
@@ -26,17 +26,21 @@ std::string stringOf(JNIEnv* env, jbyteArray b) {
 }  // namespace
 
 extern "C" JNIEXPORT jbyteArray JNICALL Java_MopraXConvProbe_str(JNIEnv* env, jclass, jstring s) {
-  return mx::guard<jbyteArray>(env, [&] { return bytesOf(env, mx::str(env, s)); });
+  return tjni::guarded<jbyteArray>(env, mx::throwCurrent,
+                                   [&] { return bytesOf(env, mx::str(env, s)); });
 }
 
 extern "C" JNIEXPORT jbyteArray JNICALL Java_MopraXConvProbe_strUtf(JNIEnv* env, jclass, jstring s) {
-  return mx::guard<jbyteArray>(env, [&] { return bytesOf(env, mx::strUtf(env, s)); });
+  return tjni::guarded<jbyteArray>(env, mx::throwCurrent,
+                                   [&] { return bytesOf(env, mx::strUtf(env, s)); });
 }
 
 extern "C" JNIEXPORT jstring JNICALL Java_MopraXConvProbe_jstr(JNIEnv* env, jclass, jbyteArray b) {
-  return mx::guard<jstring>(env, [&] { return mx::jstr(env, stringOf(env, b)); });
+  return tjni::guarded<jstring>(env, mx::throwCurrent,
+                                [&] { return mx::jstr(env, stringOf(env, b)); });
 }
 
 extern "C" JNIEXPORT jstring JNICALL Java_MopraXConvProbe_jstrUtf(JNIEnv* env, jclass, jbyteArray b) {
-  return mx::guard<jstring>(env, [&] { return mx::jstrUtf(env, stringOf(env, b)); });
+  return tjni::guarded<jstring>(env, mx::throwCurrent,
+                                [&] { return mx::jstrUtf(env, stringOf(env, b)); });
 }

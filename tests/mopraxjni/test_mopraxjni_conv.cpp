@@ -1,11 +1,14 @@
-// The string conversions of MopraXJNI (java/MopraX_jconv.h) and the thrower's class table,
-// without a VM (MopraXConvDiffTest compares them with the VM's own).
+// The string conversions of MopraXJNI (java/MopraX_jconv.h), the thrower's class table and
+// the boundary with a binding's own reporter, without a VM (MopraXConvDiffTest compares the
+// conversions with the VM's own).
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "java/MopraX_jconv.h"
 #include "java/MopraX_jthrow.h"
+#include "src/jni/jni_util.h"
 
 namespace {
 
@@ -123,6 +126,46 @@ TEST(MopraXJNIThrow, ClassTable) {
   EXPECT_STREQ("java/lang/RuntimeException", mx::javaExceptionClass(8));
   EXPECT_STREQ("java/lang/UnknownError", mx::javaExceptionClass(0));
   EXPECT_STREQ("java/lang/UnknownError", mx::javaExceptionClass(99));
+}
+
+// What the recording reporter saw, by rethrowing the exception being handled.
+std::string g_seen;
+
+void recordCurrent(JNIEnv*) noexcept {
+  try {
+    throw;
+  } catch (const std::out_of_range& e) {
+    g_seen = std::string("out_of_range ") + e.what();
+  } catch (const std::exception& e) {
+    g_seen = std::string("exception ") + e.what();
+  } catch (...) {
+    g_seen = "other";
+  }
+}
+
+TEST(JniGuardedCurrentReporter, ReportsInsideTheCatchAndAnswersZero) {
+  JNIEnv* env = reinterpret_cast<JNIEnv*>(0x1);  // handed to the reporter only
+  g_seen.clear();
+  EXPECT_EQ(7, tjni::guarded<jint>(env, recordCurrent, [] { return jint{7}; }));
+  EXPECT_EQ("", g_seen);
+
+  EXPECT_EQ(0, tjni::guarded<jint>(env, recordCurrent, []() -> jint { throw mx::IndexError("i"); }));
+  EXPECT_EQ("out_of_range i", g_seen);
+  EXPECT_EQ(nullptr, tjni::guarded<jstring>(env, recordCurrent,
+                                            []() -> jstring { throw std::runtime_error("r"); }));
+  EXPECT_EQ("exception r", g_seen);
+  EXPECT_EQ(JNI_FALSE, tjni::guarded<jboolean>(env, recordCurrent, []() -> jboolean { throw 1; }));
+  EXPECT_EQ("other", g_seen);
+
+  int ran = 0;
+  tjni::guarded<void>(env, recordCurrent, [&] { ++ran; });
+  g_seen.clear();
+  tjni::guarded<void>(env, recordCurrent, [&] {
+    ++ran;
+    throw mx::VmPending();
+  });
+  EXPECT_EQ(2, ran);
+  EXPECT_EQ("other", g_seen);
 }
 
 }  // namespace

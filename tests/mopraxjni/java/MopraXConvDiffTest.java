@@ -1,5 +1,8 @@
 import com.olm.toka.jni.moprax.MopraXJNI;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
 import java.io.ByteArrayOutputStream;
 import java.io.DataOutputStream;
 import java.io.IOException;
@@ -8,21 +11,44 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.Random;
 
+import jsupport.JniAssert;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.MethodOrderer;
+import org.junit.jupiter.api.Order;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestMethodOrder;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.MethodSource;
+
 /**
  * MopraXJNI's string conversions against the VM's own, exact, over hostile and random
  * inputs: Java string arguments (the binding's bytes against GetStringUTFChars' and
  * DataOutputStream.writeUTF's modified UTF-8) and native string results (the binding's
  * string against NewStringUTF's of the same text), then a sample through the holders.
- * usage: java MopraXConvDiffTest <path of the conv_probe library>
+ * The conv_probe library's path is the system property mopraxjni.probe.
  */
-public final class MopraXConvDiffTest {
-    private static int failures = 0;
-    private static int checks = 0;
+@TestMethodOrder(MethodOrderer.OrderAnnotation.class)
+class MopraXConvDiffTest {
+    @BeforeAll
+    static void loadProbe() {
+        System.load(System.getProperty("mopraxjni.probe"));
+    }
 
-    static void fail(String what) {
-        ++failures;
-        if (failures <= 20) {
-            System.out.println("FAIL " + what);
+    /** The mismatches of one test, reported together (the first 20) when it ends. */
+    static final class Mismatches {
+        private final List<String> found = new ArrayList<>();
+        private int checks = 0;
+
+        void check(boolean same, java.util.function.Supplier<String> what) {
+            ++checks;
+            if (!same) {
+                found.add(what.get());
+            }
+        }
+
+        void assertNone() {
+            assertTrue(found.isEmpty(), () -> found.size() + " of " + checks + " checks failed:\n"
+                    + String.join("\n", found.subList(0, Math.min(found.size(), 20))));
         }
     }
 
@@ -46,27 +72,21 @@ public final class MopraXConvDiffTest {
         }
     }
 
-    static void checkArgument(String s) {
-        ++checks;
+    static void checkArgument(Mismatches m, String s) {
         byte[] ours = MopraXConvProbe.str(s);
         byte[] vm = MopraXConvProbe.strUtf(s);
-        if (!Arrays.equals(ours, vm)) {
-            fail("argument <" + show(s) + ">: " + Arrays.toString(ours) + " against the VM's " + Arrays.toString(vm));
-        }
+        m.check(Arrays.equals(ours, vm),
+                () -> "argument <" + show(s) + ">: " + Arrays.toString(ours) + " against the VM's " + Arrays.toString(vm));
         byte[] reference = writeUtf(s);
-        if (reference != null && !Arrays.equals(reference, vm)) {
-            fail("argument <" + show(s) + ">: the VM's bytes differ from writeUTF's");
-        }
+        m.check(reference == null || Arrays.equals(reference, vm),
+                () -> "argument <" + show(s) + ">: the VM's bytes differ from writeUTF's");
     }
 
-    static void checkResult(byte[] b) {
-        ++checks;
+    static void checkResult(Mismatches m, byte[] b) {
         String ours = MopraXConvProbe.jstr(b);
         String vm = MopraXConvProbe.jstrUtf(b);
-        if (!ours.equals(vm)) {
-            fail("result of " + Arrays.toString(Arrays.copyOf(b, Math.min(b.length, 24))) + " (" + b.length
-                    + " bytes): <" + show(ours) + "> against <" + show(vm) + ">");
-        }
+        m.check(ours.equals(vm), () -> "result of " + Arrays.toString(Arrays.copyOf(b, Math.min(b.length, 24))) + " ("
+                + b.length + " bytes): <" + show(ours) + "> against <" + show(vm) + ">");
     }
 
     static String ascii(int n, Random rnd) {
@@ -81,21 +101,73 @@ public final class MopraXConvDiffTest {
     // (2048) sizes.
     static final int[] LENGTHS = {0, 1, 2, 7, 8, 15, 16, 17, 31, 32, 33, 255, 256, 257, 1366, 2047, 2048, 2049, 70000};
 
-    static void arguments(Random rnd) {
-        String[] hostile = {"\u0000", "\u0001", "\u007f", "\u0080", "\u00e9", "\u00ff", "\u0100", "\u07ff", "\u0800",
-            "\u7fff", "\u8000", "\ud7ff", "\ud800", "\udbff", "\udc00", "\udfff", "\ud83d\ude00", "\ude00\ud83d",
-            "\ud800\ud800", "\ue000", "\ufffd", "\ufffe", "\uffff"};
-        for (int n : LENGTHS) {
-            String base = ascii(n, rnd);
-            checkArgument(base);
-            for (String h : hostile) {
-                for (int at : new int[] {0, 1, 7, 8, 15, 16, 17, n / 2, n - 1, n}) {
-                    if (at >= 0 && at <= n) {
-                        checkArgument(base.substring(0, at) + h + base.substring(at));
+    static java.util.stream.IntStream lengths() {
+        return java.util.stream.IntStream.of(LENGTHS);
+    }
+
+    /** Long ASCII results from 8 threads at once, the first such results of the process. */
+    @Test
+    @Order(1)
+    void firstUseFromThreads() throws InterruptedException {
+        byte[] text = new byte[1366];
+        Arrays.fill(text, (byte) 'Q');
+        String expected = new String(text, java.nio.charset.StandardCharsets.US_ASCII);
+        Thread[] threads = new Thread[8];
+        int[] bad = new int[threads.length];
+        java.util.concurrent.CountDownLatch start = new java.util.concurrent.CountDownLatch(1);
+        for (int t = 0; t < threads.length; ++t) {
+            final int me = t;
+            threads[t] = new Thread(() -> {
+                long h = MopraXJNI.new_mopra__StrHolder();
+                MopraXJNI.mopra__StrHolder_setBinVal(h, null, text, 0, text.length);
+                try {
+                    start.await();
+                } catch (InterruptedException e) {
+                    bad[me] = -1;
+                }
+                for (int i = 0; i < 200; ++i) {
+                    if (!expected.equals(MopraXJNI.mopra__StrHolder_getVal(h, null))
+                            || !expected.equals(MopraXConvProbe.jstr(text))) {
+                        ++bad[me];
                     }
+                }
+                MopraXJNI.delete_mopra__StrHolder(h);
+            });
+            threads[t].start();
+        }
+        start.countDown();
+        for (int t = 0; t < threads.length; ++t) {
+            threads[t].join();
+        }
+        for (int t = 0; t < threads.length; ++t) {
+            assertEquals(0, bad[t], "thread " + t + ": wrong results");
+        }
+    }
+
+    static final String[] HOSTILE = {"\u0000", "\u0001", "\u007f", "\u0080", "\u00e9", "\u00ff", "\u0100", "\u07ff",
+        "\u0800", "\u7fff", "\u8000", "\ud7ff", "\ud800", "\udbff", "\udc00", "\udfff", "\ud83d\ude00",
+        "\ude00\ud83d", "\ud800\ud800", "\ue000", "\ufffd", "\ufffe", "\uffff"};
+
+    @ParameterizedTest(name = "arguments: hostile units in {0} ASCII chars")
+    @MethodSource("lengths")
+    void hostileArguments(int n) {
+        Mismatches m = new Mismatches();
+        String base = ascii(n, new Random(20261211L + n));
+        checkArgument(m, base);
+        for (String h : HOSTILE) {
+            for (int at : new int[] {0, 1, 7, 8, 15, 16, 17, n / 2, n - 1, n}) {
+                if (at >= 0 && at <= n) {
+                    checkArgument(m, base.substring(0, at) + h + base.substring(at));
                 }
             }
         }
+        m.assertNone();
+    }
+
+    @Test
+    void randomArguments() {
+        Random rnd = new Random(20261211);
+        Mismatches m = new Mismatches();
         for (int i = 0; i < 3000; ++i) {
             int n = rnd.nextInt(i % 10 == 0 ? 5000 : 300);
             char[] c = new char[n];
@@ -106,21 +178,19 @@ public final class MopraXConvDiffTest {
                     default: c[j] = (char) rnd.nextInt(0x100); break;  // Latin-1, NUL included
                 }
             }
-            checkArgument(new String(c));
+            checkArgument(m, new String(c));
         }
-        // A string from a supplementary code point, and null.
-        checkArgument(new String(Character.toChars(0x10ffff)) + new String(Character.toChars(0x10000)));
-        for (Runnable r : new Runnable[] {() -> MopraXConvProbe.str(null), () -> MopraXConvProbe.strUtf(null)}) {
-            ++checks;
-            try {
-                r.run();
-                fail("null argument: no exception");
-            } catch (NullPointerException e) {
-                if (!"null string".equals(e.getMessage())) {
-                    fail("null argument: " + e.getMessage());
-                }
-            }
-        }
+        // A string from a supplementary code point.
+        checkArgument(m, new String(Character.toChars(0x10ffff)) + new String(Character.toChars(0x10000)));
+        m.assertNone();
+    }
+
+    @Test
+    void nullArgument() {
+        JniAssert.assertRaises("null argument (binding)", NullPointerException.class, "null string",
+                () -> MopraXConvProbe.str(null));
+        JniAssert.assertRaises("null argument (VM)", NullPointerException.class, "null string",
+                () -> MopraXConvProbe.strUtf(null));
     }
 
     static byte[] withAt(byte[] base, int at, byte[] insert) {
@@ -169,17 +239,27 @@ public final class MopraXConvDiffTest {
         return inputs;
     }
 
+    @Test
+    void results() {
+        Mismatches m = new Mismatches();
+        for (byte[] b : resultInputs(new Random(20261211))) {
+            checkResult(m, b);
+        }
+        m.assertNone();
+    }
+
     /** The same conversions through the holder natives. */
-    static void throughHolders(Random rnd, List<byte[]> results) {
+    @Test
+    void throughHolders() {
+        Random rnd = new Random(20261211);
+        List<byte[]> results = resultInputs(rnd);
+        Mismatches m = new Mismatches();
         long h = MopraXJNI.new_mopra__StrHolder();
         for (int i = 0; i < results.size(); i += 7) {
             byte[] b = results.get(i);
-            ++checks;
             MopraXJNI.mopra__StrHolder_setBinVal(h, null, b, 0, b.length);
             String got = MopraXJNI.mopra__StrHolder_getVal(h, null);
-            if (!got.equals(MopraXConvProbe.jstrUtf(b))) {
-                fail("getVal of " + b.length + " bytes: <" + show(got) + ">");
-            }
+            m.check(got.equals(MopraXConvProbe.jstrUtf(b)), () -> "getVal of " + b.length + " bytes: <" + show(got) + ">");
         }
         for (int i = 0; i < 500; ++i) {
             char[] c = new char[rnd.nextInt(i % 10 == 0 ? 5000 : 300)];
@@ -187,66 +267,12 @@ public final class MopraXConvDiffTest {
                 c[j] = (char) (i % 2 == 0 ? rnd.nextInt(0x10000) : 0x20 + rnd.nextInt(0x5f));
             }
             String s = new String(c);
-            ++checks;
             MopraXJNI.mopra__StrHolder_setVal(h, null, s);
             byte[] b = new byte[MopraXJNI.mopra__StrHolder_getLength(h, null)];
             MopraXJNI.mopra__StrHolder_getBinVal(h, null, b, 0);
-            if (!Arrays.equals(b, MopraXConvProbe.strUtf(s))) {
-                fail("setVal of <" + show(s) + ">");
-            }
+            m.check(Arrays.equals(b, MopraXConvProbe.strUtf(s)), () -> "setVal of <" + show(s) + ">");
         }
         MopraXJNI.delete_mopra__StrHolder(h);
-    }
-
-    /** Long ASCII results from 8 threads at once, the first such results of the process. */
-    static void firstUseFromThreads() throws InterruptedException {
-        byte[] text = new byte[1366];
-        Arrays.fill(text, (byte) 'Q');
-        String expected = new String(text, java.nio.charset.StandardCharsets.US_ASCII);
-        Thread[] threads = new Thread[8];
-        int[] bad = new int[threads.length];
-        java.util.concurrent.CountDownLatch start = new java.util.concurrent.CountDownLatch(1);
-        for (int t = 0; t < threads.length; ++t) {
-            final int me = t;
-            threads[t] = new Thread(() -> {
-                long h = MopraXJNI.new_mopra__StrHolder();
-                MopraXJNI.mopra__StrHolder_setBinVal(h, null, text, 0, text.length);
-                try {
-                    start.await();
-                } catch (InterruptedException e) {
-                    bad[me] = -1;
-                }
-                for (int i = 0; i < 200; ++i) {
-                    if (!expected.equals(MopraXJNI.mopra__StrHolder_getVal(h, null))
-                            || !expected.equals(MopraXConvProbe.jstr(text))) {
-                        ++bad[me];
-                    }
-                }
-                MopraXJNI.delete_mopra__StrHolder(h);
-            });
-            threads[t].start();
-        }
-        start.countDown();
-        for (int t = 0; t < threads.length; ++t) {
-            threads[t].join();
-            ++checks;
-            if (bad[t] != 0) {
-                fail("thread " + t + ": " + bad[t] + " wrong results");
-            }
-        }
-    }
-
-    public static void main(String[] args) throws InterruptedException {
-        System.load(args[0]);
-        firstUseFromThreads();
-        Random rnd = new Random(20261211);
-        arguments(rnd);
-        List<byte[]> results = resultInputs(rnd);
-        for (byte[] b : results) {
-            checkResult(b);
-        }
-        throughHolders(rnd, results);
-        System.out.println(checks + " checks, " + failures + " failures");
-        System.exit(failures == 0 ? 0 : 1);
+        m.assertNone();
     }
 }
