@@ -1,8 +1,32 @@
 #include "src/wdb/kc/ISKVStorage.h"
 
+#include <cstdlib>
+
 #include "src/wdb/kc/TSKVAdapterStorage.h"
+#include "src/xlabs.h"
 
 namespace wdb {
+
+bool valueBuffersUnpooled() noexcept { return find_xlabs_default(1) == nullptr; }
+
+void* newValueBuffer(size_t size, bool unpooled) noexcept {
+  if (!unpooled) return xa_malloc(size);
+  void* p = std::malloc(size > 0 ? size : 1);
+  if (p == nullptr || xa_unpooled_record(p)) return p;
+  std::free(p);
+  return nullptr;
+}
+
+void releaseValueBuffer(void* data) noexcept {
+  if (data == nullptr) return;
+  // Unpooled buffers exist only once the allocator has stopped: while it runs, every buffer
+  // is pooled and the registry is not asked.
+  if (!valueBuffersUnpooled() || !xa_unpooled_forget(data)) {
+    xa_free(data);
+    return;
+  }
+  std::free(data);
+}
 
 ITransaction::~ITransaction() {}
 

@@ -224,6 +224,19 @@ class AStorage : public IStorage<K, V> {
 
 typedef std::pair<xstring, xstring> SKVItem;
 
+// Raw value buffers: the buffers getTx0/popTx0 hand out (value bytes and one NUL).
+// A store opened while the pooled allocator runs takes them from it (xa_malloc); a store
+// opened after the allocator has stopped takes them from the system allocator, recorded in
+// the allocator's after-stop registry, so that it reads back what it accepts. Thread-safe.
+//
+// True once the pooled allocator has stopped (it starts it when it has not started yet).
+bool valueBuffersUnpooled() noexcept;
+// A buffer of size bytes, pooled or not; null when none can be had.
+void* newValueBuffer(size_t size, bool unpooled) noexcept;
+// Releases a buffer of newValueBuffer of either kind; null is ignored. A pooled buffer
+// released after the stop is kept, as xa_free keeps it.
+void releaseValueBuffer(void* data) noexcept;
+
 // Byte-buffer store: the string operations call the raw ones with the strings' bytes.
 class ISKVStorage : public AStorage<xstring, xstring, SKVItem> {
  public:

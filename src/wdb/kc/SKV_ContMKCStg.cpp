@@ -104,12 +104,8 @@ int SKV_ContMKCStg::loadConfig(const std::string& name,
         partitionRecords = static_cast<uint32_t>(records);
     }
   }
-  for (uint32_t i = 0; i < partitions && i <= static_cast<uint32_t>(INT_MAX); ++i) {
-    xstring key;
-    key.format("%s.partitions[%d].path", name.c_str(), static_cast<int>(i));
-    const std::string path = config.getString(std::string(key.data(), key.size()), "");
-    if (!path.empty()) dbPaths.insert(xstring(path));
-  }
+  for (const std::string& path : configuredPartitionPaths(config, name, partitions))
+    dbPaths.insert(xstring(path));
   return RC_OK;
 }
 
@@ -582,6 +578,6 @@ bool SKV_ContMKCStg::empty() const { return true; }
 uint64_t SKV_ContMKCStg::size() const { return 0; }
 uint64_t SKV_ContMKCStg::maxSize() const { return UINT64_MAX; }
 void SKV_ContMKCStg::clear() {}
-void SKV_ContMKCStg::freeData(void* data) const { xa_free(data); }
+void SKV_ContMKCStg::freeData(void* data) const { releaseValueBuffer(data); }
 
 }  // namespace wdb

@@ -118,6 +118,12 @@ void contPrintCurrentException(const char* place) noexcept {
   }
 }
 
+xstring metaPartitionKey(uint32_t index) {
+  char key[128];
+  const int n = std::snprintf(key, sizeof key, "partition-%u", index);
+  return xstring(key, static_cast<size_t>(n));
+}
+
 xstring keyText(const void* key, size_t keyLen) {
   if (key == nullptr) return xstring();
   const char* k = static_cast<const char*>(key);
@@ -584,8 +590,7 @@ int SKV_ContMKCStg::_storeMeta() {
   _metaDB->put(xstring(kMetaNewestPartition), encodeMetaU32(newestPartition),
                mopra::PutPolicy::ADD_OR_UDP);
   for (DBEntries::const_iterator it = dbEntries.begin(); it != dbEntries.end(); ++it) {
-    xstring key;
-    key.format("partition-%u", it->index);
+    const xstring key = metaPartitionKey(it->index);
     TSerializer<DBEntry, TBinaryProtocol> serializer;
     if (serializer.serialize(*it) != 0)
       _metaDB->put(key, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
@@ -624,8 +629,7 @@ int SKV_ContMKCStg::_loadMeta() {
   }
   uint32_t i = newest;
   for (uint32_t n = 0; n < count; ++n, --i) {
-    xstring key;
-    key.format("partition-%u", i);
+    const xstring key = metaPartitionKey(i);
     if (_metaDB->get(value, key) < 0) {
       contPrintErr(PLACE, "Read partition-%u fail!", i);
       continue;
@@ -839,8 +843,7 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
 }
 
 Poco::Thread* SKV_ContMKCStg::_iterateKeyRangeThread(DBEntry* entry, int* result) {
-  xstring name;
-  name.format("partition-%u", entry->index);
+  const xstring name = metaPartitionKey(entry->index);
   IterateKeyRangeProc* proc = new IterateKeyRangeProc(name, this, entry, result);
   std::unique_ptr<Poco::Thread> thread;
   try {
@@ -953,8 +956,7 @@ int SKV_ContMKCStg::_createNewPartition(const void* key, size_t keyLen) {
                  mopra::PutPolicy::ADD_OR_UDP);
     _metaDB->put(xstring(kMetaNewestPartition), encodeMetaU32(newestPartition),
                  mopra::PutPolicy::ADD_OR_UDP);
-    xstring metaKey;
-    metaKey.format("partition-%u", index);
+    const xstring metaKey = metaPartitionKey(index);
     TSerializer<DBEntry, TBinaryProtocol> serializer;
     if (serializer.serialize(dbEntries.back()) != 0)
       _metaDB->put(metaKey, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);

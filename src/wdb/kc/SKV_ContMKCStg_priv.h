@@ -62,6 +62,10 @@ void contPrintCurrentException(const char* place) noexcept;
 int compareKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen);
 bool equalKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen);
 
+// "partition-<index>": the meta record key of a partition, also the name of its scan task.
+// Formatted by the C library, so it comes out right in every allocator state.
+xstring metaPartitionKey(uint32_t index);
+
 // Key bytes as a printable C text: up to keyLen bytes, ending at a zero byte.
 xstring keyText(const void* key, size_t keyLen);
 

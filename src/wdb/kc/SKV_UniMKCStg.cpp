@@ -7,6 +7,7 @@
 #include <kcpolydb.h>
 #include <libhashkit-1.0/hashkit.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <exception>
 
@@ -24,27 +25,30 @@ const char* const PLACE_OPEN = "wdb::SKV_UniMKCStg::open";
 
 std::string toStd(const xstring& s) { return std::string(s.data(), s.size()); }
 
-// Writes a whole line to standard output; falls back to stdio formatting when no pooled
-// string can be had (allocator stopped).
-void writeLine(const xstring& line, const char* fallbackFmt, const char* a, const char* b) {
-  if (!line.empty()) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  } else {
-    std::printf(fallbackFmt, a, b);
+// Writes one whole formatted line to standard output in one write, formatted by the C
+// library, so that it comes out right in every allocator state.
+void printLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void printLine(const char* fmt, ...) {
+  char small[512];
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof small) {
+    std::fwrite(small, 1, static_cast<size_t>(n), stdout);
+    return;
   }
+  std::vector<char> big(static_cast<size_t>(n) + 1);
+  va_start(ap, fmt);
+  std::vsnprintf(big.data(), big.size(), fmt, ap);
+  va_end(ap);
+  std::fwrite(big.data(), 1, static_cast<size_t>(n), stdout);
 }
 
-void printTitle(const char* title) { std::printf("%s\n", title); }
+void printTitle(const char* title) { printLine("%s\n", title); }
 
-void printPath(const xstring& path) {
-  writeLine(xstring::Format("%s\n", path.c_str()), "%s%s\n", path.c_str(), "");
-}
-
-// "[WRN] wdb::SKV_UniMKCStg::open: <message>\n" on standard output.
-void printWarning(const xstring& message) {
-  writeLine(xstring::Format("[WRN] %s: %s\n", PLACE_OPEN, message.c_str()), "[WRN] %s: %s\n",
-            PLACE_OPEN, message.c_str());
-}
+void printPath(const xstring& path) { printLine("%s\n", path.c_str()); }
 
 }  // namespace
 
@@ -60,26 +64,19 @@ SKV_UniMKCStg::~SKV_UniMKCStg() { close(); }
 int SKV_UniMKCStg::loadConfig(const std::string& name,
                               const Poco::Util::AbstractConfiguration& config) {
   Lock lock(mutex);
-  const char* n = name.c_str();
-  xstring key;
-  key.format("%s.home", n);
-  dbHome = xstring(config.getString(toStd(key)));
-  key.format("%s.dbname", n);
-  dbName = xstring(config.getString(toStd(key)));
-  key.format("%s.dbtype", n);
-  dbType = xstring(config.getString(toStd(key), toStd(dbType)));
-  key.format("%s.partitions", n);
-  if (config.hasProperty(toStd(key))) {
-    const int count = config.getInt(toStd(key));
-    if (count < 0) throw Poco::InvalidArgumentException("negative partition count", toStd(key));
+  // Plain strings: the keys come out right in every allocator state.
+  dbHome = xstring(config.getString(name + ".home"));
+  dbName = xstring(config.getString(name + ".dbname"));
+  dbType = xstring(config.getString(name + ".dbtype", toStd(dbType)));
+  const std::string countKey = name + ".partitions";
+  if (config.hasProperty(countKey)) {
+    const int count = config.getInt(countKey);
+    if (count < 0) throw Poco::InvalidArgumentException("negative partition count", countKey);
     partitions = static_cast<uint32_t>(count);
   }
-  key.format("%s.tune_options", n);
-  tuneOptions = xstring(config.getString(toStd(key), toStd(tuneOptions)));
-  for (uint32_t i = 0; i < partitions; ++i) {
-    key.format("%s.partitions[%u].path", n, i);
-    const xstring path(config.getString(toStd(key), ""));
-    if (path.empty()) continue;
+  tuneOptions = xstring(config.getString(name + ".tune_options", toStd(tuneOptions)));
+  for (const std::string& p : configuredPartitionPaths(config, name, partitions)) {
+    const xstring path(p);
     dbPaths.insert(path);
     _cfgPaths.insert(path);
   }
@@ -93,6 +90,13 @@ int SKV_UniMKCStg::open(unsigned mode) {
   const bool wasOpen = !dbEntries.empty();
   // An open store keeps the partition count it opened with.
   const uint32_t count = wasOpen ? static_cast<uint32_t>(dbEntries.size()) : partitions;
+  if (count > kMaxOpenPartitions) {
+    std::fprintf(stderr,
+                 "[ERR] %s: %u partitions are above the limit of %d partitions a process can "
+                 "hold open at once\n",
+                 PLACE_OPEN, count, static_cast<int>(kMaxOpenPartitions));
+    return RC_INVALID_DATA;
+  }
   // The longest name is the one of the last partition; refuse rather than truncate.
   xstring longest;
   if (!isSafeKCPath(dbHome) || !isSafeKCPath(dbName) || !isSafeKCPath(dbType) ||
@@ -177,8 +181,8 @@ void SKV_UniMKCStg::_appyDBPaths() {
     if (!isSafeKCPath(*it)) {
       if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) &&
           n < count)
-        printWarning(xstring::Format("\"%s\" is not used: Kyoto Cabinet cannot open this path",
-                                     it->c_str()));
+        printLine("[WRN] %s: \"%s\" is not used: Kyoto Cabinet cannot open this path\n",
+                  PLACE_OPEN, it->c_str());
       continue;
     }
     if (!parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, &canonical) ||
@@ -204,8 +208,8 @@ void SKV_UniMKCStg::_appyDBPaths() {
       continue;
     const xstring used = dbEntries[n].db->getDBPath();
     if (used != *it)
-      printWarning(xstring::Format("Partition[%u] uses \"%s\"; \"%s\" is left alone", n,
-                                   used.c_str(), it->c_str()));
+      printLine("[WRN] %s: Partition[%u] uses \"%s\"; \"%s\" is left alone\n", PLACE_OPEN, n,
+                used.c_str(), it->c_str());
   }
   printTitle("=== List of DB Entries all ===");
   _printDBEntries();
@@ -244,11 +248,7 @@ void SKV_UniMKCStg::_printDBEntries() const {
   for (size_t i = 0; i < dbEntries.size(); ++i) {
     const DBEntry& entry = dbEntries[i];
     const xstring path = entry.db ? entry.db->getDBPath() : xstring();
-    const xstring line = xstring::Format("Partition[%u]: %s\n", entry.index, path.c_str());
-    if (!line.empty())
-      std::fwrite(line.data(), 1, line.size(), stdout);
-    else
-      std::printf("Partition[%u]: %s\n", entry.index, path.c_str());
+    printLine("Partition[%u]: %s\n", entry.index, path.c_str());
   }
 }
 
@@ -368,7 +368,7 @@ uint64_t SKV_UniMKCStg::maxSize() const { return UINT64_MAX; }
 
 void SKV_UniMKCStg::clear() {}
 
-void SKV_UniMKCStg::freeData(void* data) const { xa_free(data); }
+void SKV_UniMKCStg::freeData(void* data) const { releaseValueBuffer(data); }
 
 SKV_KCStg* SKV_UniMKCStg::_route(const void* key, size_t keyLen, const char** kbuf) const {
   const size_t count = dbEntries.size();
