@@ -82,14 +82,11 @@ int put(wdb::ISKVStorage& s, const std::string& k, const std::string& v,
 
 // The value of a key, or "<rc>" for a failure.
 std::string get(const wdb::ISKVStorage& s, const std::string& k) {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int rc = s.getTx0(nullptr, &buf, &len, k.data(), k.size());
-  if (buf == nullptr) return "<" + std::to_string(rc) + ">";
-  std::string v(static_cast<const char*>(buf), len);
-  EXPECT_EQ('\0', static_cast<const char*>(buf)[len]);
-  s.freeData(buf);
-  return v;
+  wdb::ValueBuffer buf(s);
+  const int rc = s.getTx0(nullptr, buf.out(), buf.outLength(), k.data(), k.size());
+  if (buf.data() == nullptr) return "<" + std::to_string(rc) + ">";
+  EXPECT_EQ('\0', buf.chars()[buf.length()]);
+  return std::string(buf.chars(), buf.length());
 }
 
 class UniStore : public ::testing::Test {

@@ -64,17 +64,10 @@ int ISKVStorage::existTx(ITransaction* tx, const xstring& key) const {
 }
 
 int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int r = popTx0(tx, &buf, &len, key.data(), key.size());
-  if (buf != nullptr) {
-    try {
-      value.assign(static_cast<const char*>(buf), len);
-    } catch (...) {
-      freeData(buf);
-      throw;
-    }
-    freeData(buf);
+  ValueBuffer buffer(*this);
+  const int r = popTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+  if (buffer.data() != nullptr) {
+    value.assign(buffer.chars(), buffer.length());
   } else {
     value.clear();
   }
@@ -82,17 +75,10 @@ int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
 }
 
 int ISKVStorage::getTx(ITransaction* tx, xstring& value, const xstring& key) const {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int r = getTx0(tx, &buf, &len, key.data(), key.size());
-  if (buf != nullptr) {
-    try {
-      value.assign(static_cast<const char*>(buf), len);
-    } catch (...) {
-      freeData(buf);
-      throw;
-    }
-    freeData(buf);
+  ValueBuffer buffer(*this);
+  const int r = getTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+  if (buffer.data() != nullptr) {
+    value.assign(buffer.chars(), buffer.length());
   } else {
     value.clear();
   }

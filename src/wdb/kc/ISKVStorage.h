@@ -6,7 +6,7 @@
 // successes (RC_REMOVE_SHORT_KEY, RC_REMOVE_NOTHING, RC_SCAN_EMPTY); callers test >= 0.
 // Ownership: makeTransaction/makeCursor results belong to the caller; a raw value buffer
 // from getTx0/popTx0 (value bytes and one NUL, not counted) belongs to the caller, who gives
-// it back through freeData of the same store.
+// it back through freeData of the same store, or lets a ValueBuffer hold it.
 // Threads: the interfaces hold no state that needs a lock (the multi-item limits are
 // constant); each store guards itself, and a multi-item operation is a sequence of
 // single-item calls that other threads may interleave with.
@@ -250,18 +250,68 @@ class ISKVStorage : public AStorage<xstring, xstring, SKVItem> {
   int getTx(ITransaction* tx, xstring& value, const xstring& key) const override;
   int existTx(ITransaction* tx, const xstring& key) const override;
 
-  // Releases a buffer returned by getTx0 or popTx0.
+  // Releases a buffer returned by getTx0 or popTx0 (ValueBuffer below does it for a caller).
   virtual void freeData(void* data) const = 0;
   virtual ISKVCursor* makeSKVCursor(ITransaction* tx) const = 0;
+
+  // The raw operations. Answers of the stores of the system:
+  // - a closed store: RC_NOT_OPENED (the one-database and the uniform store); the contiguous
+  //   store answers as for a key no partition holds (put RC_UNDER_FLOW, get/pop/exist
+  //   RC_NOT_EXIST, remove RC_REMOVE_NOTHING);
+  // - a failure: RC_FAIL when Kyoto Cabinet refused, RC_EXCEPTION when an exception was caught
+  //   (its "[ERR]" line on standard error); RC_INVALID_PARAM for a null key with a length
+  //   above 0 and, in the contiguous store, a key shorter than 2 bytes (remove:
+  //   RC_REMOVE_SHORT_KEY).
+
+  // 0 stored. Policy 1 add (RC_ALREADY_EXIST when the key is there), 2 update (RC_NOT_EXIST
+  // when it is not), 3 add or update; any other RC_INVALID_PARAM.
   virtual int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
                      size_t valueLen, int policy) = 0;
+  // 0 removed; RC_REMOVE_NOTHING (+9, a success) when there was no record.
   virtual int removeTx0(ITransaction* tx, const void* key, size_t keyLen) = 0;
-  // The record is removed; *value gets a buffer for freeData.
+  // 0 with the record's value in *value (value bytes and one NUL not counted in *valueLen, for
+  // freeData) and the record removed; RC_NOT_EXIST when there is no record. Whenever no
+  // buffer is handed out *value is null or left as it was: callers set it to null first.
   virtual int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                      size_t keyLen) = 0;
+  // As popTx0; the record stays.
   virtual int getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                      size_t keyLen) const = 0;
+  // 0 when the record is present; RC_NOT_EXIST when it is not.
   virtual int existTx0(ITransaction* tx, const void* key, size_t keyLen) const = 0;
+};
+
+// Owns one raw value buffer of a store: filled through out() and outLength() by getTx0 or
+// popTx0 of that store, given back through the store's freeData when it goes (or on reset).
+// The store must outlive it. Not copyable; used by one thread at a time.
+class ValueBuffer {
+ public:
+  explicit ValueBuffer(const ISKVStorage& store) : _store(&store), _data(nullptr), _length(0) {}
+  ~ValueBuffer() { reset(); }
+
+  // The outputs for the raw operation; a buffer still held is released first.
+  void** out() {
+    reset();
+    return &_data;
+  }
+  size_t* outLength() { return &_length; }
+
+  // Null when no buffer is held.
+  const void* data() const { return _data; }
+  const char* chars() const { return static_cast<const char*>(_data); }
+  size_t length() const { return _length; }
+  void reset() {
+    if (_data != nullptr) _store->freeData(_data);
+    _data = nullptr;
+    _length = 0;
+  }
+
+ private:
+  ValueBuffer(const ValueBuffer&) = delete;
+  ValueBuffer& operator=(const ValueBuffer&) = delete;
+  const ISKVStorage* _store;
+  void* _data;
+  size_t _length;
 };
 
 }  // namespace wdb
