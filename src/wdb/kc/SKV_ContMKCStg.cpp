@@ -46,10 +46,7 @@ bool SKV_ContMKCStg::DBECmpByKeyMin::operator()(const DBEntry& a, const DBEntry&
 
 SKV_ContMKCStg::SKV_ContMKCStg()
     : kComparator(nullptr),
-      dbType("kch"),
       openMode(0),
-      partitions(8),
-      tuneOptions("#buckets=10485760#map=536870912#options=l"),
       partitionBytes(8589934592ULL),
       partitionRecords(8388608),
       newestPartition(0),
@@ -117,14 +114,6 @@ const SKV_ContMKCStg::KComparator* SKV_ContMKCStg::getKComparator() const {
   ScopedLock lock(mutex);
   return kComparator;
 }
-void SKV_ContMKCStg::setPartitions(uint32_t n) {
-  ScopedLock lock(mutex);
-  partitions = n;
-}
-uint32_t SKV_ContMKCStg::getPartitions() const {
-  ScopedLock lock(mutex);
-  return partitions;
-}
 void SKV_ContMKCStg::setPartitionBytes(uint64_t bytes) {
   ScopedLock lock(mutex);
   partitionBytes = bytes;
@@ -140,38 +129,6 @@ void SKV_ContMKCStg::setPartitionRecords(uint32_t records) {
 uint32_t SKV_ContMKCStg::getPartitionRecords() const {
   ScopedLock lock(mutex);
   return partitionRecords;
-}
-void SKV_ContMKCStg::setTuneOptions(const xstring& options) {
-  ScopedLock lock(mutex);
-  tuneOptions = options;
-}
-xstring SKV_ContMKCStg::getTuneOptions() const {
-  ScopedLock lock(mutex);
-  return tuneOptions;
-}
-void SKV_ContMKCStg::setDBType(const xstring& type) {
-  ScopedLock lock(mutex);
-  dbType = type;
-}
-xstring SKV_ContMKCStg::getDBType() const {
-  ScopedLock lock(mutex);
-  return dbType;
-}
-void SKV_ContMKCStg::setDBName(const xstring& name) {
-  ScopedLock lock(mutex);
-  dbName = name;
-}
-xstring SKV_ContMKCStg::getDBName() const {
-  ScopedLock lock(mutex);
-  return dbName;
-}
-void SKV_ContMKCStg::setDBHome(const xstring& home) {
-  ScopedLock lock(mutex);
-  dbHome = home;
-}
-xstring SKV_ContMKCStg::getDBHome() const {
-  ScopedLock lock(mutex);
-  return dbHome;
 }
 
 bool SKV_ContMKCStg::isOpen() const {

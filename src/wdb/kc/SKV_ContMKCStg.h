@@ -35,6 +35,7 @@
 
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/KComparator.h"
+#include "src/wdb/kc/PartitionedSettings.h"
 #include "src/wdb/kc/SKV_KCStg.h"
 #include "src/xstring.h"
 
@@ -58,7 +59,9 @@ class IterateKeyMAXProc;
 class IterateKeyRangeProc;
 class TaskGate;
 
-class SKV_ContMKCStg : public ISKVStorage {
+// Home, name, type, tuning, partition count (the most partitions kept live) and candidate
+// paths, with their getters and setters, and the store mutex are PartitionedSettings'.
+class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
  public:
   typedef wdb::KComparator KComparator;
 
@@ -102,20 +105,10 @@ class SKV_ContMKCStg : public ISKVStorage {
 
   void setKComparator(const KComparator* comparator);
   const KComparator* getKComparator() const;
-  void setPartitions(uint32_t n);
-  uint32_t getPartitions() const;
   void setPartitionBytes(uint64_t bytes);
   uint64_t getPartitionBytes() const;
   void setPartitionRecords(uint32_t records);
   uint32_t getPartitionRecords() const;
-  void setTuneOptions(const xstring& options);
-  xstring getTuneOptions() const;
-  void setDBType(const xstring& type);
-  xstring getDBType() const;
-  void setDBName(const xstring& name);
-  xstring getDBName() const;
-  void setDBHome(const xstring& home);
-  xstring getDBHome() const;
 
   // 0; RC_INVALID_DATA for an incomplete configuration or names too long for their files;
   // the meta database's negative open result; RC_FAIL when a partition file that exists
@@ -214,17 +207,10 @@ class SKV_ContMKCStg : public ISKVStorage {
   // signs off from `_users` once it has dropped the copies.
   DBEntries _acquireEntries() const;
 
-  mutable Poco::FastMutex mutex;
   const KComparator* kComparator;
   DBEntries dbEntries;
   std::shared_ptr<SKV_KCStg> _metaDB;
-  xstring dbHome;
-  xstring dbName;
-  xstring dbType;
-  std::set<xstring> dbPaths;
   uint32_t openMode;
-  uint32_t partitions;
-  xstring tuneOptions;
   uint64_t partitionBytes;
   uint32_t partitionRecords;
   uint32_t newestPartition;

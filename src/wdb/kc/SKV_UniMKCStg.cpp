@@ -19,8 +19,6 @@ namespace wdb {
 
 namespace {
 
-typedef Poco::FastMutex::ScopedLock Lock;
-
 const char* const PLACE_OPEN = "wdb::SKV_UniMKCStg::open";
 
 std::string toStd(const xstring& s) { return std::string(s.data(), s.size()); }
@@ -52,12 +50,7 @@ void printPath(const xstring& path) { printLine("%s\n", path.c_str()); }
 
 }  // namespace
 
-SKV_UniMKCStg::SKV_UniMKCStg()
-    : kHasher(nullptr),
-      dbType("kch"),
-      openMode(0),
-      partitions(8),
-      tuneOptions("#buckets=10485760#map=536870912#options=l") {}
+SKV_UniMKCStg::SKV_UniMKCStg() : kHasher(nullptr), openMode(0) {}
 
 SKV_UniMKCStg::~SKV_UniMKCStg() { close(); }
 
@@ -262,56 +255,6 @@ const SKV_UniMKCStg::KHasher* SKV_UniMKCStg::getKHasher() const {
   return kHasher;
 }
 
-void SKV_UniMKCStg::setPartitions(uint32_t count) {
-  Lock lock(mutex);
-  partitions = count;
-}
-
-uint32_t SKV_UniMKCStg::getPartitions() const {
-  Lock lock(mutex);
-  return partitions;
-}
-
-void SKV_UniMKCStg::setDBHome(const xstring& home) {
-  Lock lock(mutex);
-  dbHome = home;
-}
-
-void SKV_UniMKCStg::setDBName(const xstring& name) {
-  Lock lock(mutex);
-  dbName = name;
-}
-
-void SKV_UniMKCStg::setDBType(const xstring& type) {
-  Lock lock(mutex);
-  dbType = type;
-}
-
-void SKV_UniMKCStg::setTuneOptions(const xstring& options) {
-  Lock lock(mutex);
-  tuneOptions = options;
-}
-
-xstring SKV_UniMKCStg::getDBHome() const {
-  Lock lock(mutex);
-  return dbHome;
-}
-
-xstring SKV_UniMKCStg::getDBName() const {
-  Lock lock(mutex);
-  return dbName;
-}
-
-xstring SKV_UniMKCStg::getDBType() const {
-  Lock lock(mutex);
-  return dbType;
-}
-
-xstring SKV_UniMKCStg::getTuneOptions() const {
-  Lock lock(mutex);
-  return tuneOptions;
-}
-
 int64_t SKV_UniMKCStg::kc_count() const {
   std::vector<DBEntry> entries;
   {
@@ -336,7 +279,7 @@ int64_t SKV_UniMKCStg::kc_size() const {
   return total;
 }
 
-int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const {
+int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const {
   if (threads > 1) return RC_UNSUPPORTED;
   std::vector<DBEntry> entries;
   {
