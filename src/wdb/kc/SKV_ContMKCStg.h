@@ -172,10 +172,20 @@ class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
   // Meta database (SKV_ContMKCStg_priv.cpp); `mutex` held.
   int _storeMeta();
   int _loadMeta();
+  // "num_partitions" and "newest_partition"; "partition-<index>" of one record (when it
+  // serializes). Results ignored.
+  void _putMetaCounts();
+  void _putMetaEntry(const DBEntry& entry);
   // Opening and partition lifecycle (SKV_ContMKCStg_priv.cpp); `mutex` held.
   void _scanDBPaths();
   void _appyDBPaths();
+  // Opens the window of at most `partitions` records from the newest down, then joins the
+  // keyMin scans it started, then retires what lies beyond the window or holds no user key.
   int _openPartitions(unsigned mode);
+  struct PartitionOpening;
+  void _openWindow(unsigned mode, PartitionOpening& opening);
+  void _joinScans(PartitionOpening& opening);
+  void _retireBeyondWindow(const PartitionOpening& opening);
   // Starts the keyMin scan of a record on a thread of its own and returns the thread for the
   // caller to join and delete; null when the scan already ran here (no thread to be had).
   Poco::Thread* _iterateKeyRangeThread(DBEntry* entry, int* result);
