@@ -2,6 +2,7 @@
 // store. The meta database and the partition lifecycle are in SKV_ContMKCStg_priv.cpp.
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 
+#include <Poco/Thread.h>
 #include <Poco/ThreadPool.h>
 #include <Poco/Util/AbstractConfiguration.h>
 #include <kcpolydb.h>
@@ -284,10 +285,17 @@ void SKV_ContMKCStg::_asynIterateKeyMAX() {
   } catch (...) {
     // No pool thread free (or none can be made): the scan gets a thread of its own.
   }
+  std::unique_ptr<Poco::Thread> thread;
   try {
-    _keyMaxThread.reset(new std::thread([task]() { task->run(); }));
+    thread.reset(new Poco::Thread());
+    thread->start(*task);
+    _keyMaxThread = std::move(thread);
     return;
   } catch (...) {
+  }
+  if (thread && thread->isRunning()) {
+    _keyMaxThread = std::move(thread);  // started after all
+    return;
   }
   task->run();  // no thread at all: scan here, before open returns
 }
@@ -295,7 +303,10 @@ void SKV_ContMKCStg::_asynIterateKeyMAX() {
 void SKV_ContMKCStg::_waitKeyMaxTask() {
   _keyMaxTasks->waitIdle();
   if (_keyMaxThread) {
-    if (_keyMaxThread->joinable()) _keyMaxThread->join();
+    try {
+      _keyMaxThread->join();
+    } catch (...) {
+    }
     _keyMaxThread.reset();
   }
 }

@@ -15,9 +15,10 @@
 // Threads: every public operation is safe to call concurrently. Locks, always in this order:
 // `mutex` (every public operation; the totals only while they copy the partition list), then
 // `keyMaxMutex` (KeyMAX alone; also taken alone by getKeyMax and the KeyMAX task); internal
-// task/user counters take a leaf lock of their own. The KeyMAX scan runs on POCO's default
-// thread pool (or a thread of its own when the pool is full) without `mutex`; close and the
-// destructor wait for it and for the totals still working on partitions.
+// task/user counters take a leaf lock of their own. Every lock and thread of the store is
+// POCO's. The KeyMAX scan runs on POCO's default thread pool (or a thread of its own when the
+// pool is full) without `mutex`; close and the destructor wait for it and for the totals
+// still working on partitions.
 #ifndef TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_H
 #define TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_H
 
@@ -30,7 +31,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "src/wdb/kc/ISKVStorage.h"
@@ -234,7 +234,7 @@ class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
   // Running KeyMAX tasks; shared with them so that a task may sign off after the store.
   std::shared_ptr<TaskGate> _keyMaxTasks;
   // The KeyMAX scan's own thread when the pool had none free; joined by close.
-  std::unique_ptr<std::thread> _keyMaxThread;
+  std::unique_ptr<Poco::Thread> _keyMaxThread;
   // Totals working on copied partitions.
   std::shared_ptr<TaskGate> _users;
   // Size of an empty partition file for (dbType, tuneOptions), measured once per setting.

@@ -464,19 +464,19 @@ int scanKeyBound(const SKV_KCStg& db, xstring* bound, const KComparator* cmp, in
 }
 
 void TaskGate::enter() {
-  std::lock_guard<std::mutex> lock(_m);
+  Poco::FastMutex::ScopedLock lock(_m);
   ++_count;
 }
 
 void TaskGate::leave() {
-  std::lock_guard<std::mutex> lock(_m);
+  Poco::FastMutex::ScopedLock lock(_m);
   XCHECK(_count > 0, "TaskGate::leave without enter");
-  if (--_count == 0) _cv.notify_all();
+  if (--_count == 0) _idle.broadcast();
 }
 
 void TaskGate::waitIdle() {
-  std::unique_lock<std::mutex> lock(_m);
-  _cv.wait(lock, [this] { return _count == 0; });
+  Poco::FastMutex::ScopedLock lock(_m);
+  while (_count != 0) _idle.wait(_m);
 }
 
 IterateKeyMAXProc::IterateKeyMAXProc(SKV_ContMKCStg* store, const SKV_ContMKCStg::KeyMaxJob& job,

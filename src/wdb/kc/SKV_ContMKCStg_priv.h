@@ -15,17 +15,17 @@
 #ifndef TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 #define TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 
+#include <Poco/Condition.h>
+#include <Poco/Mutex.h>
 #include <Poco/Runnable.h>
 #include <kcdb.h>
 #include <kcpolydb.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_KCStg.h"
@@ -171,8 +171,8 @@ class TaskGate {
   void waitIdle();
 
  private:
-  std::mutex _m;
-  std::condition_variable _cv;
+  Poco::FastMutex _m;
+  Poco::Condition _idle;
   int _count;
 };
 
