@@ -25,6 +25,7 @@
 
 #include "kcext/kcpolydb_ext.h"
 #include "src/wdb/kc/partfile.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xcheck.h"
 
 namespace wdb {
@@ -41,65 +42,31 @@ const char kMetaNewestPartition[] = "newest_partition";
 // ---------------------------------------------------------------------------------------
 // Log lines
 
-namespace {
-
-// One whole line in one write. The text is formatted into a pooled string; when none can be
-// had (allocator stopped, no memory) the line is written by the C library directly.
-void vline(FILE* stream, const char* tag, const char* place, const char* fmt,
-           va_list ap) noexcept {
-  va_list aq;
-  va_copy(aq, ap);
-  bool written = false;
-  try {
-    xstring text;
-    __formatStrVA(text, fmt, aq);
-    if (!text.empty() || fmt[0] == '\0') {
-      xstring line;
-      if (tag != nullptr) {
-        line.append("[").append(tag).append("] ").append(place).append(": ");
-        line.append(text).append("\n");
-      } else {
-        line.swap(text);
-      }
-      std::fwrite(line.data(), 1, line.size(), stream);
-      written = true;
-    }
-  } catch (...) {
-  }
-  va_end(aq);
-  if (written) return;
-  if (tag != nullptr) std::fprintf(stream, "[%s] %s: ", tag, place);
-  std::vfprintf(stream, fmt, ap);
-  if (tag != nullptr) std::fputc('\n', stream);
-}
-
-}  // namespace
-
 void contPrintInf(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, "inf", place, fmt, ap);
+  storeVLine(stdout, "inf", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintWrn(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, "WRN", place, fmt, ap);
+  storeVLine(stdout, "WRN", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintErr(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stderr, "ERR", place, fmt, ap);
+  storeVLine(stderr, "ERR", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintLine(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, nullptr, nullptr, fmt, ap);
+  storeVLine(stdout, nullptr, nullptr, fmt, ap);
   va_end(ap);
 }
 

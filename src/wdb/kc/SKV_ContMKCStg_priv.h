@@ -46,7 +46,7 @@ extern const char kReservedKey[1];
 extern const char kMetaNumPartitions[];   // "num_partitions"
 extern const char kMetaNewestPartition[]; // "newest_partition"
 
-// Log lines of the store, whatever the log level. "[inf] place: text\n" and
+// Log lines of the store (storelog.h), whatever the log level. "[inf] place: text\n" and
 // "[WRN] place: text\n" on standard output, "[ERR] place: text\n" on standard error; lines
 // without prefix on standard output. Never throw.
 void contPrintInf(const char* place, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "kcext/kcpolydb_ext.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xlabs.h"
 
 namespace wdb {
@@ -22,18 +23,9 @@ namespace {
 
 typedef kyotocabinet::BasicDB::Error KCError;
 
-// One "[tag] place: message\n" line on a stream, built with the pooled string's Format;
-// written directly when no pooled line can be made (allocator stopped). Never throws.
+// One "[tag] place: message\n" line on a stream. Never throws.
 void printLine(FILE* stream, const char* tag, const char* place, const char* message) noexcept {
-  try {
-    const xstring line = xstring::Format("[%s] %s: %s\n", tag, place, message);
-    if (!line.empty()) {
-      std::fwrite(line.data(), 1, line.size(), stream);
-      return;
-    }
-  } catch (...) {
-  }
-  std::fprintf(stream, "[%s] %s: %s\n", tag, place, message);
+  storeLine(stream, tag, place, "%s", message);
 }
 
 void printErr(const char* place, const char* message) noexcept {
@@ -49,24 +41,16 @@ void printExc(const char* place, const std::exception& e) noexcept {
   printErr(place, what);
 }
 
-// A message quoting a database name: text "\"name\"".
 // The cause of an open refused for want of thread-specific keys (a fixed number per
 // process; Kyoto Cabinet takes two for every open database).
 const char* const kNoThreadKeyText =
     "Fail open DB for want of thread-specific keys (Kyoto Cabinet takes two per open "
     "database and the process has used them up; close databases or open fewer at once)";
 
+// A message quoting a database name: text "\"name\"".
 void printQuoted(FILE* stream, const char* tag, const char* place, const char* text,
                  const xstring& name) noexcept {
-  try {
-    const xstring message = xstring::Format("%s: \"%s\"", text, name.c_str());
-    if (!message.empty()) {
-      printLine(stream, tag, place, message.c_str());
-      return;
-    }
-  } catch (...) {
-  }
-  std::fprintf(stream, "[%s] %s: %s: \"%s\"\n", tag, place, text, name.c_str());
+  storeLine(stream, tag, place, "%s: \"%s\"", text, name.c_str());
 }
 
 const char* const EMPTY = "";

@@ -7,12 +7,12 @@
 #include <kcpolydb.h>
 #include <libhashkit-1.0/hashkit.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <exception>
 
 #include "src/wdb/kc/fileutil.h"
 #include "src/wdb/kc/partfile.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xlabs.h"
 
 namespace wdb {
@@ -23,30 +23,10 @@ const char* const PLACE_OPEN = "wdb::SKV_UniMKCStg::open";
 
 std::string toStd(const xstring& s) { return std::string(s.data(), s.size()); }
 
-// Writes one whole formatted line to standard output in one write, formatted by the C
-// library, so that it comes out right in every allocator state.
-void printLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void printLine(const char* fmt, ...) {
-  char small[512];
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(small, sizeof small, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) < sizeof small) {
-    std::fwrite(small, 1, static_cast<size_t>(n), stdout);
-    return;
-  }
-  std::vector<char> big(static_cast<size_t>(n) + 1);
-  va_start(ap, fmt);
-  std::vsnprintf(big.data(), big.size(), fmt, ap);
-  va_end(ap);
-  std::fwrite(big.data(), 1, static_cast<size_t>(n), stdout);
-}
+// Listing lines on standard output.
+void printTitle(const char* title) { storeLine(stdout, nullptr, nullptr, "%s\n", title); }
 
-void printTitle(const char* title) { printLine("%s\n", title); }
-
-void printPath(const xstring& path) { printLine("%s\n", path.c_str()); }
+void printPath(const xstring& path) { storeLine(stdout, nullptr, nullptr, "%s\n", path.c_str()); }
 
 }  // namespace
 
@@ -84,10 +64,10 @@ int SKV_UniMKCStg::open(unsigned mode) {
   // An open store keeps the partition count it opened with.
   const uint32_t count = wasOpen ? static_cast<uint32_t>(dbEntries.size()) : partitions;
   if (count > kMaxOpenPartitions) {
-    std::fprintf(stderr,
-                 "[ERR] %s: %u partitions are above the limit of %d partitions a process can "
-                 "hold open at once\n",
-                 PLACE_OPEN, count, static_cast<int>(kMaxOpenPartitions));
+    storeLine(stderr, "ERR", PLACE_OPEN,
+              "%u partitions are above the limit of %d partitions a process can hold open at "
+              "once",
+              count, static_cast<int>(kMaxOpenPartitions));
     return RC_INVALID_DATA;
   }
   // The longest name is the one of the last partition; refuse rather than truncate.
@@ -174,8 +154,8 @@ void SKV_UniMKCStg::_appyDBPaths() {
     if (!isSafeKCPath(*it)) {
       if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) &&
           n < count)
-        printLine("[WRN] %s: \"%s\" is not used: Kyoto Cabinet cannot open this path\n",
-                  PLACE_OPEN, it->c_str());
+        storeLine(stdout, "WRN", PLACE_OPEN,
+                  "\"%s\" is not used: Kyoto Cabinet cannot open this path", it->c_str());
       continue;
     }
     if (!parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, &canonical) ||
@@ -201,7 +181,7 @@ void SKV_UniMKCStg::_appyDBPaths() {
       continue;
     const xstring used = dbEntries[n].db->getDBPath();
     if (used != *it)
-      printLine("[WRN] %s: Partition[%u] uses \"%s\"; \"%s\" is left alone\n", PLACE_OPEN, n,
+      storeLine(stdout, "WRN", PLACE_OPEN, "Partition[%u] uses \"%s\"; \"%s\" is left alone", n,
                 used.c_str(), it->c_str());
   }
   printTitle("=== List of DB Entries all ===");
@@ -241,7 +221,7 @@ void SKV_UniMKCStg::_printDBEntries() const {
   for (size_t i = 0; i < dbEntries.size(); ++i) {
     const DBEntry& entry = dbEntries[i];
     const xstring path = entry.db ? entry.db->getDBPath() : xstring();
-    printLine("Partition[%u]: %s\n", entry.index, path.c_str());
+    storeLine(stdout, nullptr, nullptr, "Partition[%u]: %s\n", entry.index, path.c_str());
   }
 }
 
