@@ -120,82 +120,48 @@ class AStorage : public IStorage<K, V> {
   // More items than the limit: the first `limit` are handled, then RC_REACH_MAX.
   virtual int multiPutTx(ITransaction* tx, std::map<K, int>* errors,
                          const std::vector<Item>& items, int policy) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<Item>::const_iterator it = items.begin(); it != items.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
-      const int r = this->putTx(tx, it->first, it->second, policy);
-      if (r < 0) result = _record(errors, it->first, r);
-    }
-    return result;
+    return _forEach(
+        items, maxMultiWrite, errors, [](const Item& item) -> const K& { return item.first; },
+        [&](const Item& item) { return this->putTx(tx, item.first, item.second, policy); });
   }
 
   virtual int multiRemoveTx(ITransaction* tx, std::map<K, int>* errors,
                             const std::vector<K>& keys) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
-      const int r = this->removeTx(tx, *it);
-      if (r < 0) result = _record(errors, *it, r);
-    }
-    return result;
+    return _forEach(keys, maxMultiWrite, errors, _self,
+                    [&](const K& key) { return this->removeTx(tx, key); });
   }
 
   // Pops every listed key, a repeated key again; a failed pop drops the value entry only
   // when this call made it.
   virtual int multiPopTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
+    return _forEach(keys, maxMultiWrite, errors, _self, [&](const K& key) {
       std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(*it, V()));
-      const int r = this->popTx(tx, ins.first->second, *it);
-      if (r < 0) {
-        if (ins.second) values.erase(ins.first);
-        result = _record(errors, *it, r);
-      }
-    }
-    return result;
+          values.insert(std::make_pair(key, V()));
+      const int r = this->popTx(tx, ins.first->second, key);
+      if (r < 0 && ins.second) values.erase(ins.first);
+      return r;
+    });
   }
 
   // Fetches each key not yet in values; values gains exactly the keys found.
   virtual int multiGetTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) const {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiRead) return RC_REACH_MAX;
+    return _forEach(keys, maxMultiRead, errors, _self, [&](const K& key) {
       std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(*it, V()));
-      if (!ins.second) continue;
-      const int r = this->getTx(tx, ins.first->second, *it);
-      if (r < 0) {
-        values.erase(ins.first);
-        result = _record(errors, *it, r);
-      }
-    }
-    return result;
+          values.insert(std::make_pair(key, V()));
+      if (!ins.second) return RC_OK;  // fetched already (or the caller's): counted, kept
+      const int r = this->getTx(tx, ins.first->second, key);
+      if (r < 0) values.erase(ins.first);
+      return r;
+    });
   }
 
   // Absent keys are recorded with their negative code.
   virtual int multiExistTx(ITransaction* tx, std::map<K, int>* errors,
                            const std::vector<K>& keys) const {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiRead) return RC_REACH_MAX;
-      const int r = this->existTx(tx, *it);
-      if (r < 0) result = _record(errors, *it, r);
-    }
-    return result;
+    return _forEach(keys, maxMultiRead, errors, _self,
+                    [&](const K& key) { return this->existTx(tx, key); });
   }
 
   // One putTx/getTx inside a transaction guard (no transaction with the stores of the system).
@@ -216,9 +182,26 @@ class AStorage : public IStorage<K, V> {
   }
 
  private:
-  static int _record(std::map<K, int>* errors, const K& key, int r) {
-    if (errors) (*errors)[key] = r;
-    return r;
+  static const K& _self(const K& key) { return key; }
+
+  // The loop of the multi-item operations: at most `limit` items in order (then
+  // RC_REACH_MAX), each handled by `handle`; a negative result is recorded under keyOf(item)
+  // in errors (when given) and becomes the result.
+  template <typename T, typename KeyOf, typename Handle>
+  static int _forEach(const std::vector<T>& items, uint64_t limit, std::map<K, int>* errors,
+                      KeyOf keyOf, Handle handle) {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<T>::const_iterator it = items.begin(); it != items.end();
+         ++it, ++count) {
+      if (count >= limit) return RC_REACH_MAX;
+      const int r = handle(*it);
+      if (r < 0) {
+        if (errors) (*errors)[keyOf(*it)] = r;
+        result = r;
+      }
+    }
+    return result;
   }
 };
 
