@@ -63,9 +63,10 @@ int ISKVStorage::existTx(ITransaction* tx, const xstring& key) const {
   return existTx0(tx, key.data(), key.size());
 }
 
-int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
-  ValueBuffer buffer(*this);
-  const int r = popTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+namespace {
+
+// The value becomes the buffer's bytes, or empty when no buffer came back.
+int deliver(int r, const ValueBuffer& buffer, xstring& value) {
   if (buffer.data() != nullptr) {
     value.assign(buffer.chars(), buffer.length());
   } else {
@@ -74,15 +75,18 @@ int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
   return r;
 }
 
+}  // namespace
+
+int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
+  ValueBuffer buffer(*this);
+  const int r = popTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+  return deliver(r, buffer, value);
+}
+
 int ISKVStorage::getTx(ITransaction* tx, xstring& value, const xstring& key) const {
   ValueBuffer buffer(*this);
   const int r = getTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
-  if (buffer.data() != nullptr) {
-    value.assign(buffer.chars(), buffer.length());
-  } else {
-    value.clear();
-  }
-  return r;
+  return deliver(r, buffer, value);
 }
 
 }  // namespace wdb

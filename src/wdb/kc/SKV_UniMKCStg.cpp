@@ -311,52 +311,47 @@ SKV_KCStg* SKV_UniMKCStg::_route(const void* key, size_t keyLen, const char** kb
   return dbEntries[index].db.get();
 }
 
-int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
-                          size_t valueLen, int policy) {
+template <typename Op>
+int SKV_UniMKCStg::_forward(const void* key, size_t keyLen, Op op) const {
   Lock lock(mutex);
   const char* kbuf = nullptr;
   if (dbEntries.empty()) return RC_NOT_OPENED;
   if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->putTx0(tx, kbuf, keyLen, value, valueLen, policy);
+  SKV_KCStg& db = *_route(key, keyLen, &kbuf);  // sets kbuf: route before the call
+  return op(db, kbuf);
+}
+
+int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
+                          size_t valueLen, int policy) {
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.putTx0(tx, kbuf, keyLen, value, valueLen, policy);
+  });
 }
 
 int SKV_UniMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->removeTx0(tx, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.removeTx0(tx, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                           size_t keyLen) {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->popTx0(tx, value, valueLen, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.popTx0(tx, value, valueLen, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                           size_t keyLen) const {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->getTx0(tx, value, valueLen, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.getTx0(tx, value, valueLen, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->existTx0(tx, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.existTx0(tx, kbuf, keyLen);
+  });
 }
 
 }  // namespace wdb

@@ -145,6 +145,10 @@ class SKV_UniMKCStg : public ISKVStorage, public PartitionedSettings {
   // The partition for a key; null on a closed store. *kbuf becomes a valid buffer also for
   // an empty key. Exceptions of the hasher pass.
   SKV_KCStg* _route(const void* key, size_t keyLen, const char** kbuf) const;
+  // A raw operation under mutex: RC_NOT_OPENED on a closed store, RC_INVALID_PARAM for a
+  // null key with a length above 0, else op(routed partition, key buffer).
+  template <typename Op>
+  int _forward(const void* key, size_t keyLen, Op op) const;
   // home + "/" + fileName (no second separator when home ends with one).
   xstring _homePath(const xstring& fileName) const;
 
