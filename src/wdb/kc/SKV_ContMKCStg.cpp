@@ -505,23 +505,18 @@ class EntriesUse {
 
 }  // namespace
 
-int64_t SKV_ContMKCStg::kc_count() const {
+int64_t SKV_ContMKCStg::_sum(uint64_t (SKV_KCStg::*measure)() const) const {
   std::shared_ptr<TaskGate> gate = _users;
   EntriesUse use(_acquireEntries(), gate);
   int64_t total = 0;
   for (DBEntries::const_iterator it = use.list.begin(); it != use.list.end(); ++it)
-    total += static_cast<int64_t>(it->db->kc_count());
+    total += static_cast<int64_t>((it->db.get()->*measure)());
   return total;
 }
 
-int64_t SKV_ContMKCStg::kc_size() const {
-  std::shared_ptr<TaskGate> gate = _users;
-  EntriesUse use(_acquireEntries(), gate);
-  int64_t total = 0;
-  for (DBEntries::const_iterator it = use.list.begin(); it != use.list.end(); ++it)
-    total += static_cast<int64_t>(it->db->kc_size());
-  return total;
-}
+int64_t SKV_ContMKCStg::kc_count() const { return _sum(&SKV_KCStg::kc_count); }
+
+int64_t SKV_ContMKCStg::kc_size() const { return _sum(&SKV_KCStg::kc_size); }
 
 int SKV_ContMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const {
   if (threads > 1) return RC_UNSUPPORTED;

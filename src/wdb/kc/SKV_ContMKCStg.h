@@ -216,6 +216,8 @@ class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
   // The partition list for a total: copied under `mutex` and counted in `_users`; the caller
   // signs off from `_users` once it has dropped the copies.
   DBEntries _acquireEntries() const;
+  // The sum of one measure (kc_count, kc_size) over the partitions, outside `mutex`.
+  int64_t _sum(uint64_t (SKV_KCStg::*measure)() const) const;
 
   const KComparator* kComparator;
   DBEntries dbEntries;

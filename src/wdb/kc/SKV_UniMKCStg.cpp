@@ -235,37 +235,26 @@ const SKV_UniMKCStg::KHasher* SKV_UniMKCStg::getKHasher() const {
   return kHasher;
 }
 
-int64_t SKV_UniMKCStg::kc_count() const {
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
+std::vector<SKV_UniMKCStg::DBEntry> SKV_UniMKCStg::_copyEntries() const {
+  Lock lock(mutex);
+  return dbEntries;
+}
+
+int64_t SKV_UniMKCStg::_sum(uint64_t (SKV_KCStg::*measure)() const) const {
+  const std::vector<DBEntry> entries = _copyEntries();
   int64_t total = 0;
   for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_count());
+    if (entries[i].db) total += static_cast<int64_t>((entries[i].db.get()->*measure)());
   return total;
 }
 
-int64_t SKV_UniMKCStg::kc_size() const {
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
-  int64_t total = 0;
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_size());
-  return total;
-}
+int64_t SKV_UniMKCStg::kc_count() const { return _sum(&SKV_KCStg::kc_count); }
+
+int64_t SKV_UniMKCStg::kc_size() const { return _sum(&SKV_KCStg::kc_size); }
 
 int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const {
   if (threads > 1) return RC_UNSUPPORTED;
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
+  const std::vector<DBEntry> entries = _copyEntries();
   int result = RC_OK;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!entries[i].db) continue;

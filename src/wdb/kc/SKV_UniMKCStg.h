@@ -149,6 +149,10 @@ class SKV_UniMKCStg : public ISKVStorage, public PartitionedSettings {
   // null key with a length above 0, else op(routed partition, key buffer).
   template <typename Op>
   int _forward(const void* key, size_t keyLen, Op op) const;
+  // The partition list, copied under mutex (the copies share the partitions).
+  std::vector<DBEntry> _copyEntries() const;
+  // The sum of one measure (kc_count, kc_size) over the copied partitions.
+  int64_t _sum(uint64_t (SKV_KCStg::*measure)() const) const;
   // home + "/" + fileName (no second separator when home ends with one).
   xstring _homePath(const xstring& fileName) const;
 
