@@ -115,7 +115,7 @@ class SKV_UniMKCStg : public ISKVStorage, public PartitionedSettings {
   uint64_t maxSize() const override;
   void clear() override;
 
-  // xa_free; no lock.
+  // releaseValueBuffer; no lock.
   void freeData(void* data) const override;
   ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
   // The routed partition's result; RC_NOT_OPENED on a closed store; RC_INVALID_PARAM for a
