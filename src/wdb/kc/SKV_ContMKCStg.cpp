@@ -403,58 +403,42 @@ int SKV_ContMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, con
   return RC_EXCEPTION;
 }
 
-int SKV_ContMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
-  if (key == nullptr || keyLen < 2) return RC_REMOVE_SHORT_KEY;
+template <typename Op>
+int SKV_ContMKCStg::_forward(const char* place, const void* key, size_t keyLen, int shortKey,
+                             int noPartition, Op op) const {
+  if (key == nullptr || keyLen < 2) return shortKey;
   try {
     ScopedLock lock(mutex);
     const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_REMOVE_NOTHING;
-    return target->db->removeTx0(tx, key, keyLen);
+    if (target == nullptr) return noPartition;
+    return op(*target->db);
   } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::removeTx0");
+    contPrintCurrentException(place);
   }
   return RC_EXCEPTION;
+}
+
+int SKV_ContMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
+  return _forward("wdb::SKV_ContMKCStg::removeTx0", key, keyLen, RC_REMOVE_SHORT_KEY,
+                  RC_REMOVE_NOTHING,
+                  [&](SKV_KCStg& db) { return db.removeTx0(tx, key, keyLen); });
 }
 
 int SKV_ContMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                            size_t keyLen) {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->popTx0(tx, value, valueLen, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::popTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::popTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.popTx0(tx, value, valueLen, key, keyLen); });
 }
 
 int SKV_ContMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                            size_t keyLen) const {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->getTx0(tx, value, valueLen, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::getTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::getTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.getTx0(tx, value, valueLen, key, keyLen); });
 }
 
 int SKV_ContMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->existTx0(tx, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::existTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::existTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.existTx0(tx, key, keyLen); });
 }
 
 int SKV_ContMKCStg::setKeyMin(const void* key, size_t keyLen) {

@@ -205,6 +205,12 @@ class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
   const DBEntry* _findDBEntry(const DBEntries& entries, const void* key, size_t keyLen) const;
   static DBEntries::iterator _findDBEntry(DBEntries& entries, uint32_t index);
   bool _needCreateNewPartition() const;
+  // A record operation other than put: shortKey for a null or short key, noPartition when no
+  // partition holds the key, else op(partition) under `mutex`; RC_EXCEPTION (with the error
+  // line at place) for an exception.
+  template <typename Op>
+  int _forward(const char* place, const void* key, size_t keyLen, int shortKey, int noPartition,
+               Op op) const;
   // The key against KeyMAX; for putTx0 while KeyMAX is known, `mutex` held: then only holders
   // of `mutex` change keyMax, so it is read without keyMaxMutex (one lock less per put).
   int _cmpKeyMax(const void* key, size_t keyLen) const;
