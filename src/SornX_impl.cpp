@@ -185,27 +185,6 @@ class StoreConfig {
   std::string name;
 };
 
-namespace {
-
-// A value buffer handed out by the store, given back to it on every path.
-class StoreBuffer {
- public:
-  explicit StoreBuffer(wdb::ISKVStorage* db) : _db(db), _data(nullptr) {}
-  ~StoreBuffer() {
-    if (_data != nullptr) _db->freeData(_data);
-  }
-  void** out() { return &_data; }
-  const void* data() const { return _data; }
-
- private:
-  StoreBuffer(const StoreBuffer&) = delete;
-  StoreBuffer& operator=(const StoreBuffer&) = delete;
-  wdb::ISKVStorage* _db;
-  void* _data;
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------
 // SornGeneric.
 
@@ -402,18 +381,20 @@ jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen,
 
 jobject SornGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {
   if (_innerDb == nullptr || keyLen < 0) return nullptr;
-  StoreBuffer buffer(_innerDb);
-  size_t length = 0;
-  const int r = _innerDb->getTx0(nullptr, buffer.out(), &length, key, static_cast<size_t>(keyLen));
+  wdb::ValueBuffer buffer(*_innerDb);
+  const int r = _innerDb->getTx0(nullptr, buffer.out(), buffer.outLength(), key,
+                                 static_cast<size_t>(keyLen));
+  const size_t length = buffer.length();
   if (buffer.data() == nullptr || r < 0 || length > static_cast<size_t>(INT_MAX)) return nullptr;
   return _extract(env, buffer.data(), static_cast<int>(length), asString);
 }
 
 jobject SornGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
   if (_innerDb == nullptr || keyLen < 0) return nullptr;
-  StoreBuffer buffer(_innerDb);
-  size_t length = 0;
-  const int r = _innerDb->popTx0(nullptr, buffer.out(), &length, key, static_cast<size_t>(keyLen));
+  wdb::ValueBuffer buffer(*_innerDb);
+  const int r = _innerDb->popTx0(nullptr, buffer.out(), buffer.outLength(), key,
+                                 static_cast<size_t>(keyLen));
+  const size_t length = buffer.length();
   if (buffer.data() == nullptr || r < 0) return nullptr;
   // The record has left the store; if it cannot reach Java it is put back, not lost.
   jobject result = length <= static_cast<size_t>(INT_MAX)

@@ -12,7 +12,8 @@
 //
 // Every SornGeneric counts as a live object of the library (src/xlive.h) from its
 // constructor to its destructor, so that sornx__uninitialize never stops the allocator
-// under it.
+// under it. An object made after the stop opens stores that work on the system
+// allocator, reads included.
 //
 // Threads: a SornGeneric has no lock of its own; the store guards its records, and the
 // caller must not open, close or delete an object while another call on it runs. The

@@ -100,11 +100,8 @@ class Single : public Target {
     return db.putTx0(nullptr, k.data(), k.size(), v.data(), v.size(), 3) == 0;
   }
   bool get(const std::string& k) override {
-    void* v = nullptr;
-    size_t n = 0;
-    if (db.getTx0(nullptr, &v, &n, k.data(), k.size()) != 0) return false;
-    db.freeData(v);
-    return true;
+    wdb::ValueBuffer v(db);
+    return db.getTx0(nullptr, v.out(), v.outLength(), k.data(), k.size()) == 0;
   }
   void close() override { db.close(); }
   wdb::SKV_KCStg db;
@@ -126,11 +123,8 @@ class Cont : public Target {
     return store->putTx0(nullptr, k.data(), k.size(), v.data(), v.size(), 3) == 0;
   }
   bool get(const std::string& k) override {
-    void* v = nullptr;
-    size_t n = 0;
-    if (store->getTx0(nullptr, &v, &n, k.data(), k.size()) != 0) return false;
-    store->freeData(v);
-    return true;
+    wdb::ValueBuffer v(*store);
+    return store->getTx0(nullptr, v.out(), v.outLength(), k.data(), k.size()) == 0;
   }
   void close() override { store->close(); }
   std::unique_ptr<wdb::SKV_ContMKCStg> store;

@@ -106,11 +106,9 @@ class StoreSide : public Side {
     size_t total = 0;
     for (size_t i = e; i-- > b;) {
       const std::string& k = st.keys[i];
-      void* buf = nullptr;
-      size_t len = 0;
-      if (s.getTx0(nullptr, &buf, &len, k.data(), k.size()) != 0) std::abort();
-      total += len;
-      s.freeData(buf);
+      wdb::ValueBuffer buf(s);
+      if (s.getTx0(nullptr, buf.out(), buf.outLength(), k.data(), k.size()) != 0) std::abort();
+      total += buf.length();
     }
     sink = total;
   }

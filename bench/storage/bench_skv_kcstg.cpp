@@ -113,18 +113,14 @@ class Store {
     s_.putTx0(nullptr, k.data(), k.size(), v.data(), v.size(), 1);
   }
   void get(const std::string& k) {
-    void* v = nullptr;
-    size_t len = 0;
-    s_.getTx0(nullptr, &v, &len, k.data(), k.size());
-    g_sink += len;
-    s_.freeData(v);
+    wdb::ValueBuffer v(s_);
+    s_.getTx0(nullptr, v.out(), v.outLength(), k.data(), k.size());
+    g_sink += v.length();
   }
   void pop(const std::string& k) {
-    void* v = nullptr;
-    size_t len = 0;
-    s_.popTx0(nullptr, &v, &len, k.data(), k.size());
-    g_sink += len;
-    s_.freeData(v);
+    wdb::ValueBuffer v(s_);
+    s_.popTx0(nullptr, v.out(), v.outLength(), k.data(), k.size());
+    g_sink += v.length();
   }
 
  private:

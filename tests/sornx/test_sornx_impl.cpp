@@ -543,4 +543,56 @@ TEST_F(SornStop, UninitializeWaitsForTheLastObject) {
   EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
 }
 
+// After the stop (no object alive) a new store works whole on the system allocator, reads
+// included, for both distribution types; reopened, it finds what it wrote (the contiguous
+// store through its meta records). The stop is final for the process: a child.
+class SornAfterStop : public SornReopen {
+ protected:
+  void scenario() {
+    TmpDir dir;
+    const std::string home = dir.path();
+    CaptureStdout();
+    sornx__initialize();
+    sornx__uninitialize();
+    GetCapturedStdout();
+    std::string failures;
+    auto check = [&](bool ok, const std::string& what) {
+      if (!ok) failures += what + "\n";
+    };
+    for (const char* type : {"uniform", "contiguous"}) {
+      const std::string t(type);
+      FakeString name{"s", false}, h{home.c_str(), false}, db{type, false}, d{type, false};
+      for (int round = 0; round < 2; ++round) {
+        sorn::SornGeneric g;
+        CaptureStdout();
+        const bool opened = g.open(&env, str(name), str(h), str(db), nullptr, false, str(d), 2,
+                                   0, 0, nullptr, nullptr);
+        GetCapturedStdout();
+        check(opened, t + " open");
+        if (round == 0) {
+          check(g.put("kept", 4, "old", 3, 3), t + " put kept");
+          check(g.put("key1", 4, "value1", 6, 3), t + " put");
+          check(g.exist("key1", 4), t + " exist");
+          check(get(g, "key1") == "value1", t + " getAsString");
+          jobject popped = g.pop(&env, "key1", 4, true);
+          check(popped != nullptr && *reinterpret_cast<std::string*>(popped) == "value1",
+                t + " popAsString");
+          check(!g.exist("key1", 4), t + " the pop removed the record");
+          check(get(g, "key1") == "<null>", t + " get after pop");
+        } else {
+          check(get(g, "kept") == "old", t + " reopened");
+        }
+        g.close();
+      }
+    }
+    if (!failures.empty()) fprintf(stderr, "%s", failures.c_str());
+    fflush(stderr);
+    _exit(failures.empty() ? 0 : 1);
+  }
+};
+
+TEST_F(SornAfterStop, StoreOpenedAfterTheStopReadsWhatItAccepts) {
+  EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

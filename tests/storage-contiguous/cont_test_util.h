@@ -71,13 +71,10 @@ inline int put(wdb::ISKVStorage& s, const std::string& key, const std::string& v
 
 // The value, or "<rc>" for a failed get.
 inline std::string get(const wdb::ISKVStorage& s, const std::string& key) {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int r = s.getTx0(nullptr, &buf, &len, key.data(), key.size());
-  if (buf == nullptr) return "<" + std::to_string(r) + ">";
-  std::string v(static_cast<const char*>(buf), len);
-  s.freeData(buf);
-  return v;
+  wdb::ValueBuffer buf(s);
+  const int r = s.getTx0(nullptr, buf.out(), buf.outLength(), key.data(), key.size());
+  if (buf.data() == nullptr) return "<" + std::to_string(r) + ">";
+  return std::string(buf.chars(), buf.length());
 }
 
 inline int removeKey(wdb::ISKVStorage& s, const std::string& key) {

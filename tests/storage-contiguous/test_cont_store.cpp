@@ -447,6 +447,30 @@ TEST_F(ContStore, LoadConfigReadsTheKeysAndRefusesLimitsOfZeroOrBelow) {
   quiet([&] { s.close(); });
 }
 
+// The count is the most partitions kept live, not a number opened at once: a huge one is
+// read without a lookup per index and the store opens; configured paths below it are read.
+TEST_F(ContStore, HugePartitionCountIsReadAtOnceAndOpens) {
+  Poco::AutoPtr<Poco::Util::MapConfiguration> map(new Poco::Util::MapConfiguration());
+  map->setString("st.home", home());
+  map->setString("st.dbname", "data");
+  map->setString("st.tune_options", conttest::kTune);
+  map->setInt("st.partitions", 2147483647);
+  map->setString("st.partitions[2147483646].path", "/x/data-7.kch");
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
+      new Poco::Util::LayeredConfiguration());
+  config->add(map, 0);
+  wdb::SKV_ContMKCStg s;
+  EXPECT_EQ(0, s.loadConfig("st", *config));
+  EXPECT_EQ(2147483647u, s.getPartitions());
+  Output o = captured([&] { EXPECT_EQ(0, s.open(kMode)); });
+  EXPECT_NE(std::string::npos, o.out.find("=== List of DB Paths from Config & in Home dir ===\n"
+                                          "/x/data-7.kch\n"));
+  quiet([&] {
+    EXPECT_EQ(0, put(s, "k1"));
+    s.close();
+  });
+}
+
 // ----- the KeyMAX scan -------------------------------------------------------------------
 
 TEST_F(ContStore, KeysAreRoutedByRangeUntilTheKeyMaxScanFinishes) {

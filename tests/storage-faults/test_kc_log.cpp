@@ -45,12 +45,9 @@ int put(wdb::SKV_KCStg& s, const std::string& k, const std::string& v, int polic
 }
 
 std::string get(wdb::SKV_KCStg& s, const std::string& k) {
-  void* buf = nullptr;
-  size_t len = 0;
-  if (s.getTx0(nullptr, &buf, &len, k.data(), k.size()) != 0) return "<none>";
-  std::string v(static_cast<const char*>(buf), len);
-  s.freeData(buf);
-  return v;
+  wdb::ValueBuffer buf(s);
+  if (s.getTx0(nullptr, buf.out(), buf.outLength(), k.data(), k.size()) != 0) return "<none>";
+  return std::string(buf.chars(), buf.length());
 }
 
 struct LogCase {

@@ -82,14 +82,11 @@ int put(wdb::ISKVStorage& s, const std::string& k, const std::string& v,
 
 // The value of a key, or "<rc>" for a failure.
 std::string get(const wdb::ISKVStorage& s, const std::string& k) {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int rc = s.getTx0(nullptr, &buf, &len, k.data(), k.size());
-  if (buf == nullptr) return "<" + std::to_string(rc) + ">";
-  std::string v(static_cast<const char*>(buf), len);
-  EXPECT_EQ('\0', static_cast<const char*>(buf)[len]);
-  s.freeData(buf);
-  return v;
+  wdb::ValueBuffer buf(s);
+  const int rc = s.getTx0(nullptr, buf.out(), buf.outLength(), k.data(), k.size());
+  if (buf.data() == nullptr) return "<" + std::to_string(rc) + ">";
+  EXPECT_EQ('\0', buf.chars()[buf.length()]);
+  return std::string(buf.chars(), buf.length());
 }
 
 class UniStore : public ::testing::Test {
@@ -380,6 +377,57 @@ TEST_F(UniStore, OpenRefusesMissingConfiguration) {
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << c.what;
     EXPECT_FALSE(s.isOpen()) << c.what;
   }
+}
+
+// Every partition of a uniform store is open at once, and a process holds about 510 open
+// databases: a larger count is refused before any file is touched, and reading its
+// configuration does not walk every index.
+TEST_F(UniStore, OpenRefusesMorePartitionsThanAProcessCanHoldOpen) {
+  for (const char* count : {"501", "100000", "2147483647"}) {
+    Poco::AutoPtr<Poco::Util::MapConfiguration> cfg(new Poco::Util::MapConfiguration);
+    cfg->setString("users.home", home.path());
+    cfg->setString("users.dbname", "users");
+    cfg->setString("users.partitions", count);
+    cfg->setString("users.partitions[0].path", home.file("users-0.kch"));
+    SKV_UniMKCStg s;
+    EXPECT_EQ(0, s.loadConfig("users", *cfg)) << count;
+    EXPECT_EQ(std::stoul(count), s.getPartitions());
+    ::testing::internal::CaptureStderr();
+    openCaptured(s, -5);
+    EXPECT_EQ(std::string("[ERR] wdb::SKV_UniMKCStg::open: ") + count +
+                  " partitions are above the limit of 500 partitions a process can hold open "
+                  "at once\n",
+              ::testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(s.isOpen());
+    EXPECT_EQ(0u, entriesIn(home.path())) << count;
+  }
+}
+
+// The configured paths are read as the keys "<name>.partitions[<i>].path" with i below the
+// count, written as "%d" writes it.
+TEST_F(UniStore, ConfiguredPathKeysAreReadForEveryIndexBelowTheCountOnly) {
+  TmpDir disk2;
+  Poco::AutoPtr<Poco::Util::MapConfiguration> cfg(new Poco::Util::MapConfiguration);
+  cfg->setString("users.home", home.path());
+  cfg->setString("users.dbname", "users");
+  cfg->setString("users.partitions", "12");
+  cfg->setString("users.partitions[11].path", disk2.file("users-1.kch"));   // read
+  cfg->setString("users.partitions[12].path", disk2.file("users-2.kch"));   // beyond
+  cfg->setString("users.partitions[03].path", disk2.file("users-3.kch"));   // not "%d"
+  cfg->setString("users.partitions[+4].path", disk2.file("users-4.kch"));   // not "%d"
+  cfg->setString("users.partitions[5]", disk2.file("users-5.kch"));         // no ".path"
+  cfg->setString("users.partitions[6].path", "");                           // empty
+  cfg->setString("users.partitions[0].path", disk2.file("users-0.kch"));   // read
+  cfg->setString("other.partitions[7].path", disk2.file("users-7.kch"));   // other store
+  SKV_UniMKCStg s;
+  ASSERT_EQ(0, s.loadConfig("users", *cfg));
+  s.setTuneOptions(TUNE);
+  const std::string out = openCaptured(s);
+  EXPECT_NE(std::string::npos,
+            out.find("=== List of DB Paths from Config & in Home dir ===\n" +
+                     disk2.file("users-0.kch") + "\n" + disk2.file("users-1.kch") +
+                     "\n=== List of DB Entries all ===\n"))
+      << out;
 }
 
 TEST_F(UniStore, OpenRefusesNamesAndPathsItCannotFormatOrOpenSafely) {

@@ -57,12 +57,9 @@ std::unique_ptr<wdb::SKV_KCStg> makeDb(const TmpDir& dir, int i) {
 
 bool holds(wdb::SKV_KCStg& db, int i) {
   const std::string key = "k" + std::to_string(i), want = "v" + std::to_string(i);
-  void* v = nullptr;
-  size_t n = 0;
-  const bool ok = db.getTx0(nullptr, &v, &n, key.data(), key.size()) == 0 &&
-                  std::string(static_cast<char*>(v), n) == want;
-  db.freeData(v);
-  return ok;
+  wdb::ValueBuffer v(db);
+  return db.getTx0(nullptr, v.out(), v.outLength(), key.data(), key.size()) == 0 &&
+         std::string(v.chars(), v.length()) == want;
 }
 
 #define CHECK_OR_EXIT(c, code)                                  \

@@ -52,3 +52,48 @@ TEST(KCStgAllocatorStopped, PopKeepsTheRecordItCannotDeliver) {
   EXPECT_EQ(store.getTx0(nullptr, &data, &len, "absent", 6), -9);
   EXPECT_EQ(store.close(), 0);
 }
+
+// A store opened after the stop reads into system buffers: every value it accepts comes
+// back, and freeData releases those buffers (the leak checker sees them go).
+TEST(KCStgAllocatorStopped, StoreOpenedAfterTheStopReadsWhatItAccepts) {
+  init_xallocator();  // stopped once, also when this test runs alone
+  uninit_xallocator();
+  ASSERT_EQ(xa_malloc(8), nullptr);
+  TmpDir dir;
+  wdb::SKV_KCStg store;
+  store.setDBPath(dir.file("after.kch").c_str());
+  CaptureStdout();
+  ASSERT_EQ(store.open(23), 0);
+  GetCapturedStdout();
+  ASSERT_EQ(store.putTx0(nullptr, "k", 1, "value", 5, 1), 0);
+  ASSERT_EQ(store.putTx0(nullptr, "e", 1, "", 0, 1), 0);
+
+  struct Case {
+    const char* key;
+    bool pop;
+    int rc;
+    const char* value;  // null: no buffer
+  } cases[] = {
+      {"k", false, 0, "value"}, {"e", false, 0, ""},     {"k", true, 0, "value"},
+      {"k", false, -9, nullptr}, {"k", true, -9, nullptr},
+  };
+  for (const Case& c : cases) {
+    void* data = nullptr;
+    size_t len = 0;
+    const int rc = c.pop ? store.popTx0(nullptr, &data, &len, c.key, 1)
+                         : store.getTx0(nullptr, &data, &len, c.key, 1);
+    EXPECT_EQ(rc, c.rc) << c.key << c.pop;
+    if (c.value == nullptr) {
+      EXPECT_EQ(data, nullptr);
+      continue;
+    }
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::string(static_cast<const char*>(data), len), c.value);
+    EXPECT_EQ(static_cast<const char*>(data)[len], '\0');
+    store.freeData(data);
+  }
+  EXPECT_EQ(store.existTx0(nullptr, "k", 1), -9);  // the pop removed it
+  xstring value;
+  EXPECT_EQ(store.get(value, xstring("e")), 0);  // the string form over the raw one
+  EXPECT_EQ(store.close(), 0);
+}

@@ -1,8 +1,32 @@
 #include "src/wdb/kc/ISKVStorage.h"
 
+#include <cstdlib>
+
 #include "src/wdb/kc/TSKVAdapterStorage.h"
+#include "src/xlabs.h"
 
 namespace wdb {
+
+bool valueBuffersUnpooled() noexcept { return find_xlabs_default(1) == nullptr; }
+
+void* newValueBuffer(size_t size, bool unpooled) noexcept {
+  if (!unpooled) return xa_malloc(size);
+  void* p = std::malloc(size > 0 ? size : 1);
+  if (p == nullptr || xa_unpooled_record(p)) return p;
+  std::free(p);
+  return nullptr;
+}
+
+void releaseValueBuffer(void* data) noexcept {
+  if (data == nullptr) return;
+  // Unpooled buffers exist only once the allocator has stopped: while it runs, every buffer
+  // is pooled and the registry is not asked.
+  if (!valueBuffersUnpooled() || !xa_unpooled_forget(data)) {
+    xa_free(data);
+    return;
+  }
+  std::free(data);
+}
 
 ITransaction::~ITransaction() {}
 
@@ -39,40 +63,30 @@ int ISKVStorage::existTx(ITransaction* tx, const xstring& key) const {
   return existTx0(tx, key.data(), key.size());
 }
 
-int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int r = popTx0(tx, &buf, &len, key.data(), key.size());
-  if (buf != nullptr) {
-    try {
-      value.assign(static_cast<const char*>(buf), len);
-    } catch (...) {
-      freeData(buf);
-      throw;
-    }
-    freeData(buf);
+namespace {
+
+// The value becomes the buffer's bytes, or empty when no buffer came back.
+int deliver(int r, const ValueBuffer& buffer, xstring& value) {
+  if (buffer.data() != nullptr) {
+    value.assign(buffer.chars(), buffer.length());
   } else {
     value.clear();
   }
   return r;
 }
 
+}  // namespace
+
+int ISKVStorage::popTx(ITransaction* tx, xstring& value, const xstring& key) {
+  ValueBuffer buffer(*this);
+  const int r = popTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+  return deliver(r, buffer, value);
+}
+
 int ISKVStorage::getTx(ITransaction* tx, xstring& value, const xstring& key) const {
-  void* buf = nullptr;
-  size_t len = 0;
-  const int r = getTx0(tx, &buf, &len, key.data(), key.size());
-  if (buf != nullptr) {
-    try {
-      value.assign(static_cast<const char*>(buf), len);
-    } catch (...) {
-      freeData(buf);
-      throw;
-    }
-    freeData(buf);
-  } else {
-    value.clear();
-  }
-  return r;
+  ValueBuffer buffer(*this);
+  const int r = getTx0(tx, buffer.out(), buffer.outLength(), key.data(), key.size());
+  return deliver(r, buffer, value);
 }
 
 }  // namespace wdb

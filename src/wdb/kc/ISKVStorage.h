@@ -6,7 +6,7 @@
 // successes (RC_REMOVE_SHORT_KEY, RC_REMOVE_NOTHING, RC_SCAN_EMPTY); callers test >= 0.
 // Ownership: makeTransaction/makeCursor results belong to the caller; a raw value buffer
 // from getTx0/popTx0 (value bytes and one NUL, not counted) belongs to the caller, who gives
-// it back through freeData of the same store.
+// it back through freeData of the same store, or lets a ValueBuffer hold it.
 // Threads: the interfaces hold no state that needs a lock (the multi-item limits are
 // constant); each store guards itself, and a multi-item operation is a sequence of
 // single-item calls that other threads may interleave with.
@@ -120,82 +120,48 @@ class AStorage : public IStorage<K, V> {
   // More items than the limit: the first `limit` are handled, then RC_REACH_MAX.
   virtual int multiPutTx(ITransaction* tx, std::map<K, int>* errors,
                          const std::vector<Item>& items, int policy) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<Item>::const_iterator it = items.begin(); it != items.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
-      const int r = this->putTx(tx, it->first, it->second, policy);
-      if (r < 0) result = _record(errors, it->first, r);
-    }
-    return result;
+    return _forEach(
+        items, maxMultiWrite, errors, [](const Item& item) -> const K& { return item.first; },
+        [&](const Item& item) { return this->putTx(tx, item.first, item.second, policy); });
   }
 
   virtual int multiRemoveTx(ITransaction* tx, std::map<K, int>* errors,
                             const std::vector<K>& keys) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
-      const int r = this->removeTx(tx, *it);
-      if (r < 0) result = _record(errors, *it, r);
-    }
-    return result;
+    return _forEach(keys, maxMultiWrite, errors, _self,
+                    [&](const K& key) { return this->removeTx(tx, key); });
   }
 
   // Pops every listed key, a repeated key again; a failed pop drops the value entry only
   // when this call made it.
   virtual int multiPopTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiWrite) return RC_REACH_MAX;
+    return _forEach(keys, maxMultiWrite, errors, _self, [&](const K& key) {
       std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(*it, V()));
-      const int r = this->popTx(tx, ins.first->second, *it);
-      if (r < 0) {
-        if (ins.second) values.erase(ins.first);
-        result = _record(errors, *it, r);
-      }
-    }
-    return result;
+          values.insert(std::make_pair(key, V()));
+      const int r = this->popTx(tx, ins.first->second, key);
+      if (r < 0 && ins.second) values.erase(ins.first);
+      return r;
+    });
   }
 
   // Fetches each key not yet in values; values gains exactly the keys found.
   virtual int multiGetTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) const {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiRead) return RC_REACH_MAX;
+    return _forEach(keys, maxMultiRead, errors, _self, [&](const K& key) {
       std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(*it, V()));
-      if (!ins.second) continue;
-      const int r = this->getTx(tx, ins.first->second, *it);
-      if (r < 0) {
-        values.erase(ins.first);
-        result = _record(errors, *it, r);
-      }
-    }
-    return result;
+          values.insert(std::make_pair(key, V()));
+      if (!ins.second) return RC_OK;  // fetched already (or the caller's): counted, kept
+      const int r = this->getTx(tx, ins.first->second, key);
+      if (r < 0) values.erase(ins.first);
+      return r;
+    });
   }
 
   // Absent keys are recorded with their negative code.
   virtual int multiExistTx(ITransaction* tx, std::map<K, int>* errors,
                            const std::vector<K>& keys) const {
-    int result = RC_OK;
-    uint64_t count = 0;
-    for (typename std::vector<K>::const_iterator it = keys.begin(); it != keys.end();
-         ++it, ++count) {
-      if (count >= maxMultiRead) return RC_REACH_MAX;
-      const int r = this->existTx(tx, *it);
-      if (r < 0) result = _record(errors, *it, r);
-    }
-    return result;
+    return _forEach(keys, maxMultiRead, errors, _self,
+                    [&](const K& key) { return this->existTx(tx, key); });
   }
 
   // One putTx/getTx inside a transaction guard (no transaction with the stores of the system).
@@ -216,13 +182,43 @@ class AStorage : public IStorage<K, V> {
   }
 
  private:
-  static int _record(std::map<K, int>* errors, const K& key, int r) {
-    if (errors) (*errors)[key] = r;
-    return r;
+  static const K& _self(const K& key) { return key; }
+
+  // The loop of the multi-item operations: at most `limit` items in order (then
+  // RC_REACH_MAX), each handled by `handle`; a negative result is recorded under keyOf(item)
+  // in errors (when given) and becomes the result.
+  template <typename T, typename KeyOf, typename Handle>
+  static int _forEach(const std::vector<T>& items, uint64_t limit, std::map<K, int>* errors,
+                      KeyOf keyOf, Handle handle) {
+    int result = RC_OK;
+    uint64_t count = 0;
+    for (typename std::vector<T>::const_iterator it = items.begin(); it != items.end();
+         ++it, ++count) {
+      if (count >= limit) return RC_REACH_MAX;
+      const int r = handle(*it);
+      if (r < 0) {
+        if (errors) (*errors)[keyOf(*it)] = r;
+        result = r;
+      }
+    }
+    return result;
   }
 };
 
 typedef std::pair<xstring, xstring> SKVItem;
+
+// Raw value buffers: the buffers getTx0/popTx0 hand out (value bytes and one NUL).
+// A store opened while the pooled allocator runs takes them from it (xa_malloc); a store
+// opened after the allocator has stopped takes them from the system allocator, recorded in
+// the allocator's after-stop registry, so that it reads back what it accepts. Thread-safe.
+//
+// True once the pooled allocator has stopped (it starts it when it has not started yet).
+bool valueBuffersUnpooled() noexcept;
+// A buffer of size bytes, pooled or not; null when none can be had.
+void* newValueBuffer(size_t size, bool unpooled) noexcept;
+// Releases a buffer of newValueBuffer of either kind; null is ignored. A pooled buffer
+// released after the stop is kept, as xa_free keeps it.
+void releaseValueBuffer(void* data) noexcept;
 
 // Byte-buffer store: the string operations call the raw ones with the strings' bytes.
 class ISKVStorage : public AStorage<xstring, xstring, SKVItem> {
@@ -237,18 +233,68 @@ class ISKVStorage : public AStorage<xstring, xstring, SKVItem> {
   int getTx(ITransaction* tx, xstring& value, const xstring& key) const override;
   int existTx(ITransaction* tx, const xstring& key) const override;
 
-  // Releases a buffer returned by getTx0 or popTx0.
+  // Releases a buffer returned by getTx0 or popTx0 (ValueBuffer below does it for a caller).
   virtual void freeData(void* data) const = 0;
   virtual ISKVCursor* makeSKVCursor(ITransaction* tx) const = 0;
+
+  // The raw operations. Answers of the stores of the system:
+  // - a closed store: RC_NOT_OPENED (the one-database and the uniform store); the contiguous
+  //   store answers as for a key no partition holds (put RC_UNDER_FLOW, get/pop/exist
+  //   RC_NOT_EXIST, remove RC_REMOVE_NOTHING);
+  // - a failure: RC_FAIL when Kyoto Cabinet refused, RC_EXCEPTION when an exception was caught
+  //   (its "[ERR]" line on standard error); RC_INVALID_PARAM for a null key with a length
+  //   above 0 and, in the contiguous store, a key shorter than 2 bytes (remove:
+  //   RC_REMOVE_SHORT_KEY).
+
+  // 0 stored. Policy 1 add (RC_ALREADY_EXIST when the key is there), 2 update (RC_NOT_EXIST
+  // when it is not), 3 add or update; any other RC_INVALID_PARAM.
   virtual int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
                      size_t valueLen, int policy) = 0;
+  // 0 removed; RC_REMOVE_NOTHING (+9, a success) when there was no record.
   virtual int removeTx0(ITransaction* tx, const void* key, size_t keyLen) = 0;
-  // The record is removed; *value gets a buffer for freeData.
+  // 0 with the record's value in *value (value bytes and one NUL not counted in *valueLen, for
+  // freeData) and the record removed; RC_NOT_EXIST when there is no record. Whenever no
+  // buffer is handed out *value is null or left as it was: callers set it to null first.
   virtual int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                      size_t keyLen) = 0;
+  // As popTx0; the record stays.
   virtual int getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                      size_t keyLen) const = 0;
+  // 0 when the record is present; RC_NOT_EXIST when it is not.
   virtual int existTx0(ITransaction* tx, const void* key, size_t keyLen) const = 0;
+};
+
+// Owns one raw value buffer of a store: filled through out() and outLength() by getTx0 or
+// popTx0 of that store, given back through the store's freeData when it goes (or on reset).
+// The store must outlive it. Not copyable; used by one thread at a time.
+class ValueBuffer {
+ public:
+  explicit ValueBuffer(const ISKVStorage& store) : _store(&store), _data(nullptr), _length(0) {}
+  ~ValueBuffer() { reset(); }
+
+  // The outputs for the raw operation; a buffer still held is released first.
+  void** out() {
+    reset();
+    return &_data;
+  }
+  size_t* outLength() { return &_length; }
+
+  // Null when no buffer is held.
+  const void* data() const { return _data; }
+  const char* chars() const { return static_cast<const char*>(_data); }
+  size_t length() const { return _length; }
+  void reset() {
+    if (_data != nullptr) _store->freeData(_data);
+    _data = nullptr;
+    _length = 0;
+  }
+
+ private:
+  ValueBuffer(const ValueBuffer&) = delete;
+  ValueBuffer& operator=(const ValueBuffer&) = delete;
+  const ISKVStorage* _store;
+  void* _data;
+  size_t _length;
 };
 
 }  // namespace wdb

@@ -2,6 +2,7 @@
 // store. The meta database and the partition lifecycle are in SKV_ContMKCStg_priv.cpp.
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 
+#include <Poco/Thread.h>
 #include <Poco/ThreadPool.h>
 #include <Poco/Util/AbstractConfiguration.h>
 #include <kcpolydb.h>
@@ -46,10 +47,7 @@ bool SKV_ContMKCStg::DBECmpByKeyMin::operator()(const DBEntry& a, const DBEntry&
 
 SKV_ContMKCStg::SKV_ContMKCStg()
     : kComparator(nullptr),
-      dbType("kch"),
       openMode(0),
-      partitions(8),
-      tuneOptions("#buckets=10485760#map=536870912#options=l"),
       partitionBytes(8589934592ULL),
       partitionRecords(8388608),
       newestPartition(0),
@@ -104,12 +102,8 @@ int SKV_ContMKCStg::loadConfig(const std::string& name,
         partitionRecords = static_cast<uint32_t>(records);
     }
   }
-  for (uint32_t i = 0; i < partitions && i <= static_cast<uint32_t>(INT_MAX); ++i) {
-    xstring key;
-    key.format("%s.partitions[%d].path", name.c_str(), static_cast<int>(i));
-    const std::string path = config.getString(std::string(key.data(), key.size()), "");
-    if (!path.empty()) dbPaths.insert(xstring(path));
-  }
+  for (const std::string& path : configuredPartitionPaths(config, name, partitions))
+    dbPaths.insert(xstring(path));
   return RC_OK;
 }
 
@@ -120,14 +114,6 @@ void SKV_ContMKCStg::setKComparator(const KComparator* comparator) {
 const SKV_ContMKCStg::KComparator* SKV_ContMKCStg::getKComparator() const {
   ScopedLock lock(mutex);
   return kComparator;
-}
-void SKV_ContMKCStg::setPartitions(uint32_t n) {
-  ScopedLock lock(mutex);
-  partitions = n;
-}
-uint32_t SKV_ContMKCStg::getPartitions() const {
-  ScopedLock lock(mutex);
-  return partitions;
 }
 void SKV_ContMKCStg::setPartitionBytes(uint64_t bytes) {
   ScopedLock lock(mutex);
@@ -144,38 +130,6 @@ void SKV_ContMKCStg::setPartitionRecords(uint32_t records) {
 uint32_t SKV_ContMKCStg::getPartitionRecords() const {
   ScopedLock lock(mutex);
   return partitionRecords;
-}
-void SKV_ContMKCStg::setTuneOptions(const xstring& options) {
-  ScopedLock lock(mutex);
-  tuneOptions = options;
-}
-xstring SKV_ContMKCStg::getTuneOptions() const {
-  ScopedLock lock(mutex);
-  return tuneOptions;
-}
-void SKV_ContMKCStg::setDBType(const xstring& type) {
-  ScopedLock lock(mutex);
-  dbType = type;
-}
-xstring SKV_ContMKCStg::getDBType() const {
-  ScopedLock lock(mutex);
-  return dbType;
-}
-void SKV_ContMKCStg::setDBName(const xstring& name) {
-  ScopedLock lock(mutex);
-  dbName = name;
-}
-xstring SKV_ContMKCStg::getDBName() const {
-  ScopedLock lock(mutex);
-  return dbName;
-}
-void SKV_ContMKCStg::setDBHome(const xstring& home) {
-  ScopedLock lock(mutex);
-  dbHome = home;
-}
-xstring SKV_ContMKCStg::getDBHome() const {
-  ScopedLock lock(mutex);
-  return dbHome;
 }
 
 bool SKV_ContMKCStg::isOpen() const {
@@ -331,10 +285,17 @@ void SKV_ContMKCStg::_asynIterateKeyMAX() {
   } catch (...) {
     // No pool thread free (or none can be made): the scan gets a thread of its own.
   }
+  std::unique_ptr<Poco::Thread> thread;
   try {
-    _keyMaxThread.reset(new std::thread([task]() { task->run(); }));
+    thread.reset(new Poco::Thread());
+    thread->start(*task);
+    _keyMaxThread = std::move(thread);
     return;
   } catch (...) {
+  }
+  if (thread && thread->isRunning()) {
+    _keyMaxThread = std::move(thread);  // started after all
+    return;
   }
   task->run();  // no thread at all: scan here, before open returns
 }
@@ -342,7 +303,10 @@ void SKV_ContMKCStg::_asynIterateKeyMAX() {
 void SKV_ContMKCStg::_waitKeyMaxTask() {
   _keyMaxTasks->waitIdle();
   if (_keyMaxThread) {
-    if (_keyMaxThread->joinable()) _keyMaxThread->join();
+    try {
+      _keyMaxThread->join();
+    } catch (...) {
+    }
     _keyMaxThread.reset();
   }
 }
@@ -439,58 +403,42 @@ int SKV_ContMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, con
   return RC_EXCEPTION;
 }
 
-int SKV_ContMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
-  if (key == nullptr || keyLen < 2) return RC_REMOVE_SHORT_KEY;
+template <typename Op>
+int SKV_ContMKCStg::_forward(const char* place, const void* key, size_t keyLen, int shortKey,
+                             int noPartition, Op op) const {
+  if (key == nullptr || keyLen < 2) return shortKey;
   try {
     ScopedLock lock(mutex);
     const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_REMOVE_NOTHING;
-    return target->db->removeTx0(tx, key, keyLen);
+    if (target == nullptr) return noPartition;
+    return op(*target->db);
   } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::removeTx0");
+    contPrintCurrentException(place);
   }
   return RC_EXCEPTION;
+}
+
+int SKV_ContMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
+  return _forward("wdb::SKV_ContMKCStg::removeTx0", key, keyLen, RC_REMOVE_SHORT_KEY,
+                  RC_REMOVE_NOTHING,
+                  [&](SKV_KCStg& db) { return db.removeTx0(tx, key, keyLen); });
 }
 
 int SKV_ContMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                            size_t keyLen) {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->popTx0(tx, value, valueLen, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::popTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::popTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.popTx0(tx, value, valueLen, key, keyLen); });
 }
 
 int SKV_ContMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                            size_t keyLen) const {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->getTx0(tx, value, valueLen, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::getTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::getTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.getTx0(tx, value, valueLen, key, keyLen); });
 }
 
 int SKV_ContMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
-  if (key == nullptr || keyLen < 2) return RC_INVALID_PARAM;
-  try {
-    ScopedLock lock(mutex);
-    const DBEntry* target = _findDBEntry(dbEntries, key, keyLen);
-    if (target == nullptr) return RC_NOT_EXIST;
-    return target->db->existTx0(tx, key, keyLen);
-  } catch (...) {
-    contPrintCurrentException("wdb::SKV_ContMKCStg::existTx0");
-  }
-  return RC_EXCEPTION;
+  return _forward("wdb::SKV_ContMKCStg::existTx0", key, keyLen, RC_INVALID_PARAM, RC_NOT_EXIST,
+                  [&](SKV_KCStg& db) { return db.existTx0(tx, key, keyLen); });
 }
 
 int SKV_ContMKCStg::setKeyMin(const void* key, size_t keyLen) {
@@ -541,23 +489,18 @@ class EntriesUse {
 
 }  // namespace
 
-int64_t SKV_ContMKCStg::kc_count() const {
+int64_t SKV_ContMKCStg::_sum(uint64_t (SKV_KCStg::*measure)() const) const {
   std::shared_ptr<TaskGate> gate = _users;
   EntriesUse use(_acquireEntries(), gate);
   int64_t total = 0;
   for (DBEntries::const_iterator it = use.list.begin(); it != use.list.end(); ++it)
-    total += static_cast<int64_t>(it->db->kc_count());
+    total += static_cast<int64_t>((it->db.get()->*measure)());
   return total;
 }
 
-int64_t SKV_ContMKCStg::kc_size() const {
-  std::shared_ptr<TaskGate> gate = _users;
-  EntriesUse use(_acquireEntries(), gate);
-  int64_t total = 0;
-  for (DBEntries::const_iterator it = use.list.begin(); it != use.list.end(); ++it)
-    total += static_cast<int64_t>(it->db->kc_size());
-  return total;
-}
+int64_t SKV_ContMKCStg::kc_count() const { return _sum(&SKV_KCStg::kc_count); }
+
+int64_t SKV_ContMKCStg::kc_size() const { return _sum(&SKV_KCStg::kc_size); }
 
 int SKV_ContMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const {
   if (threads > 1) return RC_UNSUPPORTED;
@@ -582,6 +525,6 @@ bool SKV_ContMKCStg::empty() const { return true; }
 uint64_t SKV_ContMKCStg::size() const { return 0; }
 uint64_t SKV_ContMKCStg::maxSize() const { return UINT64_MAX; }
 void SKV_ContMKCStg::clear() {}
-void SKV_ContMKCStg::freeData(void* data) const { xa_free(data); }
+void SKV_ContMKCStg::freeData(void* data) const { releaseValueBuffer(data); }
 
 }  // namespace wdb

@@ -15,9 +15,10 @@
 // Threads: every public operation is safe to call concurrently. Locks, always in this order:
 // `mutex` (every public operation; the totals only while they copy the partition list), then
 // `keyMaxMutex` (KeyMAX alone; also taken alone by getKeyMax and the KeyMAX task); internal
-// task/user counters take a leaf lock of their own. The KeyMAX scan runs on POCO's default
-// thread pool (or a thread of its own when the pool is full) without `mutex`; close and the
-// destructor wait for it and for the totals still working on partitions.
+// task/user counters take a leaf lock of their own. Every lock and thread of the store is
+// POCO's. The KeyMAX scan runs on POCO's default thread pool (or a thread of its own when the
+// pool is full) without `mutex`; close and the destructor wait for it and for the totals
+// still working on partitions.
 #ifndef TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_H
 #define TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_H
 
@@ -30,11 +31,11 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/KComparator.h"
+#include "src/wdb/kc/PartitionedSettings.h"
 #include "src/wdb/kc/SKV_KCStg.h"
 #include "src/xstring.h"
 
@@ -58,7 +59,9 @@ class IterateKeyMAXProc;
 class IterateKeyRangeProc;
 class TaskGate;
 
-class SKV_ContMKCStg : public ISKVStorage {
+// Home, name, type, tuning, partition count (the most partitions kept live) and candidate
+// paths, with their getters and setters, and the store mutex are PartitionedSettings'.
+class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
  public:
   typedef wdb::KComparator KComparator;
 
@@ -102,20 +105,10 @@ class SKV_ContMKCStg : public ISKVStorage {
 
   void setKComparator(const KComparator* comparator);
   const KComparator* getKComparator() const;
-  void setPartitions(uint32_t n);
-  uint32_t getPartitions() const;
   void setPartitionBytes(uint64_t bytes);
   uint64_t getPartitionBytes() const;
   void setPartitionRecords(uint32_t records);
   uint32_t getPartitionRecords() const;
-  void setTuneOptions(const xstring& options);
-  xstring getTuneOptions() const;
-  void setDBType(const xstring& type);
-  xstring getDBType() const;
-  void setDBName(const xstring& name);
-  xstring getDBName() const;
-  void setDBHome(const xstring& home);
-  xstring getDBHome() const;
 
   // 0; RC_INVALID_DATA for an incomplete configuration or names too long for their files;
   // the meta database's negative open result; RC_FAIL when a partition file that exists
@@ -179,10 +172,20 @@ class SKV_ContMKCStg : public ISKVStorage {
   // Meta database (SKV_ContMKCStg_priv.cpp); `mutex` held.
   int _storeMeta();
   int _loadMeta();
+  // "num_partitions" and "newest_partition"; "partition-<index>" of one record (when it
+  // serializes). Results ignored.
+  void _putMetaCounts();
+  void _putMetaEntry(const DBEntry& entry);
   // Opening and partition lifecycle (SKV_ContMKCStg_priv.cpp); `mutex` held.
   void _scanDBPaths();
   void _appyDBPaths();
+  // Opens the window of at most `partitions` records from the newest down, then joins the
+  // keyMin scans it started, then retires what lies beyond the window or holds no user key.
   int _openPartitions(unsigned mode);
+  struct PartitionOpening;
+  void _openWindow(unsigned mode, PartitionOpening& opening);
+  void _joinScans(PartitionOpening& opening);
+  void _retireBeyondWindow(const PartitionOpening& opening);
   // Starts the keyMin scan of a record on a thread of its own and returns the thread for the
   // caller to join and delete; null when the scan already ran here (no thread to be had).
   Poco::Thread* _iterateKeyRangeThread(DBEntry* entry, int* result);
@@ -202,6 +205,12 @@ class SKV_ContMKCStg : public ISKVStorage {
   const DBEntry* _findDBEntry(const DBEntries& entries, const void* key, size_t keyLen) const;
   static DBEntries::iterator _findDBEntry(DBEntries& entries, uint32_t index);
   bool _needCreateNewPartition() const;
+  // A record operation other than put: shortKey for a null or short key, noPartition when no
+  // partition holds the key, else op(partition) under `mutex`; RC_EXCEPTION (with the error
+  // line at place) for an exception.
+  template <typename Op>
+  int _forward(const char* place, const void* key, size_t keyLen, int shortKey, int noPartition,
+               Op op) const;
   // The key against KeyMAX; for putTx0 while KeyMAX is known, `mutex` held: then only holders
   // of `mutex` change keyMax, so it is read without keyMaxMutex (one lock less per put).
   int _cmpKeyMax(const void* key, size_t keyLen) const;
@@ -213,18 +222,13 @@ class SKV_ContMKCStg : public ISKVStorage {
   // The partition list for a total: copied under `mutex` and counted in `_users`; the caller
   // signs off from `_users` once it has dropped the copies.
   DBEntries _acquireEntries() const;
+  // The sum of one measure (kc_count, kc_size) over the partitions, outside `mutex`.
+  int64_t _sum(uint64_t (SKV_KCStg::*measure)() const) const;
 
-  mutable Poco::FastMutex mutex;
   const KComparator* kComparator;
   DBEntries dbEntries;
   std::shared_ptr<SKV_KCStg> _metaDB;
-  xstring dbHome;
-  xstring dbName;
-  xstring dbType;
-  std::set<xstring> dbPaths;
   uint32_t openMode;
-  uint32_t partitions;
-  xstring tuneOptions;
   uint64_t partitionBytes;
   uint32_t partitionRecords;
   uint32_t newestPartition;
@@ -238,7 +242,7 @@ class SKV_ContMKCStg : public ISKVStorage {
   // Running KeyMAX tasks; shared with them so that a task may sign off after the store.
   std::shared_ptr<TaskGate> _keyMaxTasks;
   // The KeyMAX scan's own thread when the pool had none free; joined by close.
-  std::unique_ptr<std::thread> _keyMaxThread;
+  std::unique_ptr<Poco::Thread> _keyMaxThread;
   // Totals working on copied partitions.
   std::shared_ptr<TaskGate> _users;
   // Size of an empty partition file for (dbType, tuneOptions), measured once per setting.

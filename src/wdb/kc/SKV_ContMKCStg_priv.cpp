@@ -25,6 +25,7 @@
 
 #include "kcext/kcpolydb_ext.h"
 #include "src/wdb/kc/partfile.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xcheck.h"
 
 namespace wdb {
@@ -41,65 +42,31 @@ const char kMetaNewestPartition[] = "newest_partition";
 // ---------------------------------------------------------------------------------------
 // Log lines
 
-namespace {
-
-// One whole line in one write. The text is formatted into a pooled string; when none can be
-// had (allocator stopped, no memory) the line is written by the C library directly.
-void vline(FILE* stream, const char* tag, const char* place, const char* fmt,
-           va_list ap) noexcept {
-  va_list aq;
-  va_copy(aq, ap);
-  bool written = false;
-  try {
-    xstring text;
-    __formatStrVA(text, fmt, aq);
-    if (!text.empty() || fmt[0] == '\0') {
-      xstring line;
-      if (tag != nullptr) {
-        line.append("[").append(tag).append("] ").append(place).append(": ");
-        line.append(text).append("\n");
-      } else {
-        line.swap(text);
-      }
-      std::fwrite(line.data(), 1, line.size(), stream);
-      written = true;
-    }
-  } catch (...) {
-  }
-  va_end(aq);
-  if (written) return;
-  if (tag != nullptr) std::fprintf(stream, "[%s] %s: ", tag, place);
-  std::vfprintf(stream, fmt, ap);
-  if (tag != nullptr) std::fputc('\n', stream);
-}
-
-}  // namespace
-
 void contPrintInf(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, "inf", place, fmt, ap);
+  storeVLine(stdout, "inf", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintWrn(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, "WRN", place, fmt, ap);
+  storeVLine(stdout, "WRN", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintErr(const char* place, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stderr, "ERR", place, fmt, ap);
+  storeVLine(stderr, "ERR", place, fmt, ap);
   va_end(ap);
 }
 
 void contPrintLine(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vline(stdout, nullptr, nullptr, fmt, ap);
+  storeVLine(stdout, nullptr, nullptr, fmt, ap);
   va_end(ap);
 }
 
@@ -116,6 +83,12 @@ void contPrintCurrentException(const char* place) noexcept {
   } catch (...) {
     contPrintErr(place, "%s", "Unknown exception");
   }
+}
+
+xstring metaPartitionKey(uint32_t index) {
+  char key[128];
+  const int n = std::snprintf(key, sizeof key, "partition-%u", index);
+  return xstring(key, static_cast<size_t>(n));
 }
 
 xstring keyText(const void* key, size_t keyLen) {
@@ -458,19 +431,19 @@ int scanKeyBound(const SKV_KCStg& db, xstring* bound, const KComparator* cmp, in
 }
 
 void TaskGate::enter() {
-  std::lock_guard<std::mutex> lock(_m);
+  Poco::FastMutex::ScopedLock lock(_m);
   ++_count;
 }
 
 void TaskGate::leave() {
-  std::lock_guard<std::mutex> lock(_m);
+  Poco::FastMutex::ScopedLock lock(_m);
   XCHECK(_count > 0, "TaskGate::leave without enter");
-  if (--_count == 0) _cv.notify_all();
+  if (--_count == 0) _idle.broadcast();
 }
 
 void TaskGate::waitIdle() {
-  std::unique_lock<std::mutex> lock(_m);
-  _cv.wait(lock, [this] { return _count == 0; });
+  Poco::FastMutex::ScopedLock lock(_m);
+  while (_count != 0) _idle.wait(_m);
 }
 
 IterateKeyMAXProc::IterateKeyMAXProc(SKV_ContMKCStg* store, const SKV_ContMKCStg::KeyMaxJob& job,
@@ -578,20 +551,25 @@ bool namesPartitionFile(const xstring& path, const xstring& dbName, const xstrin
 int SKV_ContMKCStg::_storeMeta() {
   XCHECK(_metaDB != nullptr && _metaDB->isOpen(), kMetaAssert);
   MetaBatch batch(_metaDB, (openMode & kyotocabinet::BasicDB::OAUTOSYNC) != 0);
+  _putMetaCounts();
+  for (DBEntries::const_iterator it = dbEntries.begin(); it != dbEntries.end(); ++it)
+    _putMetaEntry(*it);
+  batch.commit();
+  return RC_OK;
+}
+
+void SKV_ContMKCStg::_putMetaCounts() {
   _metaDB->put(xstring(kMetaNumPartitions),
                encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
                mopra::PutPolicy::ADD_OR_UDP);
   _metaDB->put(xstring(kMetaNewestPartition), encodeMetaU32(newestPartition),
                mopra::PutPolicy::ADD_OR_UDP);
-  for (DBEntries::const_iterator it = dbEntries.begin(); it != dbEntries.end(); ++it) {
-    xstring key;
-    key.format("partition-%u", it->index);
-    TSerializer<DBEntry, TBinaryProtocol> serializer;
-    if (serializer.serialize(*it) != 0)
-      _metaDB->put(key, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
-  }
-  batch.commit();
-  return RC_OK;
+}
+
+void SKV_ContMKCStg::_putMetaEntry(const DBEntry& entry) {
+  TSerializer<DBEntry, TBinaryProtocol> serializer;
+  if (serializer.serialize(entry) != 0)
+    _metaDB->put(metaPartitionKey(entry.index), serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
 }
 
 int SKV_ContMKCStg::_loadMeta() {
@@ -624,8 +602,7 @@ int SKV_ContMKCStg::_loadMeta() {
   }
   uint32_t i = newest;
   for (uint32_t n = 0; n < count; ++n, --i) {
-    xstring key;
-    key.format("partition-%u", i);
+    const xstring key = metaPartitionKey(i);
     if (_metaDB->get(value, key) < 0) {
       contPrintErr(PLACE, "Read partition-%u fail!", i);
       continue;
@@ -717,38 +694,54 @@ void SKV_ContMKCStg::_appyDBPaths() {
   _printDBEntries(dbEntries);
 }
 
+// What the three phases of _openPartitions share, per record of the index-ordered list.
+struct SKV_ContMKCStg::PartitionOpening {
+  explicit PartitionOpening(size_t n) : dropped(n, 0), scanned(n, 0), scanResults(n, RC_OK) {
+    // Room for every thread up front: a started thread must never be dropped by a failed push.
+    threads.reserve(n);
+  }
+  // Scan threads are joined on every path out of the opening.
+  ~PartitionOpening() { joinAll(); }
+  void joinAll() {
+    for (size_t i = 0; i < threads.size(); ++i) {
+      try {
+        threads[i]->join();
+      } catch (...) {
+      }
+    }
+    threads.clear();
+  }
+
+  std::vector<char> dropped;  // gone or a second record of an open file
+  std::vector<char> scanned;
+  std::vector<int> scanResults;
+  std::vector<std::pair<dev_t, ino_t>> files;  // the files opened
+  std::vector<std::unique_ptr<Poco::Thread>> threads;
+  bool failed = false;
+};
+
 int SKV_ContMKCStg::_openPartitions(unsigned mode) {
+  PartitionOpening opening(dbEntries.size());
+  _openWindow(mode, opening);
+  _joinScans(opening);
+  if (opening.failed) return RC_FAIL;
+  _retireBeyondWindow(opening);
+  newestPartition = dbEntries.empty() ? 0 : dbEntries.back().index;
+  openMode = mode;
+  contPrintLine("%s\n", "=== List of DB Entries opened ===");
+  _printDBEntries(dbEntries);
+  _verifyDBEntriesOrder(dbEntries);
+  return RC_OK;
+}
+
+void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
   static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   // Known partitions are never created or truncated: a missing file is not a partition.
   const unsigned knownMode =
       mode & ~static_cast<unsigned>(kyotocabinet::BasicDB::OCREATE |
                                     kyotocabinet::BasicDB::OTRUNCATE);
-  const size_t n = dbEntries.size();
-  std::vector<char> dropped(n, 0);  // gone or a second record of an open file
-  std::vector<char> scanned(n, 0);
-  std::vector<int> scanResults(n, RC_OK);
-  std::vector<std::pair<dev_t, ino_t>> files;
-  bool failed = false;
-
-  // Scan threads are joined on every path out of here.
-  struct Threads {
-    std::vector<std::unique_ptr<Poco::Thread>> list;
-    ~Threads() { joinAll(); }
-    void joinAll() {
-      for (size_t i = 0; i < list.size(); ++i) {
-        try {
-          list[i]->join();
-        } catch (...) {
-        }
-      }
-      list.clear();
-    }
-  } threads;
-  // Room for every thread up front: a started thread must never be dropped by a failed push.
-  threads.list.reserve(n);
-
   uint32_t opened = 0;
-  for (size_t k = n; k-- > 0 && opened < partitions;) {
+  for (size_t k = dbEntries.size(); k-- > 0 && opened < partitions;) {
     DBEntry& entry = dbEntries[k];
     const xstring path = entry.db->getDBPath();
     struct stat st;
@@ -757,23 +750,23 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
       if (!isSafeKCPath(path) || e == ENOENT || e == ENOTDIR) {
         contPrintInf(PLACE, "Partition file is gone, skip partition-%u: \"%s\"", entry.index,
                      path.c_str());
-        dropped[k] = 1;
+        o.dropped[k] = 1;
         continue;
       }
     } else {
       const std::pair<dev_t, ino_t> id(st.st_dev, st.st_ino);
-      if (std::find(files.begin(), files.end(), id) != files.end()) {
+      if (std::find(o.files.begin(), o.files.end(), id) != o.files.end()) {
         contPrintInf(PLACE, "Partition file is opened already, skip partition-%u: \"%s\"",
                      entry.index, path.c_str());
-        dropped[k] = 1;
+        o.dropped[k] = 1;
         continue;
       }
-      files.push_back(id);
+      o.files.push_back(id);
     }
     entry.db->setTuneOptions(tuneOptions);
     if (entry.db->open(knownMode) < 0) {
       contPrintErr(PLACE, "Fail open partition-%u: \"%s\"", entry.index, path.c_str());
-      failed = true;
+      o.failed = true;
       ++opened;  // holds its place: the window is the one a good file would give
       continue;
     }
@@ -785,26 +778,31 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
       if (entry.db->get(reserved, xstring(kReservedKey, 1)) >= 0 && reserved.size() >= 2) {
         entry.keyMin.swap(reserved);
       } else {
-        scanned[k] = 1;
-        std::unique_ptr<Poco::Thread> thread(_iterateKeyRangeThread(&entry, &scanResults[k]));
-        if (thread) threads.list.push_back(std::move(thread));
+        o.scanned[k] = 1;
+        std::unique_ptr<Poco::Thread> thread(_iterateKeyRangeThread(&entry, &o.scanResults[k]));
+        if (thread) o.threads.push_back(std::move(thread));
       }
     }
   }
-  threads.joinAll();
+}
 
-  for (size_t k = 0; k < n; ++k) {
-    if (!scanned[k] || scanResults[k] >= 0) continue;
+void SKV_ContMKCStg::_joinScans(PartitionOpening& o) {
+  static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
+  o.joinAll();
+  for (size_t k = 0; k < dbEntries.size(); ++k) {
+    if (!o.scanned[k] || o.scanResults[k] >= 0) continue;
     contPrintErr(PLACE, "Fail scan partition-%u: \"%s\"", dbEntries[k].index,
                  dbEntries[k].db->getDBPath().c_str());
-    failed = true;
+    o.failed = true;
   }
-  if (failed) return RC_FAIL;
+}
 
+void SKV_ContMKCStg::_retireBeyondWindow(const PartitionOpening& o) {
+  static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   // Retire what is beyond the limit or holds no user key; drop records of gone files.
-  for (size_t j = n; j-- > 0;) {
+  for (size_t j = dbEntries.size(); j-- > 0;) {
     DBEntry& entry = dbEntries[j];
-    if (dropped[j]) {
+    if (o.dropped[j]) {
       dbEntries.erase(dbEntries.begin() + j);
       continue;
     }
@@ -813,8 +811,8 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
     const uint32_t index = entry.index;
     struct stat st;
     if (!entry.db->isOpen() && ::stat(path.c_str(), &st) == 0 &&
-        std::find(files.begin(), files.end(), std::make_pair(st.st_dev, st.st_ino)) !=
-            files.end()) {
+        std::find(o.files.begin(), o.files.end(), std::make_pair(st.st_dev, st.st_ino)) !=
+            o.files.end()) {
       // Beyond the limit, but another name of a file opened above: moving it aside would
       // take the live partition's file away.
       contPrintInf(PLACE, "Partition file is opened already, skip partition-%u: \"%s\"", index,
@@ -830,17 +828,10 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
                    path.c_str());
     }
   }
-  newestPartition = dbEntries.empty() ? 0 : dbEntries.back().index;
-  openMode = mode;
-  contPrintLine("%s\n", "=== List of DB Entries opened ===");
-  _printDBEntries(dbEntries);
-  _verifyDBEntriesOrder(dbEntries);
-  return RC_OK;
 }
 
 Poco::Thread* SKV_ContMKCStg::_iterateKeyRangeThread(DBEntry* entry, int* result) {
-  xstring name;
-  name.format("partition-%u", entry->index);
+  const xstring name = metaPartitionKey(entry->index);
   IterateKeyRangeProc* proc = new IterateKeyRangeProc(name, this, entry, result);
   std::unique_ptr<Poco::Thread> thread;
   try {
@@ -948,16 +939,8 @@ int SKV_ContMKCStg::_createNewPartition(const void* key, size_t keyLen) {
   }
   if (_metaDB != nullptr && _metaDB->isOpen()) {
     MetaBatch batch(_metaDB, (openMode & kyotocabinet::BasicDB::OAUTOSYNC) != 0);
-    _metaDB->put(xstring(kMetaNumPartitions),
-                 encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
-                 mopra::PutPolicy::ADD_OR_UDP);
-    _metaDB->put(xstring(kMetaNewestPartition), encodeMetaU32(newestPartition),
-                 mopra::PutPolicy::ADD_OR_UDP);
-    xstring metaKey;
-    metaKey.format("partition-%u", index);
-    TSerializer<DBEntry, TBinaryProtocol> serializer;
-    if (serializer.serialize(dbEntries.back()) != 0)
-      _metaDB->put(metaKey, serializer.bytes(), mopra::PutPolicy::ADD_OR_UDP);
+    _putMetaCounts();
+    _putMetaEntry(dbEntries.back());
     batch.commit();
   }
   return RC_OK;

@@ -15,17 +15,17 @@
 #ifndef TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 #define TOKA_SRC_WDB_KC_SKV_CONTMKCSTG_PRIV_H
 
+#include <Poco/Condition.h>
+#include <Poco/Mutex.h>
 #include <Poco/Runnable.h>
 #include <kcdb.h>
 #include <kcpolydb.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_KCStg.h"
@@ -46,7 +46,7 @@ extern const char kReservedKey[1];
 extern const char kMetaNumPartitions[];   // "num_partitions"
 extern const char kMetaNewestPartition[]; // "newest_partition"
 
-// Log lines of the store, whatever the log level. "[inf] place: text\n" and
+// Log lines of the store (storelog.h), whatever the log level. "[inf] place: text\n" and
 // "[WRN] place: text\n" on standard output, "[ERR] place: text\n" on standard error; lines
 // without prefix on standard output. Never throw.
 void contPrintInf(const char* place, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -61,6 +61,10 @@ void contPrintCurrentException(const char* place) noexcept;
 // key that begins with it). Equality: the comparator's equal, else same length and bytes.
 int compareKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen);
 bool equalKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen);
+
+// "partition-<index>": the meta record key of a partition, also the name of its scan task.
+// Formatted by the C library, so it comes out right in every allocator state.
+xstring metaPartitionKey(uint32_t index);
 
 // Key bytes as a printable C text: up to keyLen bytes, ending at a zero byte.
 xstring keyText(const void* key, size_t keyLen);
@@ -167,8 +171,8 @@ class TaskGate {
   void waitIdle();
 
  private:
-  std::mutex _m;
-  std::condition_variable _cv;
+  Poco::FastMutex _m;
+  Poco::Condition _idle;
   int _count;
 };
 

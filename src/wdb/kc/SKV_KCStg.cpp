@@ -14,6 +14,7 @@
 #include <string>
 
 #include "kcext/kcpolydb_ext.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xlabs.h"
 
 namespace wdb {
@@ -22,18 +23,9 @@ namespace {
 
 typedef kyotocabinet::BasicDB::Error KCError;
 
-// One "[tag] place: message\n" line on a stream, built with the pooled string's Format;
-// written directly when no pooled line can be made (allocator stopped). Never throws.
+// One "[tag] place: message\n" line on a stream. Never throws.
 void printLine(FILE* stream, const char* tag, const char* place, const char* message) noexcept {
-  try {
-    const xstring line = xstring::Format("[%s] %s: %s\n", tag, place, message);
-    if (!line.empty()) {
-      std::fwrite(line.data(), 1, line.size(), stream);
-      return;
-    }
-  } catch (...) {
-  }
-  std::fprintf(stream, "[%s] %s: %s\n", tag, place, message);
+  storeLine(stream, tag, place, "%s", message);
 }
 
 void printErr(const char* place, const char* message) noexcept {
@@ -49,39 +41,32 @@ void printExc(const char* place, const std::exception& e) noexcept {
   printErr(place, what);
 }
 
-// A message quoting a database name: text "\"name\"".
 // The cause of an open refused for want of thread-specific keys (a fixed number per
 // process; Kyoto Cabinet takes two for every open database).
 const char* const kNoThreadKeyText =
     "Fail open DB for want of thread-specific keys (Kyoto Cabinet takes two per open "
     "database and the process has used them up; close databases or open fewer at once)";
 
+// A message quoting a database name: text "\"name\"".
 void printQuoted(FILE* stream, const char* tag, const char* place, const char* text,
                  const xstring& name) noexcept {
-  try {
-    const xstring message = xstring::Format("%s: \"%s\"", text, name.c_str());
-    if (!message.empty()) {
-      printLine(stream, tag, place, message.c_str());
-      return;
-    }
-  } catch (...) {
-  }
-  std::fprintf(stream, "[%s] %s: %s: \"%s\"\n", tag, place, text, name.c_str());
+  storeLine(stream, tag, place, "%s: \"%s\"", text, name.c_str());
 }
 
 const char* const EMPTY = "";
 
-// Copies the value of a record into a pooled buffer (value + NUL) inside Kyoto Cabinet's
+// Copies the value of a record into a value buffer (value + NUL) inside Kyoto Cabinet's
 // record lock; optionally removes the record in the same visit. A buffer that cannot be had
 // leaves the record as it is. Nothing is thrown out of the visit.
 class CopyVisitor : public kyotocabinet::DB::Visitor {
  public:
-  explicit CopyVisitor(bool remove) : buffer(nullptr), size(0), failed(false), _remove(remove) {}
+  CopyVisitor(bool remove, bool unpooled)
+      : buffer(nullptr), size(0), failed(false), _remove(remove), _unpooled(unpooled) {}
 
   const char* visit_full(const char*, size_t, const char* vbuf, size_t vsiz,
                          size_t*) override {
     try {
-      char* buf = static_cast<char*>(xa_malloc(vsiz + 1));
+      char* buf = static_cast<char*>(newValueBuffer(vsiz + 1, _unpooled));
       if (buf == nullptr) {
         failed = true;
         return NOP;
@@ -103,6 +88,7 @@ class CopyVisitor : public kyotocabinet::DB::Visitor {
 
  private:
   bool _remove;
+  bool _unpooled;
 };
 
 class ExistVisitor : public kyotocabinet::DB::Visitor {
@@ -225,7 +211,8 @@ class SKV_KCStg::LogWatchScope {
   std::unique_lock<std::mutex> _lock;
 };
 
-SKV_KCStg::SKV_KCStg() : polyDB(nullptr), _logWatch(LOG_UNWATCHED), _logFd(-1) {}
+SKV_KCStg::SKV_KCStg()
+    : polyDB(nullptr), _logWatch(LOG_UNWATCHED), _logFd(-1), _unpooledBuffers(false) {}
 
 SKV_KCStg::~SKV_KCStg() {
   close();
@@ -253,6 +240,8 @@ int SKV_KCStg::open(unsigned mode) {
     name.append(tuneOptions);
     polyDB = new kyotocabinet::ExtPolyDB();
     if (polyDB->open(std::string(name.data(), name.size()), mode)) {
+      // Opened after the allocator stopped: values are read into system buffers.
+      _unpooledBuffers = valueBuffersUnpooled();
       _logWatch = LOG_UNWATCHED;
       if ((mode & kyotocabinet::BasicDB::OWRITER) && (mode & kyotocabinet::BasicDB::OAUTOTRAN)) {
         const std::string ext = extensionOf(dbPath);
@@ -311,12 +300,11 @@ int SKV_KCStg::close() {
 }
 
 void SKV_KCStg::loadConfig(const char* name, const Poco::Util::AbstractConfiguration& config) {
-  xstring key;
-  key.format("%s.dbpath", name);
-  const std::string path = config.getString(std::string(key.data(), key.size()));
+  // Plain strings: the keys come out right in every allocator state.
+  const std::string prefix(name);
+  const std::string path = config.getString(prefix + ".dbpath");
   dbPath = path.c_str();  // up to the first NUL
-  key.format("%s.tune_options", name);
-  const std::string options = config.getString(std::string(key.data(), key.size()));
+  const std::string options = config.getString(prefix + ".tune_options");
   tuneOptions = options.c_str();
 }
 
@@ -417,7 +405,7 @@ void SKV_KCStg::_cutLog(int64_t size) {
   if (fd >= 0) cutRegularFile(fd, size);
 }
 
-void SKV_KCStg::freeData(void* data) const { xa_free(data); }
+void SKV_KCStg::freeData(void* data) const { releaseValueBuffer(data); }
 
 int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void* value,
                       size_t valueLen, int policy) {
@@ -485,7 +473,7 @@ int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* value
   if (value == nullptr || valueLen == nullptr || (key == nullptr && keyLen > 0))
     return RC_INVALID_PARAM;
   const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
-  CopyVisitor visitor(remove);
+  CopyVisitor visitor(remove, _unpooledBuffers);
   try {
     const bool ok = polyDB->accept(kbuf, keyLen, &visitor, remove);
     if (visitor.failed) {
@@ -494,7 +482,7 @@ int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* value
     }
     if (!ok && visitor.buffer != nullptr) {
       // The visit ran but Kyoto Cabinet failed the operation afterwards.
-      xa_free(visitor.buffer);
+      releaseValueBuffer(visitor.buffer);
       visitor.buffer = nullptr;
     }
     *valueLen = visitor.buffer != nullptr ? visitor.size : 0;
@@ -505,7 +493,7 @@ int SKV_KCStg::_read(const char* place, bool remove, void** value, size_t* value
   } catch (...) {
     printErr(place, "Unknown exception");
   }
-  if (visitor.buffer != nullptr) xa_free(visitor.buffer);
+  releaseValueBuffer(visitor.buffer);
   return RC_EXCEPTION;
 }
 

@@ -1,8 +1,9 @@
 // wdb::SKV_KCStg: one Kyoto Cabinet polymorphic database behind the byte-buffer interface.
 //
 // The store maps the put policies onto add/replace/set, copies values out inside Kyoto
-// Cabinet's record lock into pooled buffers (value + one NUL, from xa_malloc; the caller
-// gives them back through freeData), turns every failure into a result code and reports
+// Cabinet's record lock into value buffers (value + one NUL; pooled, or from the system
+// allocator when the store was opened after the allocator stopped; the caller gives them
+// back through freeData), turns every failure into a result code and reports
 // exceptions and failed opens/flushes/clears/closes as "[ERR] %s: %s\n" lines on standard
 // error ("[inf]" lines of open on standard output). The database is opened with the
 // extended open of kcext (tuning options "zcomp"/"zthrh" included) from the path followed by
@@ -141,7 +142,9 @@ class SKV_KCStg : public ISKVStorage {
   static const size_t LARGE_PUT = 1024;
 
   LogWatch _logWatch;
-  int _logFd;  // "<path>.wal" once it exists, opened on first need; -1 before
+  int _logFd;
+  // Opened after the pooled allocator stopped: value buffers come from the system allocator.
+  bool _unpooledBuffers;  // "<path>.wal" once it exists, opened on first need; -1 before
   std::mutex _logLock;
 };
 

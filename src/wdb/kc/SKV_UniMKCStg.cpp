@@ -12,74 +12,44 @@
 
 #include "src/wdb/kc/fileutil.h"
 #include "src/wdb/kc/partfile.h"
+#include "src/wdb/kc/storelog.h"
 #include "src/xlabs.h"
 
 namespace wdb {
 
 namespace {
 
-typedef Poco::FastMutex::ScopedLock Lock;
-
 const char* const PLACE_OPEN = "wdb::SKV_UniMKCStg::open";
 
 std::string toStd(const xstring& s) { return std::string(s.data(), s.size()); }
 
-// Writes a whole line to standard output; falls back to stdio formatting when no pooled
-// string can be had (allocator stopped).
-void writeLine(const xstring& line, const char* fallbackFmt, const char* a, const char* b) {
-  if (!line.empty()) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  } else {
-    std::printf(fallbackFmt, a, b);
-  }
-}
+// Listing lines on standard output.
+void printTitle(const char* title) { storeLine(stdout, nullptr, nullptr, "%s\n", title); }
 
-void printTitle(const char* title) { std::printf("%s\n", title); }
-
-void printPath(const xstring& path) {
-  writeLine(xstring::Format("%s\n", path.c_str()), "%s%s\n", path.c_str(), "");
-}
-
-// "[WRN] wdb::SKV_UniMKCStg::open: <message>\n" on standard output.
-void printWarning(const xstring& message) {
-  writeLine(xstring::Format("[WRN] %s: %s\n", PLACE_OPEN, message.c_str()), "[WRN] %s: %s\n",
-            PLACE_OPEN, message.c_str());
-}
+void printPath(const xstring& path) { storeLine(stdout, nullptr, nullptr, "%s\n", path.c_str()); }
 
 }  // namespace
 
-SKV_UniMKCStg::SKV_UniMKCStg()
-    : kHasher(nullptr),
-      dbType("kch"),
-      openMode(0),
-      partitions(8),
-      tuneOptions("#buckets=10485760#map=536870912#options=l") {}
+SKV_UniMKCStg::SKV_UniMKCStg() : kHasher(nullptr), openMode(0) {}
 
 SKV_UniMKCStg::~SKV_UniMKCStg() { close(); }
 
 int SKV_UniMKCStg::loadConfig(const std::string& name,
                               const Poco::Util::AbstractConfiguration& config) {
   Lock lock(mutex);
-  const char* n = name.c_str();
-  xstring key;
-  key.format("%s.home", n);
-  dbHome = xstring(config.getString(toStd(key)));
-  key.format("%s.dbname", n);
-  dbName = xstring(config.getString(toStd(key)));
-  key.format("%s.dbtype", n);
-  dbType = xstring(config.getString(toStd(key), toStd(dbType)));
-  key.format("%s.partitions", n);
-  if (config.hasProperty(toStd(key))) {
-    const int count = config.getInt(toStd(key));
-    if (count < 0) throw Poco::InvalidArgumentException("negative partition count", toStd(key));
+  // Plain strings: the keys come out right in every allocator state.
+  dbHome = xstring(config.getString(name + ".home"));
+  dbName = xstring(config.getString(name + ".dbname"));
+  dbType = xstring(config.getString(name + ".dbtype", toStd(dbType)));
+  const std::string countKey = name + ".partitions";
+  if (config.hasProperty(countKey)) {
+    const int count = config.getInt(countKey);
+    if (count < 0) throw Poco::InvalidArgumentException("negative partition count", countKey);
     partitions = static_cast<uint32_t>(count);
   }
-  key.format("%s.tune_options", n);
-  tuneOptions = xstring(config.getString(toStd(key), toStd(tuneOptions)));
-  for (uint32_t i = 0; i < partitions; ++i) {
-    key.format("%s.partitions[%u].path", n, i);
-    const xstring path(config.getString(toStd(key), ""));
-    if (path.empty()) continue;
+  tuneOptions = xstring(config.getString(name + ".tune_options", toStd(tuneOptions)));
+  for (const std::string& p : configuredPartitionPaths(config, name, partitions)) {
+    const xstring path(p);
     dbPaths.insert(path);
     _cfgPaths.insert(path);
   }
@@ -93,6 +63,13 @@ int SKV_UniMKCStg::open(unsigned mode) {
   const bool wasOpen = !dbEntries.empty();
   // An open store keeps the partition count it opened with.
   const uint32_t count = wasOpen ? static_cast<uint32_t>(dbEntries.size()) : partitions;
+  if (count > kMaxOpenPartitions) {
+    storeLine(stderr, "ERR", PLACE_OPEN,
+              "%u partitions are above the limit of %d partitions a process can hold open at "
+              "once",
+              count, static_cast<int>(kMaxOpenPartitions));
+    return RC_INVALID_DATA;
+  }
   // The longest name is the one of the last partition; refuse rather than truncate.
   xstring longest;
   if (!isSafeKCPath(dbHome) || !isSafeKCPath(dbName) || !isSafeKCPath(dbType) ||
@@ -177,8 +154,8 @@ void SKV_UniMKCStg::_appyDBPaths() {
     if (!isSafeKCPath(*it)) {
       if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) &&
           n < count)
-        printWarning(xstring::Format("\"%s\" is not used: Kyoto Cabinet cannot open this path",
-                                     it->c_str()));
+        storeLine(stdout, "WRN", PLACE_OPEN,
+                  "\"%s\" is not used: Kyoto Cabinet cannot open this path", it->c_str());
       continue;
     }
     if (!parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, &canonical) ||
@@ -204,8 +181,8 @@ void SKV_UniMKCStg::_appyDBPaths() {
       continue;
     const xstring used = dbEntries[n].db->getDBPath();
     if (used != *it)
-      printWarning(xstring::Format("Partition[%u] uses \"%s\"; \"%s\" is left alone", n,
-                                   used.c_str(), it->c_str()));
+      storeLine(stdout, "WRN", PLACE_OPEN, "Partition[%u] uses \"%s\"; \"%s\" is left alone", n,
+                used.c_str(), it->c_str());
   }
   printTitle("=== List of DB Entries all ===");
   _printDBEntries();
@@ -244,11 +221,7 @@ void SKV_UniMKCStg::_printDBEntries() const {
   for (size_t i = 0; i < dbEntries.size(); ++i) {
     const DBEntry& entry = dbEntries[i];
     const xstring path = entry.db ? entry.db->getDBPath() : xstring();
-    const xstring line = xstring::Format("Partition[%u]: %s\n", entry.index, path.c_str());
-    if (!line.empty())
-      std::fwrite(line.data(), 1, line.size(), stdout);
-    else
-      std::printf("Partition[%u]: %s\n", entry.index, path.c_str());
+    storeLine(stdout, nullptr, nullptr, "Partition[%u]: %s\n", entry.index, path.c_str());
   }
 }
 
@@ -262,87 +235,26 @@ const SKV_UniMKCStg::KHasher* SKV_UniMKCStg::getKHasher() const {
   return kHasher;
 }
 
-void SKV_UniMKCStg::setPartitions(uint32_t count) {
+std::vector<SKV_UniMKCStg::DBEntry> SKV_UniMKCStg::_copyEntries() const {
   Lock lock(mutex);
-  partitions = count;
+  return dbEntries;
 }
 
-uint32_t SKV_UniMKCStg::getPartitions() const {
-  Lock lock(mutex);
-  return partitions;
-}
-
-void SKV_UniMKCStg::setDBHome(const xstring& home) {
-  Lock lock(mutex);
-  dbHome = home;
-}
-
-void SKV_UniMKCStg::setDBName(const xstring& name) {
-  Lock lock(mutex);
-  dbName = name;
-}
-
-void SKV_UniMKCStg::setDBType(const xstring& type) {
-  Lock lock(mutex);
-  dbType = type;
-}
-
-void SKV_UniMKCStg::setTuneOptions(const xstring& options) {
-  Lock lock(mutex);
-  tuneOptions = options;
-}
-
-xstring SKV_UniMKCStg::getDBHome() const {
-  Lock lock(mutex);
-  return dbHome;
-}
-
-xstring SKV_UniMKCStg::getDBName() const {
-  Lock lock(mutex);
-  return dbName;
-}
-
-xstring SKV_UniMKCStg::getDBType() const {
-  Lock lock(mutex);
-  return dbType;
-}
-
-xstring SKV_UniMKCStg::getTuneOptions() const {
-  Lock lock(mutex);
-  return tuneOptions;
-}
-
-int64_t SKV_UniMKCStg::kc_count() const {
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
+int64_t SKV_UniMKCStg::_sum(uint64_t (SKV_KCStg::*measure)() const) const {
+  const std::vector<DBEntry> entries = _copyEntries();
   int64_t total = 0;
   for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_count());
+    if (entries[i].db) total += static_cast<int64_t>((entries[i].db.get()->*measure)());
   return total;
 }
 
-int64_t SKV_UniMKCStg::kc_size() const {
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
-  int64_t total = 0;
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].db) total += static_cast<int64_t>(entries[i].db->kc_size());
-  return total;
-}
+int64_t SKV_UniMKCStg::kc_count() const { return _sum(&SKV_KCStg::kc_count); }
 
-int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const {
+int64_t SKV_UniMKCStg::kc_size() const { return _sum(&SKV_KCStg::kc_size); }
+
+int SKV_UniMKCStg::kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const {
   if (threads > 1) return RC_UNSUPPORTED;
-  std::vector<DBEntry> entries;
-  {
-    Lock lock(mutex);
-    entries = dbEntries;
-  }
+  const std::vector<DBEntry> entries = _copyEntries();
   int result = RC_OK;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!entries[i].db) continue;
@@ -368,7 +280,7 @@ uint64_t SKV_UniMKCStg::maxSize() const { return UINT64_MAX; }
 
 void SKV_UniMKCStg::clear() {}
 
-void SKV_UniMKCStg::freeData(void* data) const { xa_free(data); }
+void SKV_UniMKCStg::freeData(void* data) const { releaseValueBuffer(data); }
 
 SKV_KCStg* SKV_UniMKCStg::_route(const void* key, size_t keyLen, const char** kbuf) const {
   const size_t count = dbEntries.size();
@@ -388,52 +300,47 @@ SKV_KCStg* SKV_UniMKCStg::_route(const void* key, size_t keyLen, const char** kb
   return dbEntries[index].db.get();
 }
 
-int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
-                          size_t valueLen, int policy) {
+template <typename Op>
+int SKV_UniMKCStg::_forward(const void* key, size_t keyLen, Op op) const {
   Lock lock(mutex);
   const char* kbuf = nullptr;
   if (dbEntries.empty()) return RC_NOT_OPENED;
   if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->putTx0(tx, kbuf, keyLen, value, valueLen, policy);
+  SKV_KCStg& db = *_route(key, keyLen, &kbuf);  // sets kbuf: route before the call
+  return op(db, kbuf);
+}
+
+int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
+                          size_t valueLen, int policy) {
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.putTx0(tx, kbuf, keyLen, value, valueLen, policy);
+  });
 }
 
 int SKV_UniMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->removeTx0(tx, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.removeTx0(tx, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                           size_t keyLen) {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->popTx0(tx, value, valueLen, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.popTx0(tx, value, valueLen, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
                           size_t keyLen) const {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->getTx0(tx, value, valueLen, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.getTx0(tx, value, valueLen, kbuf, keyLen);
+  });
 }
 
 int SKV_UniMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
-  Lock lock(mutex);
-  const char* kbuf = nullptr;
-  if (dbEntries.empty()) return RC_NOT_OPENED;
-  if (key == nullptr && keyLen > 0) return RC_INVALID_PARAM;
-  SKV_KCStg* db = _route(key, keyLen, &kbuf);
-  return db->existTx0(tx, kbuf, keyLen);
+  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
+    return db.existTx0(tx, kbuf, keyLen);
+  });
 }
 
 }  // namespace wdb

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "src/wdb/kc/ISKVStorage.h"
+#include "src/wdb/kc/PartitionedSettings.h"
 #include "src/wdb/kc/SKV_KCStg.h"
 #include "src/xstring.h"
 
@@ -53,7 +54,9 @@ class AbstractConfiguration;
 
 namespace wdb {
 
-class SKV_UniMKCStg : public ISKVStorage {
+// Home, name, type, tuning, partition count and candidate paths, with their getters and
+// setters, and the store mutex are PartitionedSettings'.
+class SKV_UniMKCStg : public ISKVStorage, public PartitionedSettings {
  public:
   // A key hash supplied by the store's user; never owned or deleted by the store.
   class KHasher {
@@ -95,16 +98,6 @@ class SKV_UniMKCStg : public ISKVStorage {
 
   void setKHasher(const KHasher* hasher);
   const KHasher* getKHasher() const;
-  void setPartitions(uint32_t count);
-  uint32_t getPartitions() const;
-  void setDBHome(const xstring& home);
-  void setDBName(const xstring& name);
-  void setDBType(const xstring& type);
-  void setTuneOptions(const xstring& options);
-  xstring getDBHome() const;
-  xstring getDBName() const;
-  xstring getDBType() const;
-  xstring getTuneOptions() const;
 
   // Records in all partitions (a partition that is not open counts 0).
   int64_t kc_count() const;
@@ -112,7 +105,7 @@ class SKV_UniMKCStg : public ISKVStorage {
   int64_t kc_size() const;
   // Visits every partition from 0 up with one thread; RC_UNSUPPORTED for threads > 1. The
   // result is the last negative partition result, else 0. Exceptions of the visitor pass.
-  int kc_iterate(kyotocabinet::DB::Visitor* visitor, size_t threads) const;
+  int kc_iterate(kyotocabinet::DB::Visitor* visitor, uint64_t threads) const;
 
   // Fixed answers, no lock: null, 0, true, 0 (size: see above), all ones, nothing.
   ITransaction* makeTransaction() const override;
@@ -122,7 +115,7 @@ class SKV_UniMKCStg : public ISKVStorage {
   uint64_t maxSize() const override;
   void clear() override;
 
-  // xa_free; no lock.
+  // releaseValueBuffer; no lock.
   void freeData(void* data) const override;
   ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
   // The routed partition's result; RC_NOT_OPENED on a closed store; RC_INVALID_PARAM for a
@@ -152,19 +145,20 @@ class SKV_UniMKCStg : public ISKVStorage {
   // The partition for a key; null on a closed store. *kbuf becomes a valid buffer also for
   // an empty key. Exceptions of the hasher pass.
   SKV_KCStg* _route(const void* key, size_t keyLen, const char** kbuf) const;
+  // A raw operation under mutex: RC_NOT_OPENED on a closed store, RC_INVALID_PARAM for a
+  // null key with a length above 0, else op(routed partition, key buffer).
+  template <typename Op>
+  int _forward(const void* key, size_t keyLen, Op op) const;
+  // The partition list, copied under mutex (the copies share the partitions).
+  std::vector<DBEntry> _copyEntries() const;
+  // The sum of one measure (kc_count, kc_size) over the copied partitions.
+  int64_t _sum(uint64_t (SKV_KCStg::*measure)() const) const;
   // home + "/" + fileName (no second separator when home ends with one).
   xstring _homePath(const xstring& fileName) const;
 
-  mutable Poco::FastMutex mutex;
   const KHasher* kHasher;
   std::vector<DBEntry> dbEntries;
-  xstring dbHome;
-  xstring dbName;
-  xstring dbType;
-  std::set<xstring> dbPaths;
   uint32_t openMode;
-  uint32_t partitions;
-  xstring tuneOptions;
   // The configured candidates: kept across close, so a reopen finds the same files.
   std::set<xstring> _cfgPaths;
 };

@@ -125,36 +125,29 @@ class TSKVAdapterStorage : public AStorage<K, V, Item> {
     if (innerStorage == nullptr) return RC_NULL_PTR;
     KS ks;
     ks.serialize(key);
-    void* buf = nullptr;
-    size_t len = 0;
-    const int r = innerStorage->getTx0(tx, &buf, &len, ks.getBuffer(), ks.getLength());
-    return _deliver(r, buf, len, value);
+    ValueBuffer buffer(*innerStorage);
+    const int r = innerStorage->getTx0(tx, buffer.out(), buffer.outLength(), ks.getBuffer(),
+                                       ks.getLength());
+    return _deliver(r, buffer, value);
   }
   // As getTx; the record is removed by the inner store even when its value was empty.
   int popTx(ITransaction* tx, V& value, const K& key) override {
     if (innerStorage == nullptr) return RC_NULL_PTR;
     KS ks;
     ks.serialize(key);
-    void* buf = nullptr;
-    size_t len = 0;
-    const int r = innerStorage->popTx0(tx, &buf, &len, ks.getBuffer(), ks.getLength());
-    return _deliver(r, buf, len, value);
+    ValueBuffer buffer(*innerStorage);
+    const int r = innerStorage->popTx0(tx, buffer.out(), buffer.outLength(), ks.getBuffer(),
+                                       ks.getLength());
+    return _deliver(r, buffer, value);
   }
 
  private:
   TSKVAdapterStorage(const TSKVAdapterStorage&) = delete;
   TSKVAdapterStorage& operator=(const TSKVAdapterStorage&) = delete;
 
-  int _deliver(int r, void* buf, size_t len, V& value) const {
-    if (buf == nullptr) return r;
-    size_t n = 0;
-    try {
-      n = VS(buf, len).deserialize(value);
-    } catch (...) {
-      innerStorage->freeData(buf);
-      throw;
-    }
-    innerStorage->freeData(buf);
+  int _deliver(int r, const ValueBuffer& buffer, V& value) const {
+    if (buffer.data() == nullptr) return r;
+    const size_t n = VS(buffer.data(), buffer.length()).deserialize(value);
     return n == 0 ? RC_INVALID_DATA : r;
   }
 

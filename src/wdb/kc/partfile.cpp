@@ -1,8 +1,12 @@
 #include "src/wdb/kc/partfile.h"
 
+#include <Poco/Util/AbstractConfiguration.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace wdb {
 
@@ -74,6 +78,50 @@ bool isSafeKCPath(const xstring& path) {
 xstring fileNameOf(const xstring& path) {
   const size_t slash = path.rfind('/');
   return slash == xstring::npos ? path : xstring(path.substr(slash + 1));
+}
+
+namespace {
+
+// The index of a key component "partitions[<i>]" with i written as "%d" writes it (plain
+// digits, no leading zero); false for any other component.
+bool pathKeyIndex(const std::string& component, uint64_t* index) {
+  static const char kHead[] = "partitions[";
+  const size_t head = sizeof kHead - 1;
+  if (component.size() < head + 2 || component.compare(0, head, kHead) != 0 ||
+      component.back() != ']')
+    return false;
+  const size_t first = head;
+  const size_t end = component.size() - 1;
+  if (component[first] == '0' && end - first > 1) return false;
+  uint64_t value = 0;
+  for (size_t i = first; i < end; ++i) {
+    const char c = component[i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > static_cast<uint64_t>(INT_MAX)) return false;
+  }
+  *index = value;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> configuredPartitionPaths(
+    const Poco::Util::AbstractConfiguration& config, const std::string& name, uint64_t count) {
+  Poco::Util::AbstractConfiguration::Keys components;
+  config.keys(name, components);
+  std::vector<std::pair<uint64_t, std::string>> found;
+  for (const std::string& component : components) {
+    uint64_t index = 0;
+    if (!pathKeyIndex(component, &index) || index >= count) continue;
+    std::string path = config.getString(name + "." + component + ".path", "");
+    if (!path.empty()) found.push_back(std::make_pair(index, std::move(path)));
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> paths;
+  paths.reserve(found.size());
+  for (std::pair<uint64_t, std::string>& f : found) paths.push_back(std::move(f.second));
+  return paths;
 }
 
 }  // namespace wdb

@@ -86,6 +86,24 @@ public final class SornScenario {
         String after = SornJNI.sornx__info();
         check(before != null && before.equals(after), "info after uninitialize");
         check(SornJNI.sornx__initialize() == 1, "initialize after uninitialize");
+        // A store opened after the stop works whole on the system allocator, reads included.
+        String[] types = {"uniform", "contiguous"};
+        for (String type : types) {
+            long s = SornJNI.new_SornGeneric();
+            check(SornJNI.SornGeneric_open(s, "as", home + "/" + type, "as", null, false, type, 2,
+                    0, 0L, null, null), type + " open after stop");
+            check(SornJNI.SornGeneric_putString(s, "key1", "one", 1), type + " putString after stop");
+            check(SornJNI.SornGeneric_put(s, "key2", ascii("two"), 0, -1, 1), type + " put after stop");
+            check(SornJNI.SornGeneric_exist(s, "key1"), type + " exist after stop");
+            check("one".equals(SornJNI.SornGeneric_getAsString(s, "key1")), type + " getAsString after stop");
+            byte[] two = SornJNI.SornGeneric_get(s, "key2");
+            check(two != null && new String(two, StandardCharsets.US_ASCII).equals("two"), type + " get after stop");
+            check("one".equals(SornJNI.SornGeneric_popAsString(s, "key1")), type + " popAsString after stop");
+            check(!SornJNI.SornGeneric_exist(s, "key1"), type + " the pop removed the record");
+            byte[] popped = SornJNI.SornGeneric_pop(s, "key2");
+            check(popped != null && popped.length == 3, type + " pop after stop");
+            SornJNI.delete_SornGeneric(s);
+        }
         System.out.println("scenario exit done");
     }
 
