@@ -59,14 +59,14 @@ struct alignas(64) default_set_storage {
 };
 
 // Stripes: default_xlabs and default_xbiglabs exist in kStripes copies with the same
-// classes, each over the set's one page allocator; a thread allocates from the copy of its
+// classes, stripe k over copy k of the set's page allocator; a thread allocates from the copy of its
 // stripe, so threads on different stripes write no common line on the request path. A
 // chunk is freed into the pool that owns its page, whichever thread frees it. Stripe 0 is
 // the published record (default_xlabs, ...): lookups, xlabs_get_pool and the dumps go
 // through it, and its pools report the sums over their copies (xpool::stripe_next). The
 // first thread to allocate gets stripe 0, so a one-thread process uses stripe 0 only.
 // default_xhugelabs is not striped: its pages are 24 MiB each.
-const unsigned kStripes = 8;
+const unsigned kStripes = XPAGE_STRIPES;
 default_set_storage s_xlabs[kStripes], s_xbiglabs[kStripes], s_xhugelabs[1];
 
 struct set_family {
@@ -293,11 +293,15 @@ void teardown_pools(xlabs* set) {
 }
 
 // Builds every stripe of a default set, chaining each class's pools over the stripes.
+// Stripe k takes its pages from copy k of the page allocator (the first when there is
+// only one).
 template <size_t N>
-void init_default_set(xlabs** global, default_set_storage (&family)[N], xpage_allocator* a, const xlabs_config& c,
-                      uint64_t first_class_size) {
+void init_default_set(xlabs** global, default_set_storage (&family)[N], xpage_allocator* first,
+                      const xlabs_config& c, uint64_t first_class_size) {
   const uint64_t max_pools = c.max_pools < kDefaultMaxPools ? c.max_pools : kDefaultMaxPools;
   for (size_t k = N; k-- > 0;) {  // last stripe first, so that each pool can link the next
+    xpage_allocator* a = first;
+    for (size_t j = 0; j < k && a->stripe_next != nullptr; ++j) a = a->stripe_next;
     default_set_storage* storage = &family[k];
     xlabs* set = record_of(storage);
     init_record(set, a, max_pools, c.class_size_factor);
@@ -717,7 +721,7 @@ void each_default_pool(F f) {
 
 void each_default_page_allocator(void (*f)(pthread_mutex_t*)) {
   for (xpage_allocator* a : {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator})
-    if (a != nullptr) f(&a->mutex);
+    for (; a != nullptr; a = a->stripe_next) f(&a->mutex);
 }
 
 void lock_word(pthread_mutex_t* m) { xlock_acquire(m); }
@@ -735,16 +739,17 @@ void fork_prepare() {
 }
 
 // After fork, in parent and child alike: the same locks in the reverse order. The child's
-// only thread is the one that took them all.
+// only thread is the one that took them all; its locks forget the parent's sleepers.
+template <bool in_child>
 void fork_release() {
   for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);
   if (init_state.load(std::memory_order_relaxed) == 1) {
-    each_default_page_allocator(unlock_word);
-    each_default_pool([](xpool* p) { xlock_release(&p->mutex); });
+    each_default_page_allocator(in_child ? xlock_release_in_child : unlock_word);
+    each_default_pool([](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });
   }
   pthread_mutex_unlock(&init_lock);
 }
-void fork_release_parent() { fork_release(); }
-void fork_release_child() { fork_release(); }
+void fork_release_parent() { fork_release<false>(); }
+void fork_release_child() { fork_release<true>(); }
 
 }  // namespace

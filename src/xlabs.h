@@ -15,7 +15,8 @@
 // Threads: allocation and free may run on any threads at once; the pools and page
 // allocators lock themselves, the pools count what they serve, and the set's null-pool
 // counter is atomic. default_xlabs and default_xbiglabs keep a copy of their pools per
-// stripe (8 stripes over the set's one page allocator); each thread allocates from its own
+// stripe (XPAGE_STRIPES stripes, stripe k over copy k of the set's page allocator, see
+// src/xpage.h); each thread allocates from its own
 // stripe, given round robin at its first allocation (the first thread gets stripe 0), and
 // a chunk goes back to the pool that owns its page. The published set records are stripe
 // 0: xlabs_get_pool answers with its pools, xlabs_add_pool adds the class to every stripe,
@@ -27,7 +28,7 @@
 // mutexes are taken alone.
 // fork: handlers registered at the first start take, before fork, the init lock, every
 // pool of the default sets (set by set: normal, big, huge; stripe by stripe; class order),
-// the default page allocators (normal, big, huge) and the registry shards (in index
+// the default page allocators (normal, big, huge; copy by copy) and the registry shards (in index
 // order), and release them in the reverse order in parent and child, so that a child of a
 // process whose threads allocate finds every allocator lock free and every structure whole.
 #ifndef TOKA_SRC_XLABS_H
