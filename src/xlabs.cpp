@@ -750,6 +750,9 @@ void fork_release() {
   pthread_mutex_unlock(&init_lock);
 }
 void fork_release_parent() { fork_release<false>(); }
-void fork_release_child() { fork_release<true>(); }
+void fork_release_child() {
+  xlock_child_after_fork();
+  fork_release<true>();
+}
 
 }  // namespace

@@ -14,12 +14,13 @@ namespace {
 
 // Registers the process for expedited membarrier when the library is loaded, before any
 // thread of its callers can reach a lock; until then (and without it) releases exchange.
-__attribute__((constructor)) void choose_release() {
+bool register_membarrier() {
   const long cmds = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0);
-  if (cmds < 0 || (cmds & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return;
-  if (syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) != 0) return;
-  plain_release = true;
+  if (cmds < 0 || (cmds & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return false;
+  return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) == 0;
 }
+
+__attribute__((constructor)) void choose_release() { plain_release = register_membarrier(); }
 
 inline bool try_take(uint32_t* w) {
   uint32_t expected = 0;
@@ -52,3 +53,8 @@ void acquire_slow(uint32_t* w) {
 void wake_one(uint32_t* w) { syscall(SYS_futex, w, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
 
 }  // namespace xlock_detail
+
+// The child has one thread: switching the release kind cannot race with a release.
+void xlock_child_after_fork() {
+  if (xlock_detail::plain_release) xlock_detail::plain_release = xlock_detail::register_membarrier();
+}

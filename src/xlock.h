@@ -59,6 +59,10 @@ inline void xlock_release(pthread_mutex_t* m) {
   if (__builtin_expect(__atomic_load_n(w + 1, __ATOMIC_RELAXED) != 0, 0)) xlock_detail::wake_one(w);
 }
 
+// In a forked child, by the thread that forked, before anything else: renews the
+// membarrier registration for the child's own process (or falls back to exchange releases).
+void xlock_child_after_fork();
+
 // In a forked child, by the thread that forked: the lock is free and nobody sleeps on it.
 inline void xlock_release_in_child(pthread_mutex_t* m) {
   uint32_t* w = xlock_detail::word(m);
