@@ -3,6 +3,7 @@
 #include <linux/futex.h>
 #include <linux/membarrier.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace xlock_detail {
@@ -41,10 +42,13 @@ inline bool spin(uint32_t* w) {
 void acquire_slow(uint32_t* w) {
   if (spin(w)) return;
   __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST);  // counted before word 0 is read
+  // Should the barrier itself ever fail (the kernel refused it), this one sleep is bounded
+  // instead, since an unordered release could then miss it.
+  static const struct timespec kUnorderedSleep = {0, 1000000};
   for (;;) {
-    if (plain_release) syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
+    const bool ordered = !plain_release || syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0) == 0;
     if (try_take(w)) break;
-    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, nullptr, nullptr, 0);
+    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, ordered ? nullptr : &kUnorderedSleep, nullptr, 0);
     if (spin(w)) break;
   }
   __atomic_fetch_sub(w + 1, 1u, __ATOMIC_RELAXED);

@@ -16,7 +16,8 @@
 // enforced from the sleeper's side instead: before it reads word 0 it issues a
 // process-wide barrier (membarrier, private expedited), which orders every other running
 // thread's earlier store before its later load. Without membarrier the release is an
-// exchange. The choice is made once, when the library is loaded (src/xlock.cpp).
+// exchange. The choice is made once, when the library is loaded (src/xlock.cpp); should a
+// registered barrier ever fail, the sleep that follows it is bounded (1 ms).
 //
 // Fork: the handlers in src/xlabs take every allocator lock before fork and release them
 // in the parent with xlock_release and in the child with xlock_release_in_child, which
