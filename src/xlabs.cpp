@@ -59,8 +59,9 @@ struct alignas(64) default_set_storage {
 };
 
 // Stripes: default_xlabs and default_xbiglabs exist in kStripes copies with the same
-// classes, stripe k over copy k of the set's page allocator; a thread allocates from the copy of its
-// stripe, so threads on different stripes write no common line on the request path. A
+// classes, stripe k over copy k of the set's page allocator; a thread allocates from the
+// copy of its stripe, so threads on different stripes write no common line on the request
+// path (but for the free page count shared by the page allocator's copies). A
 // chunk is freed into the pool that owns its page, whichever thread frees it. Stripe 0 is
 // the published record (default_xlabs, ...): lookups, xlabs_get_pool and the dumps go
 // through it, and its pools report the sums over their copies (xpool::stripe_next). The
@@ -448,7 +449,8 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
   const unsigned copies = f.stripes != nullptr ? f.count : 1;
   xpool* pools[kStripes] = {};
   for (unsigned k = copies; k-- > 0;) {
-    pools[k] = new_xpool(class_size, set->page_allocator);
+    xlabs* stripe = f.stripes != nullptr ? record_of(&f.stripes[k]) : set;
+    pools[k] = new_xpool(class_size, stripe->page_allocator);
     if (pools[k] == nullptr) {
       for (unsigned j = k + 1; j < copies; ++j) delete_xpool(pools[j]);
       pthread_mutex_unlock(&init_lock);
@@ -456,7 +458,8 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
     }
     pools[k]->stripe_next = k + 1 < copies ? pools[k + 1] : nullptr;
   }
-  for (unsigned k = 0; k < copies; ++k) insert_entry(f.stripes != nullptr ? record_of(&f.stripes[k]) : set, pos, pools[k]);
+  for (unsigned k = 0; k < copies; ++k)
+    insert_entry(f.stripes != nullptr ? record_of(&f.stripes[k]) : set, pos, pools[k]);
   if (set == default_xlabs) s_max_small.store(max_class_size(set), std::memory_order_release);
   if (set == default_xbiglabs) s_max_big.store(max_class_size(set), std::memory_order_release);
   if (set == default_xlabs || set == default_xbiglabs || set == default_xhugelabs) update_max_any();
