@@ -602,12 +602,12 @@ uint64_t xa_max_class_size() { return s_max_any.load(std::memory_order_acquire);
 
 namespace {
 
-// The registry of blocks made without a set: shards by address, each with its own mutex
-// and hash set (created on first need, never destroyed). s_unpooled_any stays false until
+// The registry of blocks made without a set: shards by address, each with its own lock
+// (the allocator's, src/xlock.h) and hash set (created on first need, never destroyed). s_unpooled_any stays false until
 // the first block is recorded, and until then a release looks at no shard at all.
 const unsigned kUnpooledShards = 64;
 struct alignas(64) unpooled_shard {
-  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;  // storage of the xlock word
   std::unordered_set<void*>* blocks = nullptr;
 };
 unpooled_shard s_unpooled[kUnpooledShards];
@@ -623,7 +623,7 @@ inline unpooled_shard& shard_of(const void* block) {
 bool xa_unpooled_record(void* block) noexcept {
   if (!s_unpooled_any.load(std::memory_order_relaxed)) s_unpooled_any.store(true, std::memory_order_release);
   unpooled_shard& shard = shard_of(block);
-  pthread_mutex_lock(&shard.lock);
+  xlock_acquire(&shard.lock);
   bool recorded = false;
   try {
     if (shard.blocks == nullptr) shard.blocks = new std::unordered_set<void*>();
@@ -631,7 +631,7 @@ bool xa_unpooled_record(void* block) noexcept {
     recorded = true;
   } catch (...) {
   }
-  pthread_mutex_unlock(&shard.lock);
+  xlock_release(&shard.lock);
   return recorded;
 }
 
@@ -639,9 +639,9 @@ bool xa_unpooled_forget(void* block) noexcept {
   // A block recorded before was recorded by a call that happened before this release.
   if (!s_unpooled_any.load(std::memory_order_acquire)) return false;
   unpooled_shard& shard = shard_of(block);
-  pthread_mutex_lock(&shard.lock);
+  xlock_acquire(&shard.lock);
   const bool recorded = shard.blocks != nullptr && shard.blocks->erase(block) != 0;
-  pthread_mutex_unlock(&shard.lock);
+  xlock_release(&shard.lock);
   return recorded;
 }
 
@@ -738,14 +738,15 @@ void fork_prepare() {
     each_default_pool([](xpool* p) { xlock_acquire(&p->mutex); });
     each_default_page_allocator(lock_word);
   }
-  for (unpooled_shard& shard : s_unpooled) pthread_mutex_lock(&shard.lock);
+  for (unpooled_shard& shard : s_unpooled) xlock_acquire(&shard.lock);
 }
 
 // After fork, in parent and child alike: the same locks in the reverse order. The child's
 // only thread is the one that took them all; its locks forget the parent's sleepers.
 template <bool in_child>
 void fork_release() {
-  for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);
+  for (unsigned i = kUnpooledShards; i-- > 0;)
+    in_child ? xlock_release_in_child(&s_unpooled[i].lock) : xlock_release(&s_unpooled[i].lock);
   if (init_state.load(std::memory_order_relaxed) == 1) {
     each_default_page_allocator(in_child ? xlock_release_in_child : unlock_word);
     each_default_pool([](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });
