@@ -50,8 +50,10 @@ int child_work() {
   return 0;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-const bool kSystemMallocForkSafe = false;  // this AddressSanitizer's malloc takes no locks around fork
+// The sanitizers' own malloc (this compiler's AddressSanitizer, and ThreadSanitizer's
+// allocator of large blocks) does not take all its locks around fork.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool kSystemMallocForkSafe = false;
 #else
 const bool kSystemMallocForkSafe = true;
 #endif
