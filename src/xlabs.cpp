@@ -105,16 +105,43 @@ inline size_index* index_of(const xlabs* set) {
   return st != nullptr ? &st->index : nullptr;
 }
 
-// The calling thread's stripe, given out round robin at its first allocation.
+// The calling thread's stripe, chosen at its first allocation: the one with the fewest
+// live threads, the lowest on a tie, so that the first thread gets stripe 0 and a thread
+// that replaces one that ended takes over its stripe (and its warm free pages). A thread
+// that ends gives its place back (stripe_release, a thread_local destructor registered
+// only then, off the request path).
+std::atomic<uint32_t> s_stripe_threads[kStripes];
 thread_local int t_stripe = -1;
-std::atomic<unsigned> s_stripes_given{0};
-inline unsigned thread_stripe() {
-  int k = t_stripe;
-  if (__builtin_expect(k < 0, 0)) {
-    k = static_cast<int>(s_stripes_given.fetch_add(1, std::memory_order_relaxed) % kStripes);
-    t_stripe = k;
+struct stripe_release {
+  int stripe = -1;
+  ~stripe_release() {
+    if (stripe >= 0) s_stripe_threads[stripe].fetch_sub(1, std::memory_order_relaxed);
   }
-  return static_cast<unsigned>(k);
+};
+thread_local stripe_release t_stripe_release;
+
+__attribute__((noinline)) unsigned choose_stripe() {
+  unsigned best;
+  for (;;) {  // threads choosing at once take different stripes: the count must not move
+    best = 0;
+    uint32_t fewest = s_stripe_threads[0].load(std::memory_order_relaxed);
+    for (unsigned k = 1; k < kStripes && fewest != 0; ++k) {
+      const uint32_t n = s_stripe_threads[k].load(std::memory_order_relaxed);
+      if (n < fewest) {
+        fewest = n;
+        best = k;
+      }
+    }
+    if (s_stripe_threads[best].compare_exchange_weak(fewest, fewest + 1, std::memory_order_relaxed)) break;
+  }
+  t_stripe_release.stripe = static_cast<int>(best);
+  t_stripe = static_cast<int>(best);
+  return best;
+}
+
+inline unsigned thread_stripe() {
+  const int k = t_stripe;
+  return __builtin_expect(k >= 0, 1) ? static_cast<unsigned>(k) : choose_stripe();
 }
 inline default_set_storage* my_stripe(const set_family& f) {
   return &f.stripes[f.count > 1 ? thread_stripe() : 0];

@@ -17,7 +17,8 @@
 // counter is atomic. default_xlabs and default_xbiglabs keep a copy of their pools per
 // stripe (XPAGE_STRIPES stripes, stripe k over copy k of the set's page allocator, see
 // src/xpage.h); each thread allocates from its own
-// stripe, given round robin at its first allocation (the first thread gets stripe 0), and
+// stripe, chosen at its first allocation as the one with the fewest live threads (the
+// first thread gets stripe 0; a thread that ended leaves its stripe to the next one), and
 // a chunk goes back to the pool that owns its page. The published set records are stripe
 // 0: xlabs_get_pool answers with its pools, xlabs_add_pool adds the class to every stripe,
 // and the dumps and getters report the sums over the stripes. Start, stop and

@@ -23,24 +23,53 @@ struct alignas(64) line_allocator {
 line_allocator s_xpage_allocator[XPAGE_STRIPES];
 line_allocator s_xbigpage_allocator[XPAGE_STRIPES];
 line_allocator s_xhugepage_allocator[1];
-// Free pages of all copies of the normal and big default allocators.
-struct alignas(64) line_count {
-  uint64_t n;
+}  // namespace
+
+// The copies of the normal and big default allocators count their free pages together.
+// Until a copy other than the first takes a page, only the first one changes the count,
+// always under its own mutex, and plain updates do; the first time another copy is about
+// to take a page it sets `shared` under the first copy's mutex, and from then on every
+// copy updates the count atomically.
+struct alignas(64) xpage_group {
+  uint64_t free_pages;
+  uint32_t shared;
+  xpage_allocator* first;
 };
-line_count s_xpage_group_free, s_xbigpage_group_free;
+
+namespace {
+
+xpage_group s_xpage_group, s_xbigpage_group;
+
+// Adds d to the group's free count and gives the count before; the caller holds the mutex
+// of one of the group's copies.
+inline uint64_t group_add(xpage_group* g, uint64_t d) {
+  if (__atomic_load_n(&g->shared, __ATOMIC_RELAXED) != 0) return __atomic_fetch_add(&g->free_pages, d, __ATOMIC_RELAXED);
+  const uint64_t before = __atomic_load_n(&g->free_pages, __ATOMIC_RELAXED);
+  __atomic_store_n(&g->free_pages, before + d, __ATOMIC_RELAXED);
+  return before;
+}
+
+// Before a copy other than the first takes a page (its mutex not held).
+inline void join_group(xpage_allocator* a) {
+  xpage_group* g = a->group;
+  if (g == nullptr || a == g->first || __atomic_load_n(&g->shared, __ATOMIC_ACQUIRE) != 0) return;
+  xlock_acquire(&g->first->mutex);
+  __atomic_store_n(&g->shared, 1u, __ATOMIC_RELEASE);
+  xlock_release(&g->first->mutex);
+}
 
 // Takes a place on the free list for one more page, within limit_free_pages; the caller
 // holds the allocator's mutex. A pre-allocated page always has one.
 inline bool reserve_free_place(xpage_allocator* a, bool pre_alloc) {
-  if (a->group_free_pages == nullptr)
+  if (a->group == nullptr)
     return a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages || pre_alloc;
-  const uint64_t before = __atomic_fetch_add(a->group_free_pages, 1, __ATOMIC_RELAXED);
+  const uint64_t before = group_add(a->group, 1);
   if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc) return true;
-  __atomic_fetch_sub(a->group_free_pages, 1, __ATOMIC_RELAXED);
+  group_add(a->group, ~uint64_t(0));
   return false;
 }
 inline void left_free_list(xpage_allocator* a) {
-  if (a->group_free_pages != nullptr) __atomic_fetch_sub(a->group_free_pages, 1, __ATOMIC_RELAXED);
+  if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
 }
 
 inline xpage* header_of(void* page) { return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader); }
@@ -74,7 +103,7 @@ void build_allocator(xpage_allocator* a, uint64_t page_size, uint64_t max_pages,
   a->free_pages = 0;
   a->free_list = nullptr;
   a->stripe_next = nullptr;
-  a->group_free_pages = nullptr;
+  a->group = nullptr;
   if (n == 0) return;
   uint64_t block_page, block_size;
   if (__builtin_add_overflow(page_size, kHeader, &block_page) ||
@@ -114,6 +143,7 @@ void release_memory(xpage_allocator* a) {
 }
 
 xpage* take_page(xpage_allocator* a) {
+  join_group(a);
   xlock_acquire(&a->mutex);
   xpage* h = a->free_list;
   if (h != nullptr) {
@@ -195,8 +225,7 @@ inline xpage* chain_page(void* page) {
 // Builds the copies of a default allocator; the first one is announced and published and
 // holds the pre-allocated pages, if any.
 template <size_t N>
-void init_default(xpage_allocator** global, line_allocator (&copies)[N], uint64_t* group_free,
-                  const xpage_config& c) {
+void init_default(xpage_allocator** global, line_allocator (&copies)[N], xpage_group* group, const xpage_config& c) {
   if (*global != nullptr) return;
   xpage_allocator* first = &copies[0].a;
   std::printf("init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(first));
@@ -204,9 +233,13 @@ void init_default(xpage_allocator** global, line_allocator (&copies)[N], uint64_
     build_allocator(&copies[k].a, c.page_size, c.max_pages, k == 0 ? c.pre_alloc_pages : 0, c.limit_free_pages,
                     c.alloc_func, c.free_func);
     copies[k].a.stripe_next = k + 1 < N ? &copies[k + 1].a : nullptr;
-    copies[k].a.group_free_pages = group_free;
+    copies[k].a.group = group;
   }
-  if (group_free != nullptr) *group_free = first->free_pages;
+  if (group != nullptr) {
+    group->free_pages = first->free_pages;
+    group->shared = 0;
+    group->first = first;
+  }
   *global = first;
 }
 
@@ -218,7 +251,10 @@ void uninit_default(xpage_allocator** global) {
     release_memory(c);
     pthread_mutex_destroy(&c->mutex);
   }
-  if (a->group_free_pages != nullptr) *a->group_free_pages = 0;
+  if (a->group != nullptr) {
+    a->group->free_pages = 0;
+    a->group->shared = 0;
+  }
   *global = nullptr;
 }
 
@@ -442,10 +478,10 @@ void xpage_allocator_print_property(void*, const char* key, const char* value) {
 }
 
 void init_default_xpage_allocator() {
-  init_default(&default_xpage_allocator, s_xpage_allocator, &s_xpage_group_free.n, default_xpage_config);
+  init_default(&default_xpage_allocator, s_xpage_allocator, &s_xpage_group, default_xpage_config);
 }
 void init_default_xbigpage_allocator() {
-  init_default(&default_xbigpage_allocator, s_xbigpage_allocator, &s_xbigpage_group_free.n, default_xbigpage_config);
+  init_default(&default_xbigpage_allocator, s_xbigpage_allocator, &s_xbigpage_group, default_xbigpage_config);
 }
 void init_default_xhugepage_allocator() {
   init_default(&default_xhugepage_allocator, s_xhugepage_allocator, nullptr, default_xhugepage_config);

@@ -25,6 +25,7 @@ typedef void (*xfree_func_t)(void* mem);
 typedef void (*xdump_property_func_t)(void* context, const char* key, const char* value);
 
 struct xpage_allocator;
+struct xpage_group;  // shared by the copies of a striped default allocator (below)
 
 // Header placed immediately before the user area of every page.
 struct xpage {
@@ -52,10 +53,11 @@ struct xpage_allocator {
   uint64_t total_alloc_pages;
   uint64_t free_pages;
   xpage* free_list;
-  // Stripes of a default allocator (below): the next copy, or null; and the free pages of
-  // all copies together, which limit_free_pages bounds (null: this allocator's own count).
+  // Stripes of a default allocator (below): the next copy, or null; and the group that
+  // counts the free pages of all copies together, which limit_free_pages bounds (null:
+  // this allocator's own count).
   xpage_allocator* stripe_next;
-  uint64_t* group_free_pages;
+  xpage_group* group;
 };
 
 // The default normal and big page allocators exist in XPAGE_STRIPES copies with the same
