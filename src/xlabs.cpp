@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <unordered_set>
 
 #include "default_config.h"
@@ -629,47 +630,67 @@ uint64_t xa_max_class_size() { return s_max_any.load(std::memory_order_acquire);
 
 namespace {
 
-// The registry of blocks made without a set: shards by address, each with its own lock
-// (the allocator's, src/xlock.h) and hash set (created on first need, never destroyed). s_unpooled_any stays false until
-// the first block is recorded, and until then a release looks at no shard at all.
-const unsigned kUnpooledShards = 64;
+// The registry of blocks made without a set: shards, each with its own mutex and hash set
+// (built in place on first need, never destroyed) on lines of its own. A thread records
+// into its own shard (given round robin at its first record) and looks there first when it
+// forgets, so a thread that releases what it made works on one shard's lines only; a block
+// released by another thread is found in the next shards it looks at. s_unpooled_any stays
+// false until the first block is recorded, and until then a release looks at no shard.
+const unsigned kUnpooledShards = 16;
+typedef std::unordered_set<void*> unpooled_set;
 struct alignas(64) unpooled_shard {
-  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;  // storage of the xlock word
-  std::unordered_set<void*>* blocks = nullptr;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  unpooled_set* blocks = nullptr;  // null, or the set built in `storage`
+  alignas(unpooled_set) unsigned char storage[sizeof(unpooled_set)];
 };
 unpooled_shard s_unpooled[kUnpooledShards];
 std::atomic<bool> s_unpooled_any{false};
+std::atomic<unsigned> s_unpooled_shards_given{0};
+thread_local int t_unpooled_shard = -1;
 
-inline unpooled_shard& shard_of(const void* block) {
-  const uint64_t h = (reinterpret_cast<uintptr_t>(block) >> 4) * 0x9E3779B97F4A7C15ull;
-  return s_unpooled[h >> 58];  // the top 6 bits: 64 shards
+inline unsigned own_unpooled_shard() {
+  int k = t_unpooled_shard;
+  if (k < 0) {
+    k = static_cast<int>(s_unpooled_shards_given.fetch_add(1, std::memory_order_relaxed) % kUnpooledShards);
+    t_unpooled_shard = k;
+  }
+  return static_cast<unsigned>(k);
+}
+
+bool forget_in(unpooled_shard& shard, void* block) {
+  pthread_mutex_lock(&shard.lock);
+  const bool recorded = shard.blocks != nullptr && shard.blocks->erase(block) != 0;
+  pthread_mutex_unlock(&shard.lock);
+  return recorded;
 }
 
 }  // namespace
 
 bool xa_unpooled_record(void* block) noexcept {
   if (!s_unpooled_any.load(std::memory_order_relaxed)) s_unpooled_any.store(true, std::memory_order_release);
-  unpooled_shard& shard = shard_of(block);
-  xlock_acquire(&shard.lock);
+  unpooled_shard& shard = s_unpooled[own_unpooled_shard()];
+  pthread_mutex_lock(&shard.lock);
   bool recorded = false;
   try {
-    if (shard.blocks == nullptr) shard.blocks = new std::unordered_set<void*>();
+    if (shard.blocks == nullptr) {
+      unpooled_set* set = new (shard.storage) unpooled_set();
+      shard.blocks = set;
+    }
     shard.blocks->insert(block);
     recorded = true;
   } catch (...) {
   }
-  xlock_release(&shard.lock);
+  pthread_mutex_unlock(&shard.lock);
   return recorded;
 }
 
 bool xa_unpooled_forget(void* block) noexcept {
   // A block recorded before was recorded by a call that happened before this release.
   if (!s_unpooled_any.load(std::memory_order_acquire)) return false;
-  unpooled_shard& shard = shard_of(block);
-  xlock_acquire(&shard.lock);
-  const bool recorded = shard.blocks != nullptr && shard.blocks->erase(block) != 0;
-  xlock_release(&shard.lock);
-  return recorded;
+  const unsigned own = own_unpooled_shard();
+  for (unsigned i = 0; i < kUnpooledShards; ++i)
+    if (forget_in(s_unpooled[(own + i) % kUnpooledShards], block)) return true;
+  return false;
 }
 
 void* xa_malloc(size_t size) {
@@ -765,15 +786,14 @@ void fork_prepare() {
     each_default_pool([](xpool* p) { xlock_acquire(&p->mutex); });
     each_default_page_allocator(lock_word);
   }
-  for (unpooled_shard& shard : s_unpooled) xlock_acquire(&shard.lock);
+  for (unpooled_shard& shard : s_unpooled) pthread_mutex_lock(&shard.lock);
 }
 
 // After fork, in parent and child alike: the same locks in the reverse order. The child's
 // only thread is the one that took them all; its locks forget the parent's sleepers.
 template <bool in_child>
 void fork_release() {
-  for (unsigned i = kUnpooledShards; i-- > 0;)
-    in_child ? xlock_release_in_child(&s_unpooled[i].lock) : xlock_release(&s_unpooled[i].lock);
+  for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);
   if (init_state.load(std::memory_order_relaxed) == 1) {
     each_default_page_allocator(in_child ? xlock_release_in_child : unlock_word);
     each_default_pool([](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });

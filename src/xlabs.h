@@ -26,7 +26,7 @@
 // xlabs_add_pool retries until it has seen a consistent entry array. Stopping the allocator
 // while another thread allocates or frees is not allowed.
 // Lock order: init lock, then pool mutex, then page allocator mutex; the registry's shard
-// locks are taken alone.
+// mutexes are taken alone.
 // fork: handlers registered at the first start take, before fork, the init lock, every
 // pool of the default sets (set by set: normal, big, huge; stripe by stripe; class order),
 // the default page allocators (normal, big, huge; copy by copy) and the registry shards (in index
@@ -122,8 +122,9 @@ uint64_t xa_max_class_size();
 // that their release can tell them from pool chunks without reading the block: record on
 // allocation (false when there is no memory to record it), forget on release (true when it
 // was recorded). One registry for every such caller; never destroyed, so it serves
-// exit-time destructors too. Thread-safe: 64 shards by address, each with its own lock
-// taken alone; until a first block is recorded, forget reads one flag and takes no lock.
+// exit-time destructors too. Thread-safe: 16 shards, each with its own mutex taken alone;
+// a thread records into its own shard and forgets from it first, then from the others;
+// until a first block is recorded, forget reads one flag and takes no lock.
 bool xa_unpooled_record(void* block) noexcept;
 bool xa_unpooled_forget(void* block) noexcept;
 
