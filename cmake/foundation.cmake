@@ -4,6 +4,7 @@
 add_library(xfoundation STATIC
   default_config.cpp
   src/xcheck.cpp
+  src/xlock.cpp
   src/xlive.cpp
   src/xoutput.cpp
   src/xpage.cpp

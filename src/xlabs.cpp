@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <unordered_set>
 
 #include "default_config.h"
 #include "src/xcheck.h"
+#include "src/xlock.h"
 
 xlabs* default_xlabs = nullptr;
 xlabs* default_xbiglabs = nullptr;
@@ -21,6 +23,11 @@ const size_t kNullpoolAlign = 4096;
 // Process-wide state: 0 not started, 1 running, 2 stopped (never back).
 std::atomic<int> init_state{0};
 pthread_mutex_t init_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// Fork handlers (registered at the first start; defined at the end of this file).
+void fork_prepare();
+void fork_release_parent();
+void fork_release_child();
 
 // Largest classes of default_xlabs and default_xbiglabs, cached for the request path.
 std::atomic<uint64_t> s_max_small{0};
@@ -46,19 +53,99 @@ struct alignas(64) line_pool {
 };
 
 // Static records of the default sets with their arrays of 200 pool records.
-struct default_set_storage {
+struct alignas(64) default_set_storage {
   alignas(xlabs) unsigned char record[sizeof(xlabs) + kDefaultMaxPools * sizeof(xlab_entry)];
   line_pool pools[kDefaultMaxPools];
   size_index index;
 };
-default_set_storage s_xlabs, s_xbiglabs, s_xhugelabs;
 
-inline size_index* index_of(const xlabs* set) {
+// Stripes: default_xlabs and default_xbiglabs exist in kStripes copies with the same
+// classes, stripe k over copy k of the set's page allocator; a thread allocates from the
+// copy of its stripe, so threads on different stripes write no common line on the request
+// path (but for the free page count shared by the page allocator's copies). A
+// chunk is freed into the pool that owns its page, whichever thread frees it. Stripe 0 is
+// the published record (default_xlabs, ...): lookups, xlabs_get_pool and the dumps go
+// through it, and its pools report the sums over their copies (xpool::stripe_next). The
+// first thread to allocate gets stripe 0, so a one-thread process uses stripe 0 only.
+// default_xhugelabs is not striped: its pages are 24 MiB each.
+const unsigned kStripes = XPAGE_STRIPES;
+default_set_storage s_xlabs[kStripes], s_xbiglabs[kStripes], s_xhugelabs[1];
+
+struct set_family {
+  default_set_storage* stripes;  // null: not a default set
+  unsigned count;
+};
+
+inline xlabs* record_of(default_set_storage* st) { return reinterpret_cast<xlabs*>(st->record); }
+
+// The family whose published record is set.
+inline set_family family_of(const xlabs* set) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(set);
-  if (p == s_xlabs.record) return &s_xlabs.index;
-  if (p == s_xbiglabs.record) return &s_xbiglabs.index;
-  if (p == s_xhugelabs.record) return &s_xhugelabs.index;
-  return nullptr;
+  if (p == s_xlabs[0].record) return {s_xlabs, kStripes};
+  if (p == s_xbiglabs[0].record) return {s_xbiglabs, kStripes};
+  if (p == s_xhugelabs[0].record) return {s_xhugelabs, 1};
+  return {nullptr, 0};
+}
+
+// The storage of a set record of any stripe, or null for a set made by new_xlabs.
+template <size_t N>
+inline default_set_storage* storage_in(default_set_storage (&family)[N], const unsigned char* p) {
+  const unsigned char* base = reinterpret_cast<const unsigned char*>(family);
+  if (p < base || p >= base + sizeof family) return nullptr;
+  default_set_storage* st = &family[static_cast<size_t>(p - base) / sizeof(default_set_storage)];
+  return st->record == p ? st : nullptr;
+}
+inline default_set_storage* storage_of(const xlabs* set) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(set);
+  if (default_set_storage* st = storage_in(s_xlabs, p)) return st;
+  if (default_set_storage* st = storage_in(s_xbiglabs, p)) return st;
+  return storage_in(s_xhugelabs, p);
+}
+inline size_index* index_of(const xlabs* set) {
+  default_set_storage* st = storage_of(set);
+  return st != nullptr ? &st->index : nullptr;
+}
+
+// The calling thread's stripe, chosen at its first allocation: the one with the fewest
+// live threads, the lowest on a tie, so that the first thread gets stripe 0 and a thread
+// that replaces one that ended takes over its stripe (and its warm free pages). A thread
+// that ends gives its place back (stripe_release, a thread_local destructor registered
+// only then, off the request path).
+std::atomic<uint32_t> s_stripe_threads[kStripes];
+thread_local int t_stripe = -1;
+struct stripe_release {
+  int stripe = -1;
+  ~stripe_release() {
+    if (stripe >= 0) s_stripe_threads[stripe].fetch_sub(1, std::memory_order_relaxed);
+  }
+};
+thread_local stripe_release t_stripe_release;
+
+__attribute__((noinline)) unsigned choose_stripe() {
+  unsigned best;
+  for (;;) {  // threads choosing at once take different stripes: the count must not move
+    best = 0;
+    uint32_t fewest = s_stripe_threads[0].load(std::memory_order_relaxed);
+    for (unsigned k = 1; k < kStripes && fewest != 0; ++k) {
+      const uint32_t n = s_stripe_threads[k].load(std::memory_order_relaxed);
+      if (n < fewest) {
+        fewest = n;
+        best = k;
+      }
+    }
+    if (s_stripe_threads[best].compare_exchange_weak(fewest, fewest + 1, std::memory_order_relaxed)) break;
+  }
+  t_stripe_release.stripe = static_cast<int>(best);
+  t_stripe = static_cast<int>(best);
+  return best;
+}
+
+inline unsigned thread_stripe() {
+  const int k = t_stripe;
+  return __builtin_expect(k >= 0, 1) ? static_cast<unsigned>(k) : choose_stripe();
+}
+inline default_set_storage* my_stripe(const set_family& f) {
+  return &f.stripes[f.count > 1 ? thread_stripe() : 0];
 }
 
 // The entry array is read without a lock; xlabs_add_pool (the only writer once a set is
@@ -151,14 +238,14 @@ void build_index(const xlabs* set, size_index* ix) {
   store_rel(&ix->len, static_cast<uint32_t>(len));
 }
 
-// Sum of a per-pool counter over the set's pools.
+// Sum of a per-pool counter over the set's pools and their copies in other stripes.
 uint64_t sum_pools(const xlabs* set, uint64_t xpool::*counter) {
   for (;;) {
     uint32_t seq = read_begin(set);
     uint64_t n = load_acq(&set->num_pools), sum = 0;
     for (uint64_t i = 0; i < n; ++i) {
-      xpool* pool = load_acq(&set->entries[i].pool);
-      sum += __atomic_load_n(&(pool->*counter), __ATOMIC_RELAXED);
+      for (xpool* pool = load_acq(&set->entries[i].pool); pool != nullptr; pool = load_acq(&pool->stripe_next))
+        sum += __atomic_load_n(&(pool->*counter), __ATOMIC_RELAXED);
     }
     if (!read_retry(set, seq)) return sum;
   }
@@ -234,29 +321,62 @@ void teardown_pools(xlabs* set) {
   set->num_pools = 0;
 }
 
-void init_default_set(xlabs** global, default_set_storage* storage, xpage_allocator* a, const xlabs_config& c,
-                      uint64_t first_class_size) {
-  xlabs* set = reinterpret_cast<xlabs*>(storage->record);
+// Builds every stripe of a default set, chaining each class's pools over the stripes.
+// Stripe k takes its pages from copy k of the page allocator (the first when there is
+// only one).
+template <size_t N>
+void init_default_set(xlabs** global, default_set_storage (&family)[N], xpage_allocator* first,
+                      const xlabs_config& c, uint64_t first_class_size) {
   const uint64_t max_pools = c.max_pools < kDefaultMaxPools ? c.max_pools : kDefaultMaxPools;
-  init_record(set, a, max_pools, c.class_size_factor);
-  uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page, c.class_size_factor,
-                                   set->entries);
-  for (uint64_t i = 0; i < n; ++i) {
-    __init_xpool(&storage->pools[i].pool, set->entries[i].class_size, a);
-    set->entries[i].pool = &storage->pools[i].pool;
-    set->entries[i].is_static = 1;
+  for (size_t k = N; k-- > 0;) {  // last stripe first, so that each pool can link the next
+    xpage_allocator* a = first;
+    for (size_t j = 0; j < k && a->stripe_next != nullptr; ++j) a = a->stripe_next;
+    default_set_storage* storage = &family[k];
+    xlabs* set = record_of(storage);
+    init_record(set, a, max_pools, c.class_size_factor);
+    uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page, c.class_size_factor,
+                                     set->entries);
+    for (uint64_t i = 0; i < n; ++i) {
+      __init_xpool(&storage->pools[i].pool, set->entries[i].class_size, a);
+      if (k + 1 < N) storage->pools[i].pool.stripe_next = &family[k + 1].pools[i].pool;
+      set->entries[i].pool = &storage->pools[i].pool;
+      set->entries[i].is_static = 1;
+    }
+    set->num_pools = n;
+    build_index(set, &storage->index);
   }
-  set->num_pools = n;
-  build_index(set, &storage->index);
-  *global = set;
+  *global = record_of(&family[0]);
 }
 
 void uninit_default_set(xlabs** global) {
   xlabs* set = *global;
   if (set == nullptr) return;
-  teardown_pools(set);
-  pthread_mutex_destroy(&set->mutex);
+  const set_family f = family_of(set);
+  for (unsigned k = 0; k < f.count; ++k) {
+    xlabs* stripe = record_of(&f.stripes[k]);
+    teardown_pools(stripe);
+    pthread_mutex_destroy(&stripe->mutex);
+  }
   *global = nullptr;
+}
+
+// Inserts pool at entry pos of a set that may be in use: the entry array changes between
+// two bumps of entries_seq, and the set's size index is rebuilt within them.
+void insert_entry(xlabs* set, uint64_t pos, xpool* pool) {
+  const uint64_t n = set->num_pools;
+  const uint32_t seq = set->entries_seq;
+  store_rel(&set->entries_seq, seq + 1);
+  for (uint64_t i = n; i > pos; --i) {
+    store_rel(&set->entries[i].pool, set->entries[i - 1].pool);
+    store_rel(&set->entries[i].class_size, set->entries[i - 1].class_size);
+    store_rel(&set->entries[i].is_static, set->entries[i - 1].is_static);
+  }
+  store_rel(&set->entries[pos].pool, pool);
+  store_rel(&set->entries[pos].class_size, pool->class_size);
+  store_rel(&set->entries[pos].is_static, static_cast<uint8_t>(0));
+  store_rel(&set->num_pools, n + 1);
+  if (size_index* ix = index_of(set)) build_index(set, ix);
+  store_rel(&set->entries_seq, seq + 2);
 }
 
 // Called under init_lock whenever a default set gains a class. Never lowered: pools are
@@ -324,7 +444,14 @@ void delete_xlabs(xlabs* set) {
 
 void* xlabs_alloc(xlabs* set, size_t size) {
   if (set == nullptr || size == 0) return nullptr;
-  xpool* pool = find_pool(set, size);
+  const set_family f = family_of(set);
+  xpool* pool;
+  if (f.stripes != nullptr) {
+    default_set_storage* st = my_stripe(f);
+    pool = find_pool(record_of(st), &st->index, size);
+  } else {
+    pool = find_pool(set, size);
+  }
   if (pool != nullptr) return __xpool_alloc_for_set(pool, size);  // counts under the pool's mutex
   void* mem = nullpool_alloc(size, kNullpoolAlign, set->page_allocator->alloc_func, set->page_allocator->free_func);
   if (mem != nullptr) add_counter(&set->nullpool_alloc, size);
@@ -345,24 +472,22 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
     pthread_mutex_unlock(&init_lock);
     return 0;
   }
-  xpool* pool = new_xpool(class_size, set->page_allocator);
-  if (pool == nullptr) {
-    pthread_mutex_unlock(&init_lock);
-    return 0;
+  // A default set gains the class in every stripe, the copies chained as its own pools are.
+  const set_family f = family_of(set);
+  const unsigned copies = f.stripes != nullptr ? f.count : 1;
+  xpool* pools[kStripes] = {};
+  for (unsigned k = copies; k-- > 0;) {
+    xlabs* stripe = f.stripes != nullptr ? record_of(&f.stripes[k]) : set;
+    pools[k] = new_xpool(class_size, stripe->page_allocator);
+    if (pools[k] == nullptr) {
+      for (unsigned j = k + 1; j < copies; ++j) delete_xpool(pools[j]);
+      pthread_mutex_unlock(&init_lock);
+      return 0;
+    }
+    pools[k]->stripe_next = k + 1 < copies ? pools[k + 1] : nullptr;
   }
-  const uint32_t seq = set->entries_seq;
-  store_rel(&set->entries_seq, seq + 1);
-  for (uint64_t i = n; i > pos; --i) {
-    store_rel(&set->entries[i].pool, set->entries[i - 1].pool);
-    store_rel(&set->entries[i].class_size, set->entries[i - 1].class_size);
-    store_rel(&set->entries[i].is_static, set->entries[i - 1].is_static);
-  }
-  store_rel(&set->entries[pos].pool, pool);
-  store_rel(&set->entries[pos].class_size, class_size);
-  store_rel(&set->entries[pos].is_static, static_cast<uint8_t>(0));
-  store_rel(&set->num_pools, n + 1);
-  if (size_index* ix = index_of(set)) build_index(set, ix);
-  store_rel(&set->entries_seq, seq + 2);
+  for (unsigned k = 0; k < copies; ++k)
+    insert_entry(f.stripes != nullptr ? record_of(&f.stripes[k]) : set, pos, pools[k]);
   if (set == default_xlabs) s_max_small.store(max_class_size(set), std::memory_order_release);
   if (set == default_xbiglabs) s_max_big.store(max_class_size(set), std::memory_order_release);
   if (set == default_xlabs || set == default_xbiglabs || set == default_xhugelabs) update_max_any();
@@ -435,7 +560,7 @@ void xlabs_print_pool_property(void*, const char* key, const char* value) { std:
 void init_default_xlabs() {
   if (default_xlabs != nullptr) return;
   XCHECK(default_xpage_allocator != nullptr, "default_xpage_allocator != 0");
-  init_default_set(&default_xlabs, &s_xlabs, default_xpage_allocator, default_xlabs_config,
+  init_default_set(&default_xlabs, s_xlabs, default_xpage_allocator, default_xlabs_config,
                    default_xlabs_config.first_class_size);
 }
 
@@ -445,7 +570,7 @@ void init_default_xbiglabs() {
   XCHECK(default_xlabs != nullptr, "default_xlabs != 0");
   const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xlabs)) *
                                                default_xbiglabs_config.class_size_factor);
-  init_default_set(&default_xbiglabs, &s_xbiglabs, default_xbigpage_allocator, default_xbiglabs_config, first);
+  init_default_set(&default_xbiglabs, s_xbiglabs, default_xbigpage_allocator, default_xbiglabs_config, first);
 }
 
 void init_default_xhugelabs() {
@@ -454,7 +579,7 @@ void init_default_xhugelabs() {
   XCHECK(default_xbiglabs != nullptr, "default_xbiglabs != 0");
   const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xbiglabs)) *
                                                default_xhugelabs_config.class_size_factor);
-  init_default_set(&default_xhugelabs, &s_xhugelabs, default_xhugepage_allocator, default_xhugelabs_config, first);
+  init_default_set(&default_xhugelabs, s_xhugelabs, default_xhugepage_allocator, default_xhugelabs_config, first);
 }
 
 void uninit_default_xlabs() { uninit_default_set(&default_xlabs); }
@@ -473,6 +598,8 @@ void init_xallocator() {
     s_max_small.store(max_class_size(default_xlabs), std::memory_order_relaxed);
     s_max_big.store(max_class_size(default_xbiglabs), std::memory_order_relaxed);
     update_max_any();
+    static bool fork_handlers = false;
+    if (!fork_handlers) fork_handlers = pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0;
     init_state.store(1, std::memory_order_release);
   }
   pthread_mutex_unlock(&init_lock);
@@ -502,45 +629,85 @@ xlabs* find_xlabs_default(size_t size) {
 uint64_t xa_max_class_size() { return s_max_any.load(std::memory_order_acquire); }
 
 namespace {
-pthread_mutex_t s_unpooled_lock = PTHREAD_MUTEX_INITIALIZER;
-std::unordered_set<void*>* s_unpooled = nullptr;  // created on first need, never destroyed
+
+// The registry of blocks made without a set: shards, each with its own mutex and hash set
+// (built in place on first need, never destroyed) on lines of its own. A thread records
+// into its own shard (given round robin at its first record) and looks there first when it
+// forgets, so a thread that releases what it made works on one shard's lines only; a block
+// released by another thread is found in the next shards it looks at. s_unpooled_any stays
+// false until the first block is recorded, and until then a release looks at no shard.
+const unsigned kUnpooledShards = 16;
+typedef std::unordered_set<void*> unpooled_set;
+struct alignas(64) unpooled_shard {
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  unpooled_set* blocks = nullptr;  // null, or the set built in `storage`
+  alignas(unpooled_set) unsigned char storage[sizeof(unpooled_set)];
+};
+unpooled_shard s_unpooled[kUnpooledShards];
+std::atomic<bool> s_unpooled_any{false};
+std::atomic<unsigned> s_unpooled_shards_given{0};
+thread_local int t_unpooled_shard = -1;
+
+inline unsigned own_unpooled_shard() {
+  int k = t_unpooled_shard;
+  if (k < 0) {
+    k = static_cast<int>(s_unpooled_shards_given.fetch_add(1, std::memory_order_relaxed) % kUnpooledShards);
+    t_unpooled_shard = k;
+  }
+  return static_cast<unsigned>(k);
+}
+
+bool forget_in(unpooled_shard& shard, void* block) {
+  pthread_mutex_lock(&shard.lock);
+  const bool recorded = shard.blocks != nullptr && shard.blocks->erase(block) != 0;
+  pthread_mutex_unlock(&shard.lock);
+  return recorded;
+}
+
 }  // namespace
 
 bool xa_unpooled_record(void* block) noexcept {
-  pthread_mutex_lock(&s_unpooled_lock);
+  if (!s_unpooled_any.load(std::memory_order_relaxed)) s_unpooled_any.store(true, std::memory_order_release);
+  unpooled_shard& shard = s_unpooled[own_unpooled_shard()];
+  pthread_mutex_lock(&shard.lock);
   bool recorded = false;
   try {
-    if (s_unpooled == nullptr) s_unpooled = new std::unordered_set<void*>();
-    s_unpooled->insert(block);
+    if (shard.blocks == nullptr) {
+      unpooled_set* set = new (shard.storage) unpooled_set();
+      shard.blocks = set;
+    }
+    shard.blocks->insert(block);
     recorded = true;
   } catch (...) {
   }
-  pthread_mutex_unlock(&s_unpooled_lock);
+  pthread_mutex_unlock(&shard.lock);
   return recorded;
 }
 
 bool xa_unpooled_forget(void* block) noexcept {
-  pthread_mutex_lock(&s_unpooled_lock);
-  const bool recorded = s_unpooled != nullptr && s_unpooled->erase(block) != 0;
-  pthread_mutex_unlock(&s_unpooled_lock);
-  return recorded;
+  // A block recorded before was recorded by a call that happened before this release.
+  if (!s_unpooled_any.load(std::memory_order_acquire)) return false;
+  const unsigned own = own_unpooled_shard();
+  for (unsigned i = 0; i < kUnpooledShards; ++i)
+    if (forget_in(s_unpooled[(own + i) % kUnpooledShards], block)) return true;
+  return false;
 }
 
 void* xa_malloc(size_t size) {
   if (size == 0 || !running()) return nullptr;
+  default_set_storage* st;
   xlabs* set;
-  const size_index* ix;
   if (size <= s_max_small.load(std::memory_order_acquire)) {
+    st = &s_xlabs[thread_stripe()];
     set = default_xlabs;
-    ix = &s_xlabs.index;
   } else if (size <= s_max_big.load(std::memory_order_acquire)) {
+    st = &s_xbiglabs[thread_stripe()];
     set = default_xbiglabs;
-    ix = &s_xbiglabs.index;
   } else {
+    st = &s_xhugelabs[0];
     set = default_xhugelabs;
-    ix = &s_xhugelabs.index;
   }
-  xpool* pool = find_pool(set, ix, size);
+  xpool* pool = find_pool(record_of(st), &st->index, size);
   if (__builtin_expect(pool != nullptr, 1)) return __xpool_alloc_for_set(pool, size);
   return xlabs_alloc(set, size);  // the null pool
 }
@@ -587,3 +754,56 @@ void* xa_new_block(size_t length) {
 void xa_delete(void* data) {
   if (data != nullptr) xa_free(static_cast<char*>(data) - 4);
 }
+
+namespace {
+
+// Every pool of the default sets, in stripe order and class order, while running.
+template <typename F>
+void each_default_pool(F f) {
+  for (const xlabs* published : {default_xlabs, default_xbiglabs, default_xhugelabs}) {
+    if (published == nullptr) continue;
+    const set_family fam = family_of(published);
+    for (unsigned k = 0; k < fam.count; ++k) {
+      const xlabs* set = record_of(&fam.stripes[k]);
+      for (uint64_t i = 0; i < set->num_pools; ++i) f(set->entries[i].pool);
+    }
+  }
+}
+
+void each_default_page_allocator(void (*f)(pthread_mutex_t*)) {
+  for (xpage_allocator* a : {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator})
+    for (; a != nullptr; a = a->stripe_next) f(&a->mutex);
+}
+
+void lock_word(pthread_mutex_t* m) { xlock_acquire(m); }
+void unlock_word(pthread_mutex_t* m) { xlock_release(m); }
+
+// Before fork: init lock, every default pool, the default page allocators, the registry
+// shards (see the header for the order); so the child finds each one free and consistent.
+void fork_prepare() {
+  pthread_mutex_lock(&init_lock);
+  if (init_state.load(std::memory_order_relaxed) == 1) {
+    each_default_pool([](xpool* p) { xlock_acquire(&p->mutex); });
+    each_default_page_allocator(lock_word);
+  }
+  for (unpooled_shard& shard : s_unpooled) pthread_mutex_lock(&shard.lock);
+}
+
+// After fork, in parent and child alike: the same locks in the reverse order. The child's
+// only thread is the one that took them all; its locks forget the parent's sleepers.
+template <bool in_child>
+void fork_release() {
+  for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);
+  if (init_state.load(std::memory_order_relaxed) == 1) {
+    each_default_page_allocator(in_child ? xlock_release_in_child : unlock_word);
+    each_default_pool([](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });
+  }
+  pthread_mutex_unlock(&init_lock);
+}
+void fork_release_parent() { fork_release<false>(); }
+void fork_release_child() {
+  xlock_child_after_fork();
+  fork_release<true>();
+}
+
+}  // namespace

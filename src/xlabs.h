@@ -14,11 +14,24 @@
 //
 // Threads: allocation and free may run on any threads at once; the pools and page
 // allocators lock themselves, the pools count what they serve, and the set's null-pool
-// counter is atomic. Start, stop and
+// counter is atomic. default_xlabs and default_xbiglabs keep a copy of their pools per
+// stripe (XPAGE_STRIPES stripes, stripe k over copy k of the set's page allocator, see
+// src/xpage.h); each thread allocates from its own
+// stripe, chosen at its first allocation as the one with the fewest live threads (the
+// first thread gets stripe 0; a thread that ended leaves its stripe to the next one), and
+// a chunk goes back to the pool that owns its page. The published set records are stripe
+// 0: xlabs_get_pool answers with its pools, xlabs_add_pool adds the class to every stripe,
+// and the dumps and getters report the sums over the stripes. Start, stop and
 // xlabs_add_pool are serialised by the process-wide init lock; a lookup racing with
 // xlabs_add_pool retries until it has seen a consistent entry array. Stopping the allocator
 // while another thread allocates or frees is not allowed.
-// Lock order: init lock, then pool mutex, then page allocator mutex.
+// Lock order: init lock, then pool mutex, then page allocator mutex; the registry's shard
+// mutexes are taken alone.
+// fork: handlers registered at the first start take, before fork, the init lock, every
+// pool of the default sets (set by set: normal, big, huge; stripe by stripe; class order),
+// the default page allocators (normal, big, huge; copy by copy) and the registry shards (in index
+// order), and release them in the reverse order in parent and child, so that a child of a
+// process whose threads allocate finds every allocator lock free and every structure whole.
 #ifndef TOKA_SRC_XLABS_H
 #define TOKA_SRC_XLABS_H
 
@@ -109,7 +122,9 @@ uint64_t xa_max_class_size();
 // that their release can tell them from pool chunks without reading the block: record on
 // allocation (false when there is no memory to record it), forget on release (true when it
 // was recorded). One registry for every such caller; never destroyed, so it serves
-// exit-time destructors too. Thread-safe (its own mutex, taken alone).
+// exit-time destructors too. Thread-safe: 16 shards, each with its own mutex taken alone;
+// a thread records into its own shard and forgets from it first, then from the others;
+// until a first block is recorded, forget reads one flag and takes no lock.
 bool xa_unpooled_record(void* block) noexcept;
 bool xa_unpooled_forget(void* block) noexcept;
 

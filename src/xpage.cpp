@@ -17,9 +17,61 @@ namespace {
 
 const size_t kHeader = sizeof(xpage);
 
-xpage_allocator s_xpage_allocator;
-xpage_allocator s_xbigpage_allocator;
-xpage_allocator s_xhugepage_allocator;
+// Each copy on lines of its own: different stripes' threads lock different copies.
+struct alignas(64) line_allocator {
+  xpage_allocator a;
+};
+line_allocator s_xpage_allocator[XPAGE_STRIPES];
+line_allocator s_xbigpage_allocator[XPAGE_STRIPES];
+line_allocator s_xhugepage_allocator[1];
+}  // namespace
+
+// The copies of the normal and big default allocators count their free pages together.
+// Until a copy other than the first takes a page, only the first one changes the count,
+// always under its own mutex, and plain updates do; the first time another copy is about
+// to take a page it sets `shared` under the first copy's mutex, and from then on every
+// copy updates the count atomically.
+struct alignas(64) xpage_group {
+  uint64_t free_pages;
+  uint32_t shared;
+  xpage_allocator* first;
+};
+
+namespace {
+
+xpage_group s_xpage_group, s_xbigpage_group;
+
+// Adds d to the group's free count and gives the count before; the caller holds the mutex
+// of one of the group's copies.
+inline uint64_t group_add(xpage_group* g, uint64_t d) {
+  if (__atomic_load_n(&g->shared, __ATOMIC_RELAXED) != 0) return __atomic_fetch_add(&g->free_pages, d, __ATOMIC_RELAXED);
+  const uint64_t before = __atomic_load_n(&g->free_pages, __ATOMIC_RELAXED);
+  __atomic_store_n(&g->free_pages, before + d, __ATOMIC_RELAXED);
+  return before;
+}
+
+// Before a copy other than the first takes a page (its mutex not held).
+inline void join_group(xpage_allocator* a) {
+  xpage_group* g = a->group;
+  if (g == nullptr || a == g->first || __atomic_load_n(&g->shared, __ATOMIC_ACQUIRE) != 0) return;
+  xlock_acquire(&g->first->mutex);
+  __atomic_store_n(&g->shared, 1u, __ATOMIC_RELEASE);
+  xlock_release(&g->first->mutex);
+}
+
+// Takes a place on the free list for one more page, within limit_free_pages; the caller
+// holds the allocator's mutex. A pre-allocated page always has one.
+inline bool reserve_free_place(xpage_allocator* a, bool pre_alloc) {
+  if (a->group == nullptr)
+    return a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages || pre_alloc;
+  const uint64_t before = group_add(a->group, 1);
+  if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc) return true;
+  group_add(a->group, ~uint64_t(0));
+  return false;
+}
+inline void left_free_list(xpage_allocator* a) {
+  if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
+}
 
 inline xpage* header_of(void* page) { return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader); }
 inline void* user_of(xpage* h) { return reinterpret_cast<char*>(h) + kHeader; }
@@ -51,6 +103,8 @@ void build_allocator(xpage_allocator* a, uint64_t page_size, uint64_t max_pages,
   a->total_alloc_pages = 0;
   a->free_pages = 0;
   a->free_list = nullptr;
+  a->stripe_next = nullptr;
+  a->group = nullptr;
   if (n == 0) return;
   uint64_t block_page, block_size;
   if (__builtin_add_overflow(page_size, kHeader, &block_page) ||
@@ -90,6 +144,7 @@ void release_memory(xpage_allocator* a) {
 }
 
 xpage* take_page(xpage_allocator* a) {
+  join_group(a);
   xlock_acquire(&a->mutex);
   xpage* h = a->free_list;
   if (h != nullptr) {
@@ -99,6 +154,7 @@ xpage* take_page(xpage_allocator* a) {
     h->prev = nullptr;
     h->is_free = 0;
     --a->free_pages;
+    left_free_list(a);
     xlock_release(&a->mutex);
     return h;
   }
@@ -146,8 +202,7 @@ void return_page(xpage* h) {
   if (a == nullptr) return;
   unlink(h);
   xlock_acquire(&a->mutex);
-  if (a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages ||
-      h->is_pre_alloc) {
+  if (reserve_free_place(a, h->is_pre_alloc != 0)) {
     h->next = a->free_list;
     if (a->free_list != nullptr) a->free_list->prev = h;
     h->prev = nullptr;
@@ -169,21 +224,51 @@ inline xpage* chain_page(void* page) {
   return h->is_free ? nullptr : h;
 }
 
-void init_default(xpage_allocator** global, xpage_allocator* record, const xpage_config& c) {
+// Builds the copies of a default allocator; the first one is announced and published and
+// holds the pre-allocated pages, if any.
+template <size_t N>
+void init_default(xpage_allocator** global, line_allocator (&copies)[N], xpage_group* group, const xpage_config& c) {
   if (*global != nullptr) return;
-  std::fprintf(xalloc_output(), "init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(record));
-  build_allocator(record, c.page_size, c.max_pages, c.pre_alloc_pages, c.limit_free_pages, c.alloc_func,
-                  c.free_func);
-  *global = record;
+  xpage_allocator* first = &copies[0].a;
+  std::fprintf(xalloc_output(), "init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(first));
+  for (size_t k = 0; k < N; ++k) {
+    build_allocator(&copies[k].a, c.page_size, c.max_pages, k == 0 ? c.pre_alloc_pages : 0, c.limit_free_pages,
+                    c.alloc_func, c.free_func);
+    copies[k].a.stripe_next = k + 1 < N ? &copies[k + 1].a : nullptr;
+    copies[k].a.group = group;
+  }
+  if (group != nullptr) {
+    group->free_pages = first->free_pages;
+    group->shared = 0;
+    group->first = first;
+  }
+  *global = first;
 }
 
 void uninit_default(xpage_allocator** global) {
   xpage_allocator* a = *global;
   if (a == nullptr) return;
   std::fprintf(xalloc_output(), "uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
-  release_memory(a);
-  pthread_mutex_destroy(&a->mutex);
+  for (xpage_allocator* c = a; c != nullptr; c = c->stripe_next) {
+    release_memory(c);
+    pthread_mutex_destroy(&c->mutex);
+  }
+  if (a->group != nullptr) {
+    a->group->free_pages = 0;
+    a->group->shared = 0;
+  }
   *global = nullptr;
+}
+
+// Sum of a counter over an allocator and its copies, each read under its mutex.
+uint64_t sum_copies(xpage_allocator* a, uint64_t xpage_allocator::*counter) {
+  uint64_t sum = 0;
+  for (xpage_allocator* c = a; c != nullptr; c = c->stripe_next) {
+    xlock_acquire(&c->mutex);
+    sum += c->*counter;
+    xlock_release(&c->mutex);
+  }
+  return sum;
 }
 
 }  // namespace
@@ -362,29 +447,25 @@ xfree_func_t xpage_allocator_get_free_func(const xpage_allocator* a) {
 }
 
 uint64_t xpage_allocator_get_total_alloc_pages(xpage_allocator* a) {
-  if (a == nullptr) return 0;
-  xlock_acquire(&a->mutex);
-  uint64_t v = a->total_alloc_pages;
-  xlock_release(&a->mutex);
-  return v;
+  return a != nullptr ? sum_copies(a, &xpage_allocator::total_alloc_pages) : 0;
 }
 
 uint64_t xpage_allocator_get_free_pages(xpage_allocator* a) {
-  if (a == nullptr) return 0;
-  xlock_acquire(&a->mutex);
-  uint64_t v = a->free_pages;
-  xlock_release(&a->mutex);
-  return v;
+  return a != nullptr ? sum_copies(a, &xpage_allocator::free_pages) : 0;
 }
 
 void xpage_allocator_dump_info(xpage_allocator* a, xdump_property_func_t callback, void* context) {
   if (a == nullptr) return;
   if (callback == nullptr) callback = xpage_allocator_print_property;
-  xlock_acquire(&a->mutex);
-  const unsigned long long values[6] = {
-      a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages),
-      a->pre_alloc_pages, a->total_alloc_pages, a->free_pages};
-  xlock_release(&a->mutex);
+  unsigned long long values[6] = {a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages),
+                                  0, 0, 0};
+  for (xpage_allocator* c = a; c != nullptr; c = c->stripe_next) {
+    xlock_acquire(&c->mutex);
+    values[3] += c->pre_alloc_pages;
+    values[4] += c->total_alloc_pages;
+    values[5] += c->free_pages;
+    xlock_release(&c->mutex);
+  }
   static const char* const keys[6] = {"page_size", "max_pages", "limit_free_pages",
                                       "pre_alloc_pages", "total_alloc_pages", "free_pages"};
   char text[256];
@@ -399,13 +480,13 @@ void xpage_allocator_print_property(void*, const char* key, const char* value) {
 }
 
 void init_default_xpage_allocator() {
-  init_default(&default_xpage_allocator, &s_xpage_allocator, default_xpage_config);
+  init_default(&default_xpage_allocator, s_xpage_allocator, &s_xpage_group, default_xpage_config);
 }
 void init_default_xbigpage_allocator() {
-  init_default(&default_xbigpage_allocator, &s_xbigpage_allocator, default_xbigpage_config);
+  init_default(&default_xbigpage_allocator, s_xbigpage_allocator, &s_xbigpage_group, default_xbigpage_config);
 }
 void init_default_xhugepage_allocator() {
-  init_default(&default_xhugepage_allocator, &s_xhugepage_allocator, default_xhugepage_config);
+  init_default(&default_xhugepage_allocator, s_xhugepage_allocator, nullptr, default_xhugepage_config);
 }
 void uninit_default_xpage_allocator() { uninit_default(&default_xpage_allocator); }
 void uninit_default_xbigpage_allocator() { uninit_default(&default_xbigpage_allocator); }

@@ -5,7 +5,8 @@
 // out by new_xpage belongs to the caller until delete_xpage. An allocator must outlive
 // every page it handed out. Pages are addressed by their user area throughout.
 //
-// Threads: each allocator's mutex guards its counters and its free list; the system
+// Threads: each allocator's mutex guards its counters and its free list (the shared free
+// count of striped copies is atomic); the system
 // allocation of a new page happens outside it. The chain operations (linking, unlinking,
 // attach, swap) take no lock: a chain belongs to its user, who serialises all work on it.
 // Lock order for users: their own mutex (e.g. a pool's), then the allocator's mutex.
@@ -24,6 +25,7 @@ typedef void (*xfree_func_t)(void* mem);
 typedef void (*xdump_property_func_t)(void* context, const char* key, const char* value);
 
 struct xpage_allocator;
+struct xpage_group;  // shared by the copies of a striped default allocator (below)
 
 // Header placed immediately before the user area of every page.
 struct xpage {
@@ -51,7 +53,20 @@ struct xpage_allocator {
   uint64_t total_alloc_pages;
   uint64_t free_pages;
   xpage* free_list;
+  // Stripes of a default allocator (below): the next copy, or null; and the group that
+  // counts the free pages of all copies together, which limit_free_pages bounds (null:
+  // this allocator's own count).
+  xpage_allocator* stripe_next;
+  xpage_group* group;
 };
+
+// The default normal and big page allocators exist in XPAGE_STRIPES copies with the same
+// configuration, one for each stripe of their slab sets (src/xlabs.h); the published
+// record (default_xpage_allocator, ...) is the first copy. A page goes back to the copy
+// that made it. The copies share one count of free pages, so limit_free_pages bounds them
+// together; the start and stop lines are printed once, for the first copy; the dump and
+// the two counters' getters report the sums over the copies.
+const unsigned XPAGE_STRIPES = 8;
 
 // The three default allocators: null until the process-wide allocator builds them.
 extern xpage_allocator* default_xpage_allocator;
@@ -84,11 +99,13 @@ uint64_t xpage_allocator_get_page_size(const xpage_allocator* allocator);
 uint64_t xpage_allocator_get_max_pages(const xpage_allocator* allocator);
 xalloc_func_t xpage_allocator_get_alloc_func(const xpage_allocator* allocator);
 xfree_func_t xpage_allocator_get_free_func(const xpage_allocator* allocator);
+// Both sum over the allocator and its stripe_next chain, each copy read under its mutex.
 uint64_t xpage_allocator_get_total_alloc_pages(xpage_allocator* allocator);
 uint64_t xpage_allocator_get_free_pages(xpage_allocator* allocator);
 
 // Reports page_size, max_pages, limit_free_pages, pre_alloc_pages, total_alloc_pages,
-// free_pages; a null callback prints them with xpage_allocator_print_property.
+// free_pages (the last three summed over the stripe_next chain); a null callback prints
+// them with xpage_allocator_print_property.
 void xpage_allocator_dump_info(xpage_allocator* allocator, xdump_property_func_t callback, void* context);
 void xpage_allocator_print_property(void* context, const char* key, const char* value);  // "XPG %s=%s \n"
 

@@ -121,6 +121,7 @@ void __init_xpool(xpool* p, uint64_t class_size, xpage_allocator* a) {
   p->reserved = 0;
   p->set_alloc = 0;
   p->set_alloc_fail = 0;
+  p->stripe_next = nullptr;
 }
 
 xpool* new_xpool(uint64_t class_size, xpage_allocator* a) {
@@ -307,15 +308,18 @@ xpage_allocator* xpool_get_page_allocator(const xpool* p) { return p != nullptr 
 void xpool_dump_info(xpool* p, xdump_property_func_t callback, void* context) {
   if (p == nullptr) return;
   if (callback == nullptr) callback = xpool_print_property;
-  xlock_acquire(&p->mutex);
-  const unsigned long long free_chunks = p->free_chunks, class_size = p->class_size,
-                           chunks_per_page = p->chunks_per_page, total_pages = p->total_pages;
-  unsigned long long n = 0, s = 0;
-  for (void* page = p->first_free_page; page != nullptr; page = next_page(page)) {
-    ++n;
-    s += reinterpret_cast<xpage_in_pool*>(page)->free_chunks;
+  const unsigned long long class_size = p->class_size, chunks_per_page = p->chunks_per_page;
+  unsigned long long free_chunks = 0, total_pages = 0, n = 0, s = 0;
+  for (xpool* q = p; q != nullptr; q = q->stripe_next) {
+    xlock_acquire(&q->mutex);
+    free_chunks += q->free_chunks;
+    total_pages += q->total_pages;
+    for (void* page = q->first_free_page; page != nullptr; page = next_page(page)) {
+      ++n;
+      s += reinterpret_cast<xpage_in_pool*>(page)->free_chunks;
+    }
+    xlock_release(&q->mutex);
   }
-  xlock_release(&p->mutex);
   char text[256];
   std::snprintf(text, sizeof text, "%llu", class_size);
   callback(context, "class_size", text);

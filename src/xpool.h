@@ -47,6 +47,10 @@ struct xpool {
   // written under the mutex, read without it (the set's getters sum them).
   uint64_t set_alloc;
   uint64_t set_alloc_fail;
+  // The same class in the next stripe of a striped default set (src/xlabs), or null. Set
+  // before the set is published and never changed; xpool_dump_info and the set's getters
+  // report a pool together with the pools after it on this chain.
+  xpool* stripe_next;
 };
 
 // Header at the start of a pool page's user area; the free-index stack follows it, then
@@ -98,7 +102,8 @@ xpage_allocator* xpool_get_page_allocator(const xpool* pool);
 
 // Reports class_size, chunks_per_page, total_pages, free_pages, total_chunks, free_chunks
 // (and diff_free_chunks when the pages disagree with the pool); a null callback prints
-// them with xpool_print_property.
+// them with xpool_print_property. The counts are sums over the pool and its stripe_next
+// chain, each pool read under its own mutex, one at a time.
 void xpool_dump_info(xpool* pool, xdump_property_func_t callback, void* context);
 void xpool_print_property(void* context, const char* key, const char* value);  // "XPO %s=%s \n"
 

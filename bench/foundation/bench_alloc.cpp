@@ -1,12 +1,14 @@
 // Allocator benchmark. Each thread keeps a ring of about 1000 live blocks and replaces one
 // block per step (free the oldest, allocate a new one), with sizes drawn uniformly from
 // 8-64 or 8-2048 bytes. Prints ns per alloc/free pair (wall time per thread) and the ratio
-// to glibc malloc/free measured in the same run.
+// to glibc malloc/free measured in the same run, and the same in CPU time of the thread
+// ("cpu ns"), which leaves out the time a thread waited for a core on a loaded machine.
 //
 // jemalloc, mimalloc and tcmalloc are loaded with dlopen(RTLD_LOCAL) and used only through
 // their prefixed entry points (mallocx/dallocx, mi_malloc/mi_free, tc_malloc/tc_free), so
 // glibc's malloc stays the process allocator.
 #include <dlfcn.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,7 +63,17 @@ std::vector<size_t> make_sizes(size_t lo, size_t hi, unsigned seed) {
   return v;
 }
 
-void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, double* ns_per_pair) {
+double thread_cpu_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e9 + ts.tv_nsec;
+}
+
+struct Figures {
+  double wall = 0, cpu = 0;  // ns per pair
+};
+
+void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, Figures* out) {
   std::vector<void*> ring(kRing);
   for (size_t i = 0; i < kRing; ++i) {
     ring[i] = impl.alloc(sizes[i]);
@@ -80,21 +92,31 @@ void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, 
   };
   pass(iters / 4);  // warm-up
   auto t0 = std::chrono::steady_clock::now();
+  const double c0 = thread_cpu_ns();
   pass(iters);
+  const double c1 = thread_cpu_ns();
   auto t1 = std::chrono::steady_clock::now();
   for (void* p : ring) impl.release(p);
-  *ns_per_pair = std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(iters);
+  out->wall = std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(iters);
+  out->cpu = (c1 - c0) / static_cast<double>(iters);
 }
 
-// Best of three runs; with several threads, the slowest thread of a run counts.
-double measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads, size_t iters) {
-  double best = 1e30;
+// Best of three runs; with several threads, the slowest thread of a run counts (wall and
+// CPU time each on their own).
+Figures measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads, size_t iters) {
+  Figures best{1e30, 1e30};
   for (int rep = 0; rep < 3; ++rep) {
-    std::vector<double> ns(threads);
+    std::vector<Figures> f(threads);
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(ring_run, std::cref(impl), std::cref(sizes[t]), iters, &ns[t]);
+    for (int t = 0; t < threads; ++t) pool.emplace_back(ring_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
     for (auto& th : pool) th.join();
-    best = std::min(best, *std::max_element(ns.begin(), ns.end()));
+    Figures worst;
+    for (const Figures& x : f) {
+      worst.wall = std::max(worst.wall, x.wall);
+      worst.cpu = std::max(worst.cpu, x.cpu);
+    }
+    best.wall = std::min(best.wall, worst.wall);
+    best.cpu = std::min(best.cpu, worst.cpu);
   }
   return best;
 }
@@ -137,7 +159,8 @@ int main(int argc, char** argv) {
     const char* name;
     size_t lo, hi;
   } mixes[] = {{"8-64", 8, 64}, {"8-2048", 8, 2048}};
-  std::printf("%-10s %-8s %7s %12s %10s\n", "allocator", "mix", "threads", "ns/pair", "vs glibc");
+  std::printf("%-10s %-8s %7s %12s %10s %10s %10s\n", "allocator", "mix", "threads", "ns/pair", "vs glibc", "cpu ns",
+              "vs glibc");
   std::vector<int> counts;
   for (const char* c = thread_counts; *c != 0;) {
     counts.push_back(std::atoi(c));
@@ -150,13 +173,14 @@ int main(int argc, char** argv) {
       std::vector<std::vector<size_t>> sizes;
       for (int t = 0; t < threads; ++t) sizes.push_back(make_sizes(mix.lo, mix.hi, 17 + t));
       const size_t n = threads == 1 ? iters : iters / 2;
-      double glibc = 0;
+      Figures glibc;
       for (const Impl& impl : impls) {
         if (only != nullptr && impl.name != "glibc" && std::string(",") .append(only).append(",").find("," + impl.name + ",") == std::string::npos)
           continue;
-        double ns = measure(impl, sizes, threads, n);
-        if (impl.name == "glibc") glibc = ns;
-        std::printf("%-10s %-8s %7d %12.1f %9.2fx\n", impl.name.c_str(), mix.name, threads, ns, ns / glibc);
+        const Figures f = measure(impl, sizes, threads, n);
+        if (impl.name == "glibc") glibc = f;
+        std::printf("%-10s %-8s %7d %12.1f %9.2fx %10.1f %9.2fx\n", impl.name.c_str(), mix.name, threads, f.wall,
+                    f.wall / glibc.wall, f.cpu, f.cpu / glibc.cpu);
         std::fflush(stdout);
       }
     }

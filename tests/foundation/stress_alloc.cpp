@@ -219,4 +219,50 @@ TEST(StressAlloc, OnePoolManyThreads) {
   EXPECT_EQ(testing::internal::GetCapturedStdout().find("leak"), std::string::npos);
 }
 
+// Eight threads on eight stripes: the published set and page allocator report the sums
+// over the stripes, and the stripes' free page lists together keep no more than the one
+// limit_free_pages (2048 normal pages): 8 x 300 pages come back, 2048 are kept.
+TEST(StressAlloc, StripesReportSumsAndShareTheFreePageLimit) {
+  testing::internal::CaptureStdout();
+  init_xallocator();
+  testing::internal::GetCapturedStdout();
+  const int kThreads = 8, kChunks = 600;  // class 1880: 2 chunks per page, 300 pages each
+  std::atomic<int> allocated{0};
+  std::atomic<bool> release{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      std::vector<void*> mine;
+      for (int i = 0; i < kChunks; ++i) {
+        void* m = xa_malloc(1800);
+        if (m == nullptr) ++bad;
+        mine.push_back(m);
+      }
+      allocated.fetch_add(1);
+      while (!release.load()) std::this_thread::yield();
+      for (void* m : mine) xa_free(m);
+    });
+  }
+  while (allocated.load() < kThreads) std::this_thread::yield();
+  xpool* pool = xlabs_get_pool(default_xlabs, 1800);
+  std::vector<std::pair<std::string, std::string>> kv;
+  xpool_dump_info(
+      pool, [](void* ctx, const char* k, const char* v) {
+        static_cast<std::vector<std::pair<std::string, std::string>>*>(ctx)->emplace_back(k, v);
+      },
+      &kv);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"class_size", "1880"}, {"chunks_per_page", "2"}, {"total_pages", "2400"},
+      {"free_pages", "0"},    {"total_chunks", "4800"}, {"free_chunks", "0"}};
+  EXPECT_EQ(kv, expected);
+  EXPECT_EQ(xlabs_get_total_alloc(default_xlabs), 1800ull * kThreads * kChunks);
+  EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2400u);
+  release.store(true);
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 2048u);
+  EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2048u);
+}
+
 }  // namespace
