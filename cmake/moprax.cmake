@@ -14,5 +14,5 @@ file(WRITE ${MOPRAX_VERSION_SCRIPT} "{\n  global: get_module;\n  local: *;\n};\n
 add_library(MopraX MODULE php/MopraX_wrapwrap.cpp)
 set_target_properties(MopraX PROPERTIES PREFIX "" OUTPUT_NAME MopraX SUFFIX ".so"
                                         LINK_DEPENDS ${MOPRAX_VERSION_SCRIPT})
-target_link_libraries(MopraX PRIVATE moprax_php55 mopra_holders_px wcypher mopra_idl xfoundation_px)
+target_link_libraries(MopraX PRIVATE moprax_php55 mopra_holders_px)
 target_link_options(MopraX PRIVATE -Wl,--version-script=${MOPRAX_VERSION_SCRIPT})

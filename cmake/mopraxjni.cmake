@@ -11,11 +11,11 @@
 
 add_library(mopraxjni_conv STATIC java/MopraX_jconv.cpp java/MopraX_jthrow.cpp)
 target_include_directories(mopraxjni_conv PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(mopraxjni_conv PUBLIC tokajni toka::jni)
+target_link_libraries(mopraxjni_conv PUBLIC tokajni)
 
 # The deliverable (cmake/jni.cmake): MopraXJNI.jar, the JNI header and libMopraXJNI.so.
 toka_jni_library(MopraXJNI
   CLASSES com.olm.toka.jni.moprax.MopraXJNI
   NATIVES java/MopraX_wrapwrap.cpp
   HEADER_DIR ${CMAKE_CURRENT_BINARY_DIR}/gen/jni-moprax)
-target_link_libraries(MopraXJNI PRIVATE mopraxjni_conv mopra_holders_jni tokajni toka::jni)
+target_link_libraries(MopraXJNI PRIVATE mopraxjni_conv mopra_holders_jni)

@@ -8,17 +8,14 @@
 
 add_library(wdbkc_open STATIC src/wdb/kc/OpenKCFromConfig.cpp)
 target_include_directories(wdbkc_open PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wdbkc_open PUBLIC wdbkc_uni wdbkc_cont wdbkc xfoundation mopra_enums
-                                        Poco::Foundation Poco::Util PkgConfig::KYOTO)
+target_link_libraries(wdbkc_open PUBLIC wdbkc_cont)
 
 add_library(sornx_impl STATIC src/SornX_impl.cpp)
 target_include_directories(sornx_impl PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(sornx_impl PUBLIC wdbkc_open tokajni_log tokajni xfoundation mopra_enums toka::jni
-                                        Poco::Foundation Poco::Util)
+target_link_libraries(sornx_impl PUBLIC wdbkc_open tokajni_log)
 
 # The deliverable (cmake/jni.cmake): SornX.jar, the JNI header and libSornX.so.
 toka_jni_library(SornX
   CLASSES com.olm.toka.jni.sorn.SornJNI
   NATIVES src/my_com_olm_toka_jni_sorn_SornJNI.cpp)
-target_link_libraries(SornX PRIVATE sornx_impl wdbkc_open wdbkc_uni wdbkc_cont wdbkc kcext
-                                    tokajni_log tokajni xfoundation toka::jni)
+target_link_libraries(SornX PRIVATE sornx_impl)

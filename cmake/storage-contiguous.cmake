@@ -4,6 +4,4 @@ add_library(wdbkc_cont STATIC
   src/wdb/kc/SKV_ContMKCStg.cpp
   src/wdb/kc/SKV_ContMKCStg_priv.cpp)
 target_include_directories(wdbkc_cont PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wdbkc_cont PUBLIC wdbkc wdbkc_uni kcext xfoundation mopra_enums
-                                        PkgConfig::THRIFT PkgConfig::KYOTO
-                                        Poco::Foundation Poco::Util Threads::Threads)
+target_link_libraries(wdbkc_cont PUBLIC wdbkc_uni PkgConfig::THRIFT)

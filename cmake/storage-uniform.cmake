@@ -4,5 +4,4 @@ add_library(wdbkc_uni STATIC
   src/wdb/kc/partfile.cpp
   src/wdb/kc/SKV_UniMKCStg.cpp)
 target_include_directories(wdbkc_uni PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wdbkc_uni PUBLIC wdbkc xfoundation mopra_enums toka::hashkit
-                                       Poco::Foundation Poco::Util)
+target_link_libraries(wdbkc_uni PUBLIC wdbkc toka::hashkit)

@@ -23,5 +23,4 @@ add_library(wdbkc STATIC
   src/wdb/kc/SKV_KCStg.cpp
   src/wdb/kc/fileutil.cpp)
 target_include_directories(wdbkc PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wdbkc PUBLIC kcext wdbnotif xfoundation mopra_enums PkgConfig::KYOTO
-                                   Poco::Foundation Poco::Util)
+target_link_libraries(wdbkc PUBLIC kcext wdbnotif mopra_enums Poco::Foundation Poco::Util)
