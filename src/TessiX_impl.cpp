@@ -130,8 +130,8 @@ const int kKeyLocks = 10000;
 int64_t nowMicros() { return Poco::Timestamp().epochMicroseconds(); }
 int64_t nowSeconds() { return nowMicros() / 1000000; }
 
-// A stored expiry: 0 stays "none"; anything else is clamped to [1, 0xFFFFFFFF] seconds so
-// that no arithmetic wraps a past time into the future or the reverse.
+// The expiry a put stores: clamped to [1, 0xFFFFFFFF] seconds, so that a negative expire
+// gives a time in the past instead of wrapping into the future (and never "none").
 uint32_t clampExpiry(int64_t seconds) {
   if (seconds < 1) return 1;
   if (seconds > int64_t(0xFFFFFFFF)) return 0xFFFFFFFFu;
@@ -395,10 +395,8 @@ int TessiGeneric::getItemTimeExp(const char* key, int keyLen) {
   TableItem item;
   if (!_table->get_key(item, keyView(key, keyLen))) return -1;
   TableItem::scope_read_lock lock(item, true);
-  const int64_t left = int64_t(item.data().expiry) - nowSeconds();
-  if (left > INT_MAX) return INT_MAX;
-  if (left < INT_MIN) return INT_MIN;
-  return static_cast<int>(left);
+  // 32-bit arithmetic: the difference wraps like the stored expiry does.
+  return static_cast<int32_t>(item.data().expiry - static_cast<uint32_t>(nowSeconds()));
 }
 
 bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
@@ -406,7 +404,7 @@ bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
   if (!_table->get_key(item, keyView(key, keyLen))) return false;
   TableItem::scope_write_lock lock(item, true);
   uint32_t& expiry = item.data().expiry;
-  if (expiry != 0 || delta != 0) expiry = clampExpiry(int64_t(expiry) + delta);
+  expiry += static_cast<uint32_t>(delta);  // 32-bit arithmetic: may wrap into the past
   return true;
 }
 

@@ -160,10 +160,10 @@ class TessiGeneric {
   int getItemFlag(const char* key, int keyLen);
   // op 1 set, 2 and, 3 or, 4 xor, 5 not; false for a missing item or another op.
   bool setItemFlag(const char* key, int keyLen, int value, int op);
-  // Seconds until expiry (negative once expired, minus the current time without expiry);
-  // -1 when absent.
+  // Seconds until expiry, expiry minus now in 32-bit arithmetic (negative once expired,
+  // minus the current time without expiry); -1 when absent.
   int getItemTimeExp(const char* key, int keyLen);
-  // Moves the expiry by delta seconds; false when absent.
+  // Moves the expiry by delta seconds in 32-bit arithmetic (it may wrap); false when absent.
   bool extItemTimeExp(const char* key, int keyLen, int delta);
 
  private:
