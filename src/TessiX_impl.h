@@ -122,13 +122,13 @@ typedef xlru_table<TableEntry, Tessi_Value_Hasher, Tessi_Value_Hasher, Tessi_Val
 class TessiGeneric {
  public:
   // Refused with wexception (nothing is built): tblSize below 2 or above kMaxTblSize,
-  // lruSize below 1. Calls tessix__initialize(10000).
+  // lruSize below 1. std::bad_alloc when the table's bucket array cannot be had. Calls
+  // tessix__initialize(10000).
   TessiGeneric(int64_t tblSize, int64_t lruSize);
   ~TessiGeneric();
 
   // The largest table size accepted: its bucket array (16 bytes per bucket, a power of two
-  // of them) stays within 4 GiB, which the system can reserve; a table whose index cannot
-  // be had would stop the process.
+  // of them) stays within 4 GiB.
   static const int64_t kMaxTblSize = int64_t(1) << 28;
 
   int64_t getTblSize() const { return _tblSize; }

@@ -5,7 +5,13 @@
 #include <Poco/Timestamp.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+#include <new>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -89,6 +95,44 @@ TEST(TessiGenericSizes, RefusedWithAnException) {
   TessiGeneric smallest(2, 1);
   EXPECT_EQ(smallest.getTblSize(), 2);
   EXPECT_EQ(smallest.getLruSize(), 1);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TOKA_UNDER_SANITIZER 1
+#endif
+
+// The largest accepted table in a child process whose address space is limited: the bucket
+// array (4 GiB) cannot be had, the constructor throws std::bad_alloc instead of stopping the
+// process, and a small cache still works there.
+TEST(TessiGenericSizes, TableThatCannotBeHadIsRefused) {
+#ifdef TOKA_UNDER_SANITIZER
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
+#else
+  { TessiGeneric warm(16, 4); }  // the allocator and the key locks exist before the limit
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(1) << 30);
+    const rlimit r = {limit, limit};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &r) != 0) _exit(3);
+    try {
+      TessiGeneric huge(TessiGeneric::kMaxTblSize, 10);
+      _exit(4);
+    } catch (const std::bad_alloc&) {
+    }
+    TessiGeneric small(1000, 10);
+    _exit(small.put("k", 1, "v", 1, true, 0, 3) ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(0, WEXITSTATUS(status));
+#endif
 }
 
 TEST_F(Cache, SettingsAndTheirErrorLines) {

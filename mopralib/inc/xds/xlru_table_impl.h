@@ -43,6 +43,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -106,7 +107,8 @@ class xlru_table {
     CNT_COUNT
   };
 
-  // table_size >= 2 (>= 200 with enable_dirty), lru_size >= 1: broken otherwise.
+  // table_size >= 2 (>= 200 with enable_dirty), lru_size >= 1: broken otherwise. Throws
+  // std::bad_alloc (nothing left allocated) when an index's bucket array cannot be had.
   xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty, bool fourth_flag);
   ~xlru_table();
 
@@ -307,10 +309,13 @@ XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty
   for (auto& c : _counters) c.store(0, std::memory_order_relaxed);
   XCHECK(_lru_size > 0, "_lru_size > 0");
   _main = new_xassoc(table_size, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
-  XCHECK(_main != nullptr, "_main != 0");
+  if (_main == nullptr) throw std::bad_alloc();  // the bucket array could not be had
   if (enable_dirty) {
     _dirty_del = new_xassoc(table_size / 100, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
-    XCHECK(_dirty_del != nullptr, "_dirty_del != 0");
+    if (_dirty_del == nullptr) {
+      delete_xassoc(_main);
+      throw std::bad_alloc();
+    }
   }
 }
 
