@@ -152,6 +152,9 @@ class TessiGeneric {
   // A fresh byte array, or a string up to the value's first NUL byte; null when absent,
   // unreadable, expired (get removes the expired item) or when the Java result cannot be made.
   jobject get(JNIEnv* env, const char* key, int keyLen, bool asString);
+  // As get, the item leaving the table; an unreadable or expired item is removed too. When
+  // the Java result cannot be made (the VM's exception stays pending) the item stays, with
+  // its flags, expiry and LRU place.
   jobject pop(JNIEnv* env, const char* key, int keyLen, bool asString);
   bool remove(const char* key, int keyLen);
   // check true: present and readable (an expired item is removed); false: present.
@@ -198,6 +201,8 @@ class TessiGeneric {
   // count; false (an information line) on failure.
   bool _decompress(const TableItem& item, Scratch& buffer, size_t* length);
   jobject _extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired);
+  // The Java result of a readable item, or null when it could not be made.
+  jobject _result(JNIEnv* env, const TableItem& item, bool asString);
 
   XLiveToken _live;  // first: counted until everything below is gone
   std::atomic<int32_t> _compressMed;

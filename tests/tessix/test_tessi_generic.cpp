@@ -380,6 +380,48 @@ TEST_F(Cache, DecompressedTextLeavesTheNextChunkAlone) {
   }
 }
 
+// A pop whose Java result cannot be made (the VM's heap is full) leaves the item exactly as
+// it was: still stored, same flags and expiry, same LRU place; the next pop takes it.
+TEST_F(Cache, PopWithoutAJavaResultKeepsTheItem) {
+  struct Case {
+    bool asString;
+    bool compressed;
+  } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+  const std::string body(200, 'x');
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.asString) + " " + std::to_string(k.compressed));
+    c.reset(new TessiGeneric(16, 3));
+    c->setCompressMed(k.compressed ? 1 : 0);
+    auto popK = [&](const std::string& key) { return k.asString ? popS(key) : pop(key); };
+    put("a", body, true, 60);
+    ASSERT_TRUE(setFlags("a", 4, 1));  // a readable flag bit
+    put("b", body);
+    put("c", body);
+    get("b");
+    get("c");  // LRU order, oldest first: a, b, c
+
+    FakeJni::failResults(true);
+    EXPECT_EQ(popK("a"), "<null>");
+    EXPECT_EQ(popK("b"), "<null>");
+    FakeJni::failResults(false);
+    EXPECT_EQ(c->size(), 3u);
+    put("d", body);  // evicts the oldest: still a
+    EXPECT_FALSE(exist("a", false));
+    EXPECT_TRUE(exist("b", false));
+
+    put("a", body, true, 60);
+    ASSERT_TRUE(setFlags("a", 4, 1));
+    FakeJni::failResults(true);
+    EXPECT_EQ(popK("a"), "<null>");
+    FakeJni::failResults(false);
+    EXPECT_EQ(flags("a"), 4);
+    EXPECT_GE(left("a"), 58);
+    EXPECT_LE(left("a"), 60);
+    EXPECT_EQ(popK("a"), body);
+    EXPECT_FALSE(exist("a", false));
+  }
+}
+
 TEST_F(Cache, EvictionFollowsUse) {
   c.reset(new TessiGeneric(16, 3));
   put("a", "a");

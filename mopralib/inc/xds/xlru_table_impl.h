@@ -128,6 +128,9 @@ class xlru_table {
   // On a hit the handle shares the entry, which becomes the most recently used.
   template <typename _Key>
   bool get_key(table_item& data, const _Key& key);
+  // As get_key without the LRU move: the entry keeps its place.
+  template <typename _Key>
+  bool peek_key(table_item& data, const _Key& key);
   // No LRU move.
   template <typename _Key>
   bool has_key(const _Key& key);
@@ -546,6 +549,20 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   sh_shobject(e);
   lock.unlock();
   _reset_hashed(data, e, h);  // outside the table lock: may release the handle's previous entry
+  return true;
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
+bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
+  const uint64_t h = _key_hash(key);
+  _table_lock lock(_lock, LockType::WRITE);
+  _find_results r;
+  _find_key(r, key, h);
+  if (r.del.found != nullptr || r.main.found == nullptr) return false;
+  _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
+  lock.unlock();
+  _reset_hashed(data, e, h);
   return true;
 }
 
