@@ -28,10 +28,14 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (Poco::FastMutex through
-// ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
-// so operations are serialised; the counters are atomic. add, add_or_update and warmup
-// release the lock before they evict, which takes it again.
+// Threads: every operation runs under the one table lock (a Poco::FastMutex taken spinning
+// briefly before it sleeps, xspin_mutex.h, through ScopeRWLock; size and has_key take it in
+// the read kind, which is the same exclusive lock), so operations are serialised; the
+// counters are atomic. add, add_or_update and warmup release the lock before they evict,
+// which takes it again. The lock is held as briefly as the steps allow: bare keys are
+// hashed before it is taken (a handle's value under it, by the index hasher), and entries
+// that leave the table (removed, replaced, evicted) are released after it is released, so
+// that no memory is freed under it (clear excepted).
 // Lock order: a key lock may be held while the table lock is taken (removing an expired item
 // under its key lock), never the reverse: the table takes no key lock, and handles it fills
 // are reset after the table lock is released. Debug builds check this (xlock_order.h).
@@ -51,6 +55,7 @@
 #include "mopralib/inc/xds/ScopeRWLock.h"
 #include "mopralib/inc/xds/xhash_compare.h"
 #include "mopralib/inc/xds/xlock_order.h"
+#include "mopralib/inc/xds/xspin_mutex.h"
 #include "mopralib/inc/xds/xtable_event.h"
 #include "mopralib/inc/xds/xtable_item.h"
 #include "src/xcheck.h"
@@ -172,7 +177,7 @@ class xlru_table {
   // The table lock with the lock-order bookkeeping.
   class _table_lock {
    public:
-    _table_lock(Poco::FastMutex& mutex, int kind) : _guard(mutex, 0) {
+    _table_lock(xspin_mutex& mutex, int kind) : _guard(mutex, 0) {
       xlock_order::before_table_lock();
       if (kind == LockType::READ)
         _guard.LockRead(false);
@@ -186,7 +191,29 @@ class xlru_table {
     }
 
    private:
-    ScopeRWLock<Poco::FastMutex> _guard;
+    ScopeRWLock<xspin_mutex> _guard;
+  };
+
+  // Entries whose last table reference is dropped once the table lock is released: declared
+  // before the lock guard, destroyed after it. Holds a bounded number; beyond it, entries are
+  // released in place.
+  class _deferred {
+   public:
+    _deferred() : _n(0) {}
+    ~_deferred() {
+      for (int i = 0; i < _n; ++i) delete_shobject(_e[i], &table_item::DTOR, &table_item::FREE);
+    }
+    // Takes one more reference on e, to be dropped later, when there is room.
+    void hold(void* e) {
+      if (_n < kCapacity) _e[_n++] = sh_shobject(e);
+    }
+
+   private:
+    _deferred(const _deferred&) = delete;
+    _deferred& operator=(const _deferred&) = delete;
+    enum { kCapacity = 64 };
+    void* _e[kCapacity];
+    int _n;
   };
 
   struct _find_results {
@@ -251,7 +278,7 @@ class xlru_table {
   _ItemEntry* _take(table_item& data);
   // Removes the main-index entry r.main.found, whose key hash is h (change log, tombstone,
   // links, index).
-  void _remove_found(const _find_results& r, uint64_t h);
+  void _remove_found(const _find_results& r, uint64_t h, _deferred& later);
   // Puts a tombstone of the key into the dirty-delete index at r.del.
   template <typename _Key>
   void _tombstone(const _find_results& r, const _Key& key);
@@ -264,7 +291,7 @@ class xlru_table {
   uint64_t _lru_size;
   xassoc* _main;
   std::atomic<uint64_t> _count;  // the main index's count, written under the table lock
-  Poco::FastMutex _lock;
+  xspin_mutex _lock;
   std::atomic<uint64_t> _counters[CNT_COUNT];
   _ItemEntry* _lru_head;
   _ItemEntry* _lru_tail;
@@ -482,8 +509,9 @@ void XLRU_TABLE::_log(uint16_t kind, _ItemEntry* e) {
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h) {
+void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h, _deferred& later) {
   _ItemEntry* e = _E(r.main.found);
+  later.hold(e);
   if (_is_dumping()) _log(DELETE, e);
   _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e)) : nullptr;
   _unlink_lru(e);
@@ -580,13 +608,15 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::pop_key(table_item& data, const _Key& key) {
   const uint64_t h = _key_hash(key);
+  xassoc_prefetch_bucket(_main, h);
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
   _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
     _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
-    _remove_found(r, h);
+    _remove_found(r, h, later);
     lock.unlock();
     _reset_hashed(data, e, h);
     return true;
@@ -601,12 +631,14 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::remove_key(const _Key& key) {
   const uint64_t h = _key_hash(key);
+  xassoc_prefetch_bucket(_main, h);
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
   _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
-    _remove_found(r, h);
+    _remove_found(r, h, later);
     return true;
   }
   _tombstone(r, key);
@@ -616,12 +648,13 @@ bool XLRU_TABLE::remove_key(const _Key& key) {
 XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::remove_if_same(const table_item& data) {
   if (data.is_null()) return false;
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   const uint64_t h = HASH(data.get_ptr());
   _find_results r;
   _find_same(r.main, data.get_ptr(), h);
   if (r.main.found == nullptr) return false;
-  _remove_found(r, h);
+  _remove_found(r, h, later);
   return true;
 }
 
@@ -632,6 +665,7 @@ void XLRU_TABLE::evict_lru() {
   // Nothing to do below the LRU size. The count read here is at least the one this thread's
   // own insertion left; an insertion it does not see runs its own eviction.
   if (_count.load(std::memory_order_relaxed) <= _lru_size) return;
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   if (xassoc_get_size(_main) <= _lru_size) return;
   const uint64_t target = _lru_size - _lru_size / 10000;
@@ -644,6 +678,7 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
     _unlink_dirty(e);
+    later.hold(e);
     xassoc_remove(_main, &r.main);
   }
   _sync_count();
