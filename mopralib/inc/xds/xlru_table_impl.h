@@ -28,7 +28,7 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (a Poco::FastMutex taken spinning
+// Threads: every operation runs under the one table lock (an exclusive mutex that spins
 // briefly before it sleeps, xspin_mutex.h, through ScopeRWLock; size and has_key take it in
 // the read kind, which is the same exclusive lock), so operations are serialised; the
 // counters are atomic. add, add_or_update and warmup release the lock before they evict,
@@ -573,6 +573,9 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   _find_key(r, key, h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   _ItemEntry* e = _E(r.main.found);
+  // The neighbours that the move to the head rewrites, fetched together.
+  __builtin_prefetch(e->lru_prev, 1);
+  __builtin_prefetch(e->lru_next, 1);
   _link_lru(e);
   sh_shobject(e);
   lock.unlock();

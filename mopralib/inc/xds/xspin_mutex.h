@@ -1,17 +1,24 @@
 // Spin-then-sleep locking of the table lock and the key locks.
 //
-// xspin_lock(m) takes a Poco::FastMutex: it tries the mutex a bounded number of times, with
-// pauses that grow between tries, and only then sleeps in lock(). The critical sections of
-// the tables are a hash-chain walk and a few link changes, far shorter than a sleep and a
-// wake-up, so a waiter usually gets the mutex while still spinning. xspin_mutex is a
-// Poco::FastMutex whose lock() does this (for guards that call lock() on their mutex).
+// The tables' critical sections are a hash-chain walk and a few link changes, far shorter
+// than a sleep and a wake-up, so a waiter that spins briefly usually gets the mutex without
+// either.
 //
-// Ownership: none; the mutex belongs to the caller. Threads: any; only the given mutex is
-// taken. Failures of the mutex propagate as Poco::SystemException, as from lock().
+// xspin_mutex: an exclusive, non-recursive mutex (the table lock) over glibc's adaptive
+// pthread mutex (PTHREAD_MUTEX_ADAPTIVE_NP): lock() spins reading the lock word, with
+// backoff, for a bounded, self-tuning number of rounds before it sleeps in the kernel.
+// Like Poco::FastMutex, a failed lock or unlock throws Poco::SystemException.
+//
+// xspin_lock(m): takes a Poco::FastMutex (the key locks of global_locks): a few tries with
+// growing pauses between them, then lock().
+//
+// Ownership: none beyond the mutex itself. Threads: any; only the given mutex is taken.
 #ifndef TOKA_MOPRALIB_INC_XDS_XSPIN_MUTEX_H
 #define TOKA_MOPRALIB_INC_XDS_XSPIN_MUTEX_H
 
+#include <Poco/Exception.h>
 #include <Poco/Mutex.h>
+#include <pthread.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -25,10 +32,38 @@ inline void pause() {
   asm volatile("yield");
 #endif
 }
-// Tries before sleeping, and the largest pause run between two tries.
-constexpr int kTries = 24;
+// Tries before sleeping, and the longest run of pauses between two tries.
+constexpr int kTries = 16;
 constexpr int kMaxPauses = 64;
 }  // namespace xspin_detail
+
+class xspin_mutex {
+ public:
+  xspin_mutex() {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+#if defined(PTHREAD_MUTEX_ADAPTIVE_NP)
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+#endif
+    const int rc = pthread_mutex_init(&_m, &attr);
+    pthread_mutexattr_destroy(&attr);
+    if (rc != 0) throw Poco::SystemException("cannot create mutex");
+  }
+  ~xspin_mutex() { pthread_mutex_destroy(&_m); }
+
+  void lock() {
+    if (pthread_mutex_lock(&_m) != 0) throw Poco::SystemException("cannot lock mutex");
+  }
+  bool tryLock() { return pthread_mutex_trylock(&_m) == 0; }
+  void unlock() {
+    if (pthread_mutex_unlock(&_m) != 0) throw Poco::SystemException("cannot unlock mutex");
+  }
+
+ private:
+  xspin_mutex(const xspin_mutex&) = delete;
+  xspin_mutex& operator=(const xspin_mutex&) = delete;
+  pthread_mutex_t _m;
+};
 
 inline void xspin_lock(Poco::FastMutex& m) {
   int pauses = 1;
@@ -39,10 +74,5 @@ inline void xspin_lock(Poco::FastMutex& m) {
   }
   m.lock();
 }
-
-class xspin_mutex : public Poco::FastMutex {
- public:
-  void lock() { xspin_lock(*this); }
-};
 
 #endif  // TOKA_MOPRALIB_INC_XDS_XSPIN_MUTEX_H
