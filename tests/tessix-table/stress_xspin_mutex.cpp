@@ -11,13 +11,14 @@
 
 namespace {
 
+// Each of `threads` threads runs locked_increment(i) `rounds` times; the increments to expect.
 template <typename Lock>
 long hammer(Lock&& locked_increment, int threads, int rounds) {
   std::vector<std::thread> ts;
   for (int t = 0; t < threads; ++t) {
     ts.emplace_back([&, t]() {
       for (int i = 0; i < rounds; ++i) {
-        locked_increment();
+        locked_increment(i);
         if ((i + t) % 64 == 0) std::this_thread::yield();  // let some waiters go to sleep
       }
     });
@@ -30,8 +31,8 @@ TEST(SpinLocks, TableMutexExcludesThroughItsGuard) {
   xspin_mutex m;
   long counter = 0;  // plain: a breach of exclusion is a data race and a lost count
   const long want = hammer(
-      [&]() {
-        ScopeRWLock<xspin_mutex> g(m, (counter & 1) ? LockType::READ : LockType::WRITE);
+      [&](int i) {
+        ScopeRWLock<xspin_mutex> g(m, (i & 1) ? LockType::READ : LockType::WRITE);
         ++counter;
       },
       8, 20000);
@@ -44,7 +45,7 @@ TEST(SpinLocks, KeyMutexTakenSpinningExcludes) {
   Poco::FastMutex m;
   long counter = 0;
   const long want = hammer(
-      [&]() {
+      [&](int) {
         xspin_lock(m);
         ++counter;
         m.unlock();

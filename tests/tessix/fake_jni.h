@@ -1,7 +1,8 @@
 // A minimal JNIEnv for driving the cache in C++: the calls TessiGeneric makes for its results
 // (NewByteArray, SetByteArrayRegion, NewStringUTF, DeleteLocalRef). Results are heap objects
 // that the test takes back with takeBytes / takeString. failResults(true) makes the VM
-// unable to build results, as with a full heap. One FakeJni per thread.
+// unable to build results, as with a full heap; beforeNextResult runs a step of the test
+// in the middle of a get or pop. One FakeJni per thread; the hook is not for threaded tests.
 #ifndef TOKA_TESTS_TESSIX_FAKE_JNI_H
 #define TOKA_TESTS_TESSIX_FAKE_JNI_H
 
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +32,9 @@ class FakeJni {
   static void failResults(bool on) { failing().store(on); }
   // Results dropped by the code under test through DeleteLocalRef. Process-wide.
   static long deleted() { return deletedCount().load(); }
+  // Runs f once, on the thread that next asks for a result, before the result is made: a
+  // test's way into the middle of a get or pop. Process-wide.
+  static void beforeNextResult(std::function<void()> f) { hook() = std::move(f); }
 
   // The bytes of a result of get/pop (asString false); null stays null.
   static std::unique_ptr<std::vector<jbyte>> takeBytes(jobject o) {
@@ -71,7 +76,19 @@ class FakeJni {
     return n;
   }
 
+  static std::function<void()>& hook() {
+    static std::function<void()> f;
+    return f;
+  }
+  static void runHook() {
+    if (!hook()) return;
+    std::function<void()> f = std::move(hook());
+    hook() = nullptr;
+    f();
+  }
+
   static jbyteArray JNICALL newByteArray(JNIEnv*, jsize n) {
+    runHook();
     if (failing().load()) return nullptr;
     Bytes* b = new Bytes;
     b->bytes.resize(static_cast<size_t>(n));
@@ -83,6 +100,7 @@ class FakeJni {
     std::memcpy(b.bytes.data() + start, buf, static_cast<size_t>(len));
   }
   static jstring JNICALL newStringUTF(JNIEnv*, const char* s) {
+    runHook();
     if (failing().load()) return nullptr;
     Text* t = new Text;
     t->text = s;

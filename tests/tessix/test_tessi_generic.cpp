@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <ctime>
 #include <string>
@@ -419,6 +420,29 @@ TEST_F(Cache, PopWithoutAJavaResultKeepsTheItem) {
     EXPECT_LE(left("a"), 60);
     EXPECT_EQ(popK("a"), body);
     EXPECT_FALSE(exist("a", false));
+  }
+}
+
+// A put or a remove of the key (neither takes the key lock) lands while a pop builds its
+// result: the pop drops that result and answers as if it had come after (with the item put
+// meanwhile, or with nothing), so that no item is both removed and popped.
+TEST_F(Cache, PopOvertakenWhileItBuildsItsResult) {
+  struct Case {
+    const char* name;
+    std::function<void(TessiGeneric&)> meanwhile;
+    std::string popped;   // the pop's answer
+    long dropped;         // results dropped
+  } cases[] = {
+      {"replaced", [](TessiGeneric& g) { g.put("k", 1, "new", 3, true, 0, 3); }, "new", 1},
+      {"removed", [](TessiGeneric& g) { EXPECT_TRUE(g.remove("k", 1)); }, "<null>", 1},
+  };
+  for (const Case& k : cases) {
+    put("k", "old");
+    const long before = FakeJni::deleted();
+    FakeJni::beforeNextResult([&]() { k.meanwhile(*c); });
+    EXPECT_EQ(pop("k"), k.popped) << k.name;
+    EXPECT_EQ(FakeJni::deleted() - before, k.dropped) << k.name;
+    EXPECT_FALSE(exist("k", false)) << k.name;
   }
 }
 
