@@ -28,10 +28,9 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (an exclusive mutex that spins
-// briefly before it sleeps, xspin_mutex.h, through ScopeRWLock; size and has_key take it in
-// the read kind, which is the same exclusive lock), so operations are serialised; the
-// counters are atomic. add, add_or_update and warmup release the lock before they evict,
+// Threads: every operation runs under the one table lock (Poco::FastMutex through
+// ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
+// so operations are serialised; the counters are atomic. add, add_or_update and warmup release the lock before they evict,
 // which takes it again. The lock is held as briefly as the steps allow: bare keys are
 // hashed before it is taken (a handle's value under it, by the index hasher), and entries
 // that leave the table (removed, replaced, evicted) are released after it is released, so
@@ -55,7 +54,6 @@
 #include "mopralib/inc/xds/ScopeRWLock.h"
 #include "mopralib/inc/xds/xhash_compare.h"
 #include "mopralib/inc/xds/xlock_order.h"
-#include "mopralib/inc/xds/xspin_mutex.h"
 #include "mopralib/inc/xds/xtable_event.h"
 #include "mopralib/inc/xds/xtable_item.h"
 #include "src/xcheck.h"
@@ -177,7 +175,7 @@ class xlru_table {
   // The table lock with the lock-order bookkeeping.
   class _table_lock {
    public:
-    _table_lock(xspin_mutex& mutex, int kind) : _guard(mutex, 0) {
+    _table_lock(Poco::FastMutex& mutex, int kind) : _guard(mutex, 0) {
       xlock_order::before_table_lock();
       if (kind == LockType::READ)
         _guard.LockRead(false);
@@ -191,7 +189,7 @@ class xlru_table {
     }
 
    private:
-    ScopeRWLock<xspin_mutex> _guard;
+    ScopeRWLock<Poco::FastMutex> _guard;
   };
 
   // Entries whose last table reference is dropped once the table lock is released: declared
@@ -291,7 +289,7 @@ class xlru_table {
   uint64_t _lru_size;
   xassoc* _main;
   std::atomic<uint64_t> _count;  // the main index's count, written under the table lock
-  xspin_mutex _lock;
+  Poco::FastMutex _lock;
   std::atomic<uint64_t> _counters[CNT_COUNT];
   _ItemEntry* _lru_head;
   _ItemEntry* _lru_tail;

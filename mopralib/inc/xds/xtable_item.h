@@ -22,8 +22,8 @@
 // Threads: a handle is used by one thread at a time; reference counts are atomic, so
 // handles on different threads may share an entry. The value of a shared entry is read or
 // written only under its key lock: scope_read_lock / scope_write_lock (the same exclusive
-// mutex, taken spinning briefly before it sleeps: xspin_mutex.h). INIT_POOL is serialised
-// by a lock of its own and adds the pool under the allocator's start lock. Lock order: a key lock may be held while a table lock is taken,
+// mutex). INIT_POOL is serialised by a lock of its own and adds the pool under the
+// allocator's start lock. Lock order: a key lock may be held while a table lock is taken,
 // never the reverse, and one thread holds at most one key lock; debug builds abort on a
 // breach (mopralib/inc/xds/xlock_order.h).
 #ifndef TOKA_MOPRALIB_INC_XDS_XTABLE_ITEM_H
@@ -39,7 +39,6 @@
 
 #include "mopralib/inc/xds/global_locks.h"
 #include "mopralib/inc/xds/xlock_order.h"
-#include "mopralib/inc/xds/xspin_mutex.h"
 #include "mopralib/inc/xds/xtable_item_entry.h"
 #include "src/xcheck.h"
 #include "src/xds/shobject.h"
@@ -164,7 +163,7 @@ class xtable_item {
     bool lock() {
       if (_locked || _mutex == nullptr) return false;
       xlock_order::before_key_lock();
-      xspin_lock(*_mutex);
+      _mutex->lock();
       xlock_order::key_locked();
       _locked = true;
       return true;
