@@ -338,7 +338,6 @@ jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asStrin
   TableItem item;
   if (!_table->get_key(item, keyView(key, keyLen))) return nullptr;
   TableItem::scope_write_lock lock(item, true);
-  __builtin_prefetch(item.data_ptr()->data.data());  // read for the result after the checks
   return _extract(env, item, asString, true);
 }
 

@@ -571,9 +571,6 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   _find_key(r, key, h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   _ItemEntry* e = _E(r.main.found);
-  // The neighbours that the move to the head rewrites, fetched together.
-  __builtin_prefetch(e->lru_prev, 1);
-  __builtin_prefetch(e->lru_next, 1);
   _link_lru(e);
   sh_shobject(e);
   lock.unlock();
@@ -609,7 +606,6 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::pop_key(table_item& data, const _Key& key) {
   const uint64_t h = _key_hash(key);
-  xassoc_prefetch_bucket(_main, h);
   _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
@@ -632,7 +628,6 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::remove_key(const _Key& key) {
   const uint64_t h = _key_hash(key);
-  xassoc_prefetch_bucket(_main, h);
   _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
