@@ -130,8 +130,8 @@ const int kKeyLocks = 10000;
 int64_t nowMicros() { return Poco::Timestamp().epochMicroseconds(); }
 int64_t nowSeconds() { return nowMicros() / 1000000; }
 
-// A stored expiry: 0 stays "none"; anything else is clamped to [1, 0xFFFFFFFF] seconds so
-// that no arithmetic wraps a past time into the future or the reverse.
+// The expiry a put stores: clamped to [1, 0xFFFFFFFF] seconds, so that a negative expire
+// gives a time in the past instead of wrapping into the future (and never "none").
 uint32_t clampExpiry(int64_t seconds) {
   if (seconds < 1) return 1;
   if (seconds > int64_t(0xFFFFFFFF)) return 0xFFFFFFFFu;
@@ -318,6 +318,10 @@ bool TessiGeneric::_decompress(const TableItem& item, Scratch& buffer, size_t* l
 
 jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired) {
   if (!_canExtract(item, removeExpired)) return nullptr;
+  return _result(env, item, asString);
+}
+
+jobject TessiGeneric::_result(JNIEnv* env, const TableItem& item, bool asString) {
   const Tessi_Value& v = item.data();
   if (v.compressMed == 0) {
     if (asString) return env->NewStringUTF(v.data.c_str());  // ends at the first NUL
@@ -337,11 +341,27 @@ jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asStrin
   return _extract(env, item, asString, true);
 }
 
+// The item leaves the table only once its Java result exists: when the VM cannot make the
+// result (its OutOfMemoryError stays pending) the item stays as it was, flags, expiry and
+// LRU place included. An unreadable or expired item is removed and answered with null.
+// Under the key lock the entry is read, then removed if the table still holds this very
+// entry; when another thread removed or replaced it meanwhile, the result is dropped and the
+// key looked up again, so that one pop, and only one, takes each item.
 jobject TessiGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
-  TableItem item;
-  if (!_table->pop_key(item, keyView(key, keyLen))) return nullptr;
-  TableItem::scope_read_lock lock(item, true);
-  return _extract(env, item, asString, false);
+  const std::string_view k = keyView(key, keyLen);
+  for (;;) {
+    TableItem item;
+    if (!_table->peek_key(item, k)) return nullptr;
+    TableItem::scope_read_lock lock(item, true);
+    if (!_canExtract(item, false)) {
+      if (_table->remove_if_same(item)) return nullptr;
+      continue;
+    }
+    jobject result = _result(env, item, asString);
+    if (result == nullptr) return nullptr;  // the item stays
+    if (_table->remove_if_same(item)) return result;
+    env->DeleteLocalRef(result);
+  }
 }
 
 bool TessiGeneric::remove(const char* key, int keyLen) {
@@ -395,10 +415,8 @@ int TessiGeneric::getItemTimeExp(const char* key, int keyLen) {
   TableItem item;
   if (!_table->get_key(item, keyView(key, keyLen))) return -1;
   TableItem::scope_read_lock lock(item, true);
-  const int64_t left = int64_t(item.data().expiry) - nowSeconds();
-  if (left > INT_MAX) return INT_MAX;
-  if (left < INT_MIN) return INT_MIN;
-  return static_cast<int>(left);
+  // 32-bit arithmetic: the difference wraps like the stored expiry does.
+  return static_cast<int32_t>(item.data().expiry - static_cast<uint32_t>(nowSeconds()));
 }
 
 bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
@@ -406,7 +424,7 @@ bool TessiGeneric::extItemTimeExp(const char* key, int keyLen, int delta) {
   if (!_table->get_key(item, keyView(key, keyLen))) return false;
   TableItem::scope_write_lock lock(item, true);
   uint32_t& expiry = item.data().expiry;
-  if (expiry != 0 || delta != 0) expiry = clampExpiry(int64_t(expiry) + delta);
+  expiry += static_cast<uint32_t>(delta);  // 32-bit arithmetic: may wrap into the past
   return true;
 }
 

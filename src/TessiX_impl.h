@@ -122,13 +122,13 @@ typedef xlru_table<TableEntry, Tessi_Value_Hasher, Tessi_Value_Hasher, Tessi_Val
 class TessiGeneric {
  public:
   // Refused with wexception (nothing is built): tblSize below 2 or above kMaxTblSize,
-  // lruSize below 1. Calls tessix__initialize(10000).
+  // lruSize below 1. std::bad_alloc when the table's bucket array cannot be had. Calls
+  // tessix__initialize(10000).
   TessiGeneric(int64_t tblSize, int64_t lruSize);
   ~TessiGeneric();
 
   // The largest table size accepted: its bucket array (16 bytes per bucket, a power of two
-  // of them) stays within 4 GiB, which the system can reserve; a table whose index cannot
-  // be had would stop the process.
+  // of them) stays within 4 GiB.
   static const int64_t kMaxTblSize = int64_t(1) << 28;
 
   int64_t getTblSize() const { return _tblSize; }
@@ -152,6 +152,9 @@ class TessiGeneric {
   // A fresh byte array, or a string up to the value's first NUL byte; null when absent,
   // unreadable, expired (get removes the expired item) or when the Java result cannot be made.
   jobject get(JNIEnv* env, const char* key, int keyLen, bool asString);
+  // As get, the item leaving the table; an unreadable or expired item is removed too. When
+  // the Java result cannot be made (the VM's exception stays pending) the item stays, with
+  // its flags, expiry and LRU place.
   jobject pop(JNIEnv* env, const char* key, int keyLen, bool asString);
   bool remove(const char* key, int keyLen);
   // check true: present and readable (an expired item is removed); false: present.
@@ -160,10 +163,10 @@ class TessiGeneric {
   int getItemFlag(const char* key, int keyLen);
   // op 1 set, 2 and, 3 or, 4 xor, 5 not; false for a missing item or another op.
   bool setItemFlag(const char* key, int keyLen, int value, int op);
-  // Seconds until expiry (negative once expired, minus the current time without expiry);
-  // -1 when absent.
+  // Seconds until expiry, expiry minus now in 32-bit arithmetic (negative once expired,
+  // minus the current time without expiry); -1 when absent.
   int getItemTimeExp(const char* key, int keyLen);
-  // Moves the expiry by delta seconds; false when absent.
+  // Moves the expiry by delta seconds in 32-bit arithmetic (it may wrap); false when absent.
   bool extItemTimeExp(const char* key, int keyLen, int delta);
 
  private:
@@ -198,6 +201,8 @@ class TessiGeneric {
   // count; false (an information line) on failure.
   bool _decompress(const TableItem& item, Scratch& buffer, size_t* length);
   jobject _extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired);
+  // The Java result of a readable item, or null when it could not be made.
+  jobject _result(JNIEnv* env, const TableItem& item, bool asString);
 
   XLiveToken _live;  // first: counted until everything below is gone
   std::atomic<int32_t> _compressMed;

@@ -13,7 +13,7 @@ import java.util.concurrent.atomic.AtomicLong;
 /**
  * The Java side of the TessiX benchmark: gets and puts of 100-byte values through TessiJNI
  * against Caffeine (bounded maximumSize), ConcurrentHashMap and a synchronized LinkedHashMap
- * LRU in the same JVM, at 1 and 8 threads; keys are drawn so that 90% of the gets hit. Then
+ * LRU in the same JVM, at 1, 2, 4 and 8 threads; keys are drawn so that 90% of the gets hit. Then
  * TessiJNI gets of 4 KiB and 64 KiB values stored with method 0 (as they are) and method 1
  * (snappy). Each figure is the best of a few rounds.
  * usage: TessiBench [items] [ops per thread] [rounds]
@@ -175,7 +175,7 @@ public final class TessiBench {
             value[i] = (byte) ('a' + i % 26);
         }
         String[] names = {"tessijni", "caffeine", "chm", "synclru"};
-        for (int threads : new int[] {1, 8}) {
+        for (int threads : new int[] {1, 2, 4, 8}) {
             for (String name : names) {
                 Store s = name.equals("tessijni") ? new Tessi(items)
                         : name.equals("caffeine") ? new CaffeineStore(items)

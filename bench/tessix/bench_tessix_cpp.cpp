@@ -1,5 +1,5 @@
 // The C++ side of the TessiX benchmark: the same gets and puts of 100-byte values as
-// TessiBench.java (90% hits, 1 and 8 threads), through TessiGeneric without the JVM. The
+// TessiBench.java (90% hits, 1, 2, 4 and 8 threads), through TessiGeneric without the JVM. The
 // results go to a stand-in JNIEnv that copies each value into a per-thread buffer, so the
 // figures hold the cache's work and one copy of the value; TessiJNI's figures minus these
 // are the binding's cost.
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   }
   std::string value(100, 'a');
   for (size_t i = 0; i < value.size(); ++i) value[i] = char('a' + i % 26);
-  for (int threads : {1, 8}) {
+  for (int threads : {1, 2, 4, 8}) {
     tessi::TessiGeneric c(int64_t(items) * 2, items);
     for (int i = 0; i < items; ++i) {
       c.put(keys[size_t(i)].data(), int(keys[size_t(i)].size()), value.data(), int(value.size()), true, 0, 3);

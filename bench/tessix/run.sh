@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # TessiX benchmark: gets and puts of 100-byte values (90% hits) through the C++ cache and
 # through TessiJNI, Caffeine, ConcurrentHashMap and a synchronized LinkedHashMap LRU in one
-# JVM, at 1 and 8 threads; then TessiJNI with 4 KiB and 64 KiB values, method 0 against 1.
+# JVM, at 1, 2, 4 and 8 threads; then TessiJNI with 4 KiB and 64 KiB values, method 0 against 1.
 # Prints the figures and the ratios the cache is held to.
 # usage: bench/tessix/run.sh [build-dir] [items] [ops per thread] [rounds]
 set -euo pipefail
@@ -34,3 +34,15 @@ awk -v tj="$(rate tessijni 1 get)" -v cf="$(rate caffeine 1 get)" -v tjp="$(rate
   printf "8 threads: TessiJNI get %.2fM/s, Caffeine %.2fM/s (one table lock serialises the cache)\n", t8/1e6, c8/1e6
   printf "synchronized LinkedHashMap, 1 thread: get %.2fM/s\n", l1/1e6
 }'
+# Scaling: each store's aggregate at 2, 4 and 8 threads against its own 1-thread figure
+# (target for TessiJNI: at least 0.5x at 8 threads, gets and puts).
+for name in tessijni synclru cpp; do
+  for op in get put; do
+    one=$(rate "$name" 1 "$op")
+    line="scaling $name $op:"
+    for t in 2 4 8; do
+      line="$line $(awk -v a="$(rate "$name" "$t" "$op")" -v b="$one" 'BEGIN { printf "%dT %.2fx", '"$t"', a/b }')"
+    done
+    echo "$line"
+  done
+done

@@ -75,13 +75,18 @@ void delete_xassoc(xassoc* table) {
 void xassoc_clear(xassoc* table) {
   if (!table) return;
   xassoc_header* h = header_of(table);
-  for (uint64_t i = 0; i < h->table_size; ++i) {
+  // The buckets past the last stored object are empty already: a large, sparse table is not
+  // walked to its end (nor, empty, at all).
+  uint64_t left = h->size;
+  for (uint64_t i = 0; left > 0 && i < h->table_size; ++i) {
     void* object = h->buckets[i].head;
+    if (!object) continue;
     while (object) {
       void* next = get_link(h, object);
       set_link(h, object, nullptr);
       release(h, object);
       object = next;
+      --left;
     }
     h->buckets[i].head = nullptr;
     h->buckets[i].count = 0;

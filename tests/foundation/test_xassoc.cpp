@@ -124,6 +124,23 @@ TEST_P(XAssoc, RemoveReleasesAndKeepsMaxBucketSizeUntilClear) {
   EXPECT_EQ(xassoc_get_max_bucket_size(table), 0);
 }
 
+// Clearing stops after the last stored object: objects in the first and the last bucket, and
+// a bucket detached before, are each handled exactly once.
+TEST_P(XAssoc, ClearReleasesEveryObjectOfASparseTable) {
+  insert(10);   // bucket 0
+  insert(310);  // bucket 3
+  insert(320);
+  void* detached = insert(120);  // bucket 1
+  EXPECT_EQ(xassoc_unlink_bucket(table, 1), detached);
+  xassoc_clear(table);
+  EXPECT_EQ(g_destroyed, (std::vector<int>{10, 310, 320}));
+  EXPECT_EQ(xassoc_get_size(table), 0u);
+  for (uint64_t b = 0; b < 4; ++b) EXPECT_EQ(xassoc_get_bucket(table, b), nullptr) << b;
+  delete_shobject(detached, record_dtor, nullptr);
+  insert(220);  // the table is usable again
+  EXPECT_EQ(xassoc_get_size(table), 1u);
+}
+
 TEST_P(XAssoc, ReplaceSwapsInPlaceAndReleasesTheOld) {
   insert(10);
   void* old20 = insert(20);

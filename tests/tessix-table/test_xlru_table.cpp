@@ -406,4 +406,52 @@ TEST_F(Table, KeyLockTakenUnderTheTableLockAborts) {
   g_other_item = nullptr;
 }
 
+// A value that records whether it is destroyed while its thread holds a table lock.
+int g_released = 0;
+int g_released_under_lock = 0;
+struct WatchedValue : TestValue {
+  using TestValue::TestValue;
+  WatchedValue(const WatchedValue&) = default;
+  ~WatchedValue() {
+    ++g_released;
+    if (xlock_order::table_locks_held() > 0) ++g_released_under_lock;
+  }
+};
+typedef xlru_item_entry<WatchedValue, 2> WatchedEntry;
+typedef xtable_item<WatchedEntry, TestValueHasher, 1> WatchedItem;
+typedef xlru_table<WatchedEntry, TestValueHasher, TestValueHasher, TestValueComparator,
+                   xtable_null_event<WatchedValue>, 1, 0>
+    WatchedTable;
+
+// Entries that leave the table by eviction, replacement, removal or pop are released after
+// the table lock is released, never under it.
+TEST(TableReleases, EntriesLeavingTheTableAreReleasedOutsideTheTableLock) {
+  WatchedItem::INIT_POOL();
+  g_released = g_released_under_lock = 0;
+  {
+    WatchedTable t(64, 3, false, true);
+    auto store = [&](const std::string& key, int how) {
+      WatchedItem h;
+      h.ctor(WatchedValue(key, "d"));
+      if (how == 0) t.add(h);
+      if (how == 1) t.update(h);
+      if (how == 2) t.add_or_update(h);
+    };
+    for (const char* k : {"a", "b", "c", "d", "e", "f"}) store(k, 0);  // evicts a, b, c
+    store("d", 1);                                                    // replaces d
+    store("e", 2);                                                    // replaces e
+    EXPECT_TRUE(t.remove_key(std::string("f")));
+    {
+      WatchedItem popped;
+      EXPECT_TRUE(t.pop_key(popped, std::string("d")));
+      WatchedItem h;
+      ASSERT_TRUE(t.get_key(h, std::string("e")));
+      EXPECT_TRUE(t.remove_if_same(h));
+    }
+    EXPECT_EQ(0u, t.size());
+  }
+  EXPECT_GE(g_released, 8);
+  EXPECT_EQ(0, g_released_under_lock);
+}
+
 }  // namespace

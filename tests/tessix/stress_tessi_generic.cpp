@@ -42,6 +42,43 @@ TEST(TessiGenericStress, ExpiredRemovalSparesAFreshPut) {
   EXPECT_EQ(lost, 0);
 }
 
+// 8 threads pop the keys that one writer puts (and sometimes replaces), while others remove
+// and evict: every pop that answers takes an item no other pop answered with.
+TEST(TessiGenericStress, EachItemIsPoppedOnce) {
+  const int kKeys = 64, kRounds = 3000;
+  TessiGeneric c(128, 48);
+  std::atomic<bool> stop(false);
+  std::vector<std::atomic<int>> popped(kKeys * kRounds);
+  for (auto& n : popped) n.store(0);
+  std::vector<std::thread> poppers;
+  for (int t = 0; t < 8; ++t) {
+    poppers.emplace_back([&, t]() {
+      FakeJni jni;
+      std::mt19937 rng(t);
+      while (!stop.load(std::memory_order_relaxed)) {
+        const std::string key = "k" + std::to_string(rng() % kKeys);
+        const bool asString = rng() % 2 == 0;
+        jobject o = c.pop(jni.env(), key.data(), int(key.size()), asString);
+        const std::string v = asString ? FakeJni::stringOf(o) : FakeJni::bytesOf(o);
+        if (v != "<null>") popped[std::stoi(v)].fetch_add(1);
+        if (t == 0 && rng() % 16 == 0) c.remove(key.data(), int(key.size()));
+      }
+    });
+  }
+  for (int r = 0; r < kRounds; ++r) {
+    for (int k = 0; k < kKeys; ++k) {
+      const std::string key = "k" + std::to_string(k);
+      const std::string v = std::to_string(r * kKeys + k);
+      c.put(key.data(), int(key.size()), v.data(), int(v.size()), true, 0, 3);
+    }
+  }
+  stop = true;
+  for (std::thread& t : poppers) t.join();
+  int twice = 0;
+  for (auto& n : popped) twice += n.load() > 1;
+  EXPECT_EQ(twice, 0);
+}
+
 // A value that embeds its key and a checksum of its body.
 std::string value(int key, size_t n) {
   std::string v(n < 16 ? 16 : n, 'a');

@@ -2,9 +2,17 @@
 // lines, put modes and their information lines, flags, expiry arithmetic, compression at
 // the threshold and the decompressed text's NUL (run under ASan: the lengths whose size
 // + 4 is a class size), eviction, and the expired-item removal that must spare a fresh put.
+#include <Poco/Timestamp.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+#include <functional>
+#include <new>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -88,6 +96,44 @@ TEST(TessiGenericSizes, RefusedWithAnException) {
   TessiGeneric smallest(2, 1);
   EXPECT_EQ(smallest.getTblSize(), 2);
   EXPECT_EQ(smallest.getLruSize(), 1);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TOKA_UNDER_SANITIZER 1
+#endif
+
+// The largest accepted table in a child process whose address space is limited: the bucket
+// array (4 GiB) cannot be had, the constructor throws std::bad_alloc instead of stopping the
+// process, and a small cache still works there.
+TEST(TessiGenericSizes, TableThatCannotBeHadIsRefused) {
+#ifdef TOKA_UNDER_SANITIZER
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
+#else
+  { TessiGeneric warm(16, 4); }  // the allocator and the key locks exist before the limit
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(1) << 30);
+    const rlimit r = {limit, limit};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &r) != 0) _exit(3);
+    try {
+      TessiGeneric huge(TessiGeneric::kMaxTblSize, 10);
+      _exit(4);
+    } catch (const std::bad_alloc&) {
+    }
+    TessiGeneric small(1000, 10);
+    _exit(small.put("k", 1, "v", 1, true, 0, 3) ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(0, WEXITSTATUS(status));
+#endif
 }
 
 TEST_F(Cache, SettingsAndTheirErrorLines) {
@@ -216,13 +262,6 @@ TEST_F(Cache, ExpiryIn64Bits) {
   EXPECT_TRUE(put("p", "v", true, INT_MIN));
   EXPECT_EQ(get("p"), "<null>");
 
-  EXPECT_TRUE(put("l", "v", true, 3600));
-  EXPECT_TRUE(extend("l", INT_MAX));  // clamped to 0xFFFFFFFF
-  EXPECT_EQ(get("l"), "v");
-  EXPECT_GT(left("l"), 2000000000);
-  EXPECT_TRUE(extend("l", INT_MIN));
-  EXPECT_TRUE(extend("l", INT_MIN));
-  EXPECT_EQ(get("l"), "<null>");  // clamped to 1: expired
   EXPECT_FALSE(extend("missing", 5));
   EXPECT_EQ(left("missing"), -1);
 
@@ -235,6 +274,41 @@ TEST_F(Cache, ExpiryIn64Bits) {
   EXPECT_TRUE(exist("n", false));
   EXPECT_EQ(get("n"), "<null>");
   EXPECT_FALSE(exist("n", false));
+}
+
+// Extensions and the seconds left are 32-bit sums and differences: they wrap. Each case runs
+// within one second, so the figures are exact.
+TEST_F(Cache, ExpiryExtensionsWrapIn32Bits) {
+  struct Case {
+    int expire;                // put
+    std::vector<int> deltas;   // extItemTimeExp, in order
+    int64_t left;              // getItemTimeExp afterwards, relative to expiry - now
+    bool readable;             // get afterwards
+  } cases[] = {
+      // now + INT_MAX + INT_MAX wraps to now - 2: expired.
+      {INT_MAX, {INT_MAX}, -2, false},
+      // now + 3600 + INT_MAX does not wrap, but its distance from now does not fit an int.
+      {3600, {INT_MAX}, int64_t(3600) + INT_MAX - (int64_t(1) << 32), true},
+      // Two INT_MIN steps add -2^32: back where it was.
+      {3600, {INT_MAX, INT_MIN, INT_MIN}, int64_t(3600) + INT_MAX - (int64_t(1) << 32), true},
+      {60, {-120}, -60, false},
+      {60, {-60}, 0, false},
+      {60, {-59}, 1, true},
+  };
+  for (const Case& k : cases) {
+    for (int attempt = 0;; ++attempt) {
+      ASSERT_LT(attempt, 10);
+      const int64_t t0 = Poco::Timestamp().epochMicroseconds() / 1000000;  // the cache's clock
+      ASSERT_TRUE(put("w", "v", true, k.expire));
+      for (int d : k.deltas) ASSERT_TRUE(extend("w", d));
+      const int l = left("w");
+      const bool readable = exist("w", true);
+      if (Poco::Timestamp().epochMicroseconds() / 1000000 != t0) continue;  // a second passed: the figures moved
+      EXPECT_EQ(l, k.left) << k.expire;
+      EXPECT_EQ(readable, k.readable) << k.expire;
+      break;
+    }
+  }
 }
 
 TEST_F(Cache, CompressionAtTheThreshold) {
@@ -304,6 +378,71 @@ TEST_F(Cache, DecompressedTextLeavesTheNextChunkAlone) {
       EXPECT_EQ(xchunk_get_class_size(blocks[i]), cls) << n << " block " << i;
       xa_free(blocks[i]);
     }
+  }
+}
+
+// A pop whose Java result cannot be made (the VM's heap is full) leaves the item exactly as
+// it was: still stored, same flags and expiry, same LRU place; the next pop takes it.
+TEST_F(Cache, PopWithoutAJavaResultKeepsTheItem) {
+  struct Case {
+    bool asString;
+    bool compressed;
+  } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+  const std::string body(200, 'x');
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.asString) + " " + std::to_string(k.compressed));
+    c.reset(new TessiGeneric(16, 3));
+    c->setCompressMed(k.compressed ? 1 : 0);
+    auto popK = [&](const std::string& key) { return k.asString ? popS(key) : pop(key); };
+    put("a", body, true, 60);
+    ASSERT_TRUE(setFlags("a", 4, 1));  // a readable flag bit
+    put("b", body);
+    put("c", body);
+    get("b");
+    get("c");  // LRU order, oldest first: a, b, c
+
+    FakeJni::failResults(true);
+    EXPECT_EQ(popK("a"), "<null>");
+    EXPECT_EQ(popK("b"), "<null>");
+    FakeJni::failResults(false);
+    EXPECT_EQ(c->size(), 3u);
+    put("d", body);  // evicts the oldest: still a
+    EXPECT_FALSE(exist("a", false));
+    EXPECT_TRUE(exist("b", false));
+
+    put("a", body, true, 60);
+    ASSERT_TRUE(setFlags("a", 4, 1));
+    FakeJni::failResults(true);
+    EXPECT_EQ(popK("a"), "<null>");
+    FakeJni::failResults(false);
+    EXPECT_EQ(flags("a"), 4);
+    EXPECT_GE(left("a"), 58);
+    EXPECT_LE(left("a"), 60);
+    EXPECT_EQ(popK("a"), body);
+    EXPECT_FALSE(exist("a", false));
+  }
+}
+
+// A put or a remove of the key (neither takes the key lock) lands while a pop builds its
+// result: the pop drops that result and answers as if it had come after (with the item put
+// meanwhile, or with nothing), so that no item is both removed and popped.
+TEST_F(Cache, PopOvertakenWhileItBuildsItsResult) {
+  struct Case {
+    const char* name;
+    std::function<void(TessiGeneric&)> meanwhile;
+    std::string popped;   // the pop's answer
+    long dropped;         // results dropped
+  } cases[] = {
+      {"replaced", [](TessiGeneric& g) { g.put("k", 1, "new", 3, true, 0, 3); }, "new", 1},
+      {"removed", [](TessiGeneric& g) { EXPECT_TRUE(g.remove("k", 1)); }, "<null>", 1},
+  };
+  for (const Case& k : cases) {
+    put("k", "old");
+    const long before = FakeJni::deleted();
+    FakeJni::beforeNextResult([&]() { k.meanwhile(*c); });
+    EXPECT_EQ(pop("k"), k.popped) << k.name;
+    EXPECT_EQ(FakeJni::deleted() - before, k.dropped) << k.name;
+    EXPECT_FALSE(exist("k", false)) << k.name;
   }
 }
 

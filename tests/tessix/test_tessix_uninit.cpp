@@ -1,5 +1,6 @@
 // tessix__uninitialize refuses to stop the allocator while caches or queues are alive, and
-// stops it once they are gone; the module's texts survive the stop. One process per run.
+// stops it once they are gone; the module's texts survive the stop; caches made after the
+// stop work on the system heap without a word on stderr. One process per run.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include "src/TessiX_impl.h"
 #include "src/xlabs.h"
 #include "src/xlive.h"
+#include "tests/tessix/fake_jni.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -39,4 +41,17 @@ TEST(TessixUninit, RefusedUnderLiveObjectsThenStops) {
   EXPECT_EQ(tessix__initialize(10000), 1);                // nothing restarts it
   EXPECT_EQ(xa_malloc(64), nullptr);
   EXPECT_EQ(std::string(tessix__memstat(0).c_str()), "\n\n\n\n\n\n\n\n\n");
+
+  // Every cache made after the stop, not only the first, starts silently and works.
+  FakeJni jni;
+  for (int i = 0; i < 3; ++i) {
+    testing::internal::CaptureStderr();
+    CaptureStdout();
+    std::unique_ptr<tessi::TessiGeneric> c(new tessi::TessiGeneric(100, 10));
+    EXPECT_EQ(GetCapturedStdout(), "global_locks: mutexs_array was already constructed\n") << i;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << i;
+    const std::string key = "a key beyond the short-string size " + std::to_string(i);
+    ASSERT_TRUE(c->put(key.data(), int(key.size()), "value", 5, true, 0, 3));
+    EXPECT_EQ(FakeJni::bytesOf(c->get(jni.env(), key.data(), int(key.size()), false)), "value");
+  }
 }

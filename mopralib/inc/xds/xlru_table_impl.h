@@ -30,8 +30,11 @@
 //
 // Threads: every operation runs under the one table lock (Poco::FastMutex through
 // ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
-// so operations are serialised; the counters are atomic. add, add_or_update and warmup
-// release the lock before they evict, which takes it again.
+// so operations are serialised; the counters are atomic. add, add_or_update and warmup release the lock before they evict,
+// which takes it again. The lock is held as briefly as the steps allow: bare keys are
+// hashed before it is taken (a handle's value under it, by the index hasher), and entries
+// that leave the table (removed, replaced, evicted) are released after it is released, so
+// that no memory is freed under it (clear excepted).
 // Lock order: a key lock may be held while the table lock is taken (removing an expired item
 // under its key lock), never the reverse: the table takes no key lock, and handles it fills
 // are reset after the table lock is released. Debug builds check this (xlock_order.h).
@@ -43,6 +46,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -106,7 +110,8 @@ class xlru_table {
     CNT_COUNT
   };
 
-  // table_size >= 2 (>= 200 with enable_dirty), lru_size >= 1: broken otherwise.
+  // table_size >= 2 (>= 200 with enable_dirty), lru_size >= 1: broken otherwise. Throws
+  // std::bad_alloc (nothing left allocated) when an index's bucket array cannot be had.
   xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty, bool fourth_flag);
   ~xlru_table();
 
@@ -126,6 +131,9 @@ class xlru_table {
   // On a hit the handle shares the entry, which becomes the most recently used.
   template <typename _Key>
   bool get_key(table_item& data, const _Key& key);
+  // As get_key without the LRU move: the entry keeps its place.
+  template <typename _Key>
+  bool peek_key(table_item& data, const _Key& key);
   // No LRU move.
   template <typename _Key>
   bool has_key(const _Key& key);
@@ -182,6 +190,28 @@ class xlru_table {
 
    private:
     ScopeRWLock<Poco::FastMutex> _guard;
+  };
+
+  // Entries whose last table reference is dropped once the table lock is released: declared
+  // before the lock guard, destroyed after it. Holds a bounded number; beyond it, entries are
+  // released in place.
+  class _deferred {
+   public:
+    _deferred() : _n(0) {}
+    ~_deferred() {
+      for (int i = 0; i < _n; ++i) delete_shobject(_e[i], &table_item::DTOR, &table_item::FREE);
+    }
+    // Takes one more reference on e, to be dropped later, when there is room.
+    void hold(void* e) {
+      if (_n < kCapacity) _e[_n++] = sh_shobject(e);
+    }
+
+   private:
+    _deferred(const _deferred&) = delete;
+    _deferred& operator=(const _deferred&) = delete;
+    enum { kCapacity = 64 };
+    void* _e[kCapacity];
+    int _n;
   };
 
   struct _find_results {
@@ -246,7 +276,7 @@ class xlru_table {
   _ItemEntry* _take(table_item& data);
   // Removes the main-index entry r.main.found, whose key hash is h (change log, tombstone,
   // links, index).
-  void _remove_found(const _find_results& r, uint64_t h);
+  void _remove_found(const _find_results& r, uint64_t h, _deferred& later);
   // Puts a tombstone of the key into the dirty-delete index at r.del.
   template <typename _Key>
   void _tombstone(const _find_results& r, const _Key& key);
@@ -307,10 +337,13 @@ XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty
   for (auto& c : _counters) c.store(0, std::memory_order_relaxed);
   XCHECK(_lru_size > 0, "_lru_size > 0");
   _main = new_xassoc(table_size, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
-  XCHECK(_main != nullptr, "_main != 0");
+  if (_main == nullptr) throw std::bad_alloc();  // the bucket array could not be had
   if (enable_dirty) {
     _dirty_del = new_xassoc(table_size / 100, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
-    XCHECK(_dirty_del != nullptr, "_dirty_del != 0");
+    if (_dirty_del == nullptr) {
+      delete_xassoc(_main);
+      throw std::bad_alloc();
+    }
   }
 }
 
@@ -474,8 +507,9 @@ void XLRU_TABLE::_log(uint16_t kind, _ItemEntry* e) {
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h) {
+void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h, _deferred& later) {
   _ItemEntry* e = _E(r.main.found);
+  later.hold(e);
   if (_is_dumping()) _log(DELETE, e);
   _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e)) : nullptr;
   _unlink_lru(e);
@@ -546,6 +580,20 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
 
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
+bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
+  const uint64_t h = _key_hash(key);
+  _table_lock lock(_lock, LockType::WRITE);
+  _find_results r;
+  _find_key(r, key, h);
+  if (r.del.found != nullptr || r.main.found == nullptr) return false;
+  _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
+  lock.unlock();
+  _reset_hashed(data, e, h);
+  return true;
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
 bool XLRU_TABLE::has_key(const _Key& key) {
   const uint64_t h = _key_hash(key);
   _table_lock lock(_lock, LockType::READ);
@@ -558,13 +606,14 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::pop_key(table_item& data, const _Key& key) {
   const uint64_t h = _key_hash(key);
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
   _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
     _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
-    _remove_found(r, h);
+    _remove_found(r, h, later);
     lock.unlock();
     _reset_hashed(data, e, h);
     return true;
@@ -579,12 +628,13 @@ XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::remove_key(const _Key& key) {
   const uint64_t h = _key_hash(key);
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
   _find_key(r, key, h);
   if (r.del.found != nullptr) return false;
   if (r.main.found != nullptr) {
-    _remove_found(r, h);
+    _remove_found(r, h, later);
     return true;
   }
   _tombstone(r, key);
@@ -594,12 +644,13 @@ bool XLRU_TABLE::remove_key(const _Key& key) {
 XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::remove_if_same(const table_item& data) {
   if (data.is_null()) return false;
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   const uint64_t h = HASH(data.get_ptr());
   _find_results r;
   _find_same(r.main, data.get_ptr(), h);
   if (r.main.found == nullptr) return false;
-  _remove_found(r, h);
+  _remove_found(r, h, later);
   return true;
 }
 
@@ -610,6 +661,7 @@ void XLRU_TABLE::evict_lru() {
   // Nothing to do below the LRU size. The count read here is at least the one this thread's
   // own insertion left; an insertion it does not see runs its own eviction.
   if (_count.load(std::memory_order_relaxed) <= _lru_size) return;
+  _deferred later;
   _table_lock lock(_lock, LockType::WRITE);
   if (xassoc_get_size(_main) <= _lru_size) return;
   const uint64_t target = _lru_size - _lru_size / 10000;
@@ -622,6 +674,7 @@ void XLRU_TABLE::evict_lru() {
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
     _unlink_dirty(e);
+    later.hold(e);
     xassoc_remove(_main, &r.main);
   }
   _sync_count();

@@ -12,7 +12,9 @@
 // entry pool POOL once INIT_POOL has added it to the default slab set, otherwise a
 // self-describing block over malloc. Each block records where it came from, and FREE hands
 // it back there; a pool block freed after the allocator stopped is kept (its pages are
-// gone). After the stop POOL reads null and MALLOC falls back to malloc. Blocks are laid out
+// gone). POOL is set once and then fixed for the life of the process; after the stop MALLOC
+// leaves it alone and falls back to malloc, and INIT_POOL makes no new attempt (a process
+// that stops before its first INIT_POOL reports the failed attempt once). Blocks are laid out
 // so that the entry after the 16-bit reference count is naturally aligned; the pool's class
 // size is POOL_CLASS_SIZE (entry, count, alignment room), or the nearest larger size the
 // slab set accepts when a class of that size exists already.
@@ -195,24 +197,23 @@ class xtable_item {
     explicit scope_write_lock(xtable_item& item, bool lock_now = true) : scope_key_lock(item, lock_now) {}
   };
 
-  // Entry pool pointer: null until INIT_POOL succeeds, and again once the allocator stopped.
-  static xpool*& POOL() {
-    xpool*& pool = _pool_slot();
-    xpool* p = __atomic_load_n(&pool, __ATOMIC_ACQUIRE);
-    if (p != nullptr && find_xlabs_default(1) == nullptr) __atomic_store_n(&pool, nullptr, __ATOMIC_RELEASE);
-    return pool;
-  }
+  // Entry pool pointer: null until INIT_POOL succeeds, then fixed (also after the stop,
+  // when MALLOC no longer uses it).
+  static xpool*& POOL() { return _pool_slot(); }
 
   // Creates the entry pool once (later calls return at once); see the header comment.
   static void INIT_POOL() {
     static pthread_mutex_t init_lock = PTHREAD_MUTEX_INITIALIZER;
+    static bool gave_up = false;  // an attempt found the allocator stopped: none again
     xpool*& slot = _pool_slot();
     if (__atomic_load_n(&slot, __ATOMIC_ACQUIRE) != nullptr) return;
     pthread_mutex_lock(&init_lock);
-    if (__atomic_load_n(&slot, __ATOMIC_ACQUIRE) == nullptr) {
+    if (__atomic_load_n(&slot, __ATOMIC_ACQUIRE) == nullptr && !gave_up) {
       uint64_t class_size = POOL_CLASS_SIZE;
       xpool* pool = nullptr;
-      if (xlabs* set = find_xlabs_default(POOL_CLASS_SIZE)) {
+      xlabs* set = find_xlabs_default(POOL_CLASS_SIZE);
+      if (set == nullptr) gave_up = true;  // stopped for good
+      if (set != nullptr) {
         // A class of exactly this size refuses the pool: take the next size up that is free.
         for (uint64_t s = POOL_CLASS_SIZE; s < POOL_CLASS_SIZE + 64; ++s) {
           if (xlabs_add_pool(set, s, 0)) {
@@ -239,7 +240,8 @@ class xtable_item {
 
   // A block of at most ENTRY_BLOCK_SIZE bytes whose address + 2 is aligned for the entry.
   static void* MALLOC(size_t size) {
-    xpool* pool = __atomic_load_n(&POOL(), __ATOMIC_ACQUIRE);
+    xpool* pool = __atomic_load_n(&_pool_slot(), __ATOMIC_ACQUIRE);
+    if (pool != nullptr && find_xlabs_default(1) == nullptr) pool = nullptr;  // stopped
     char* chunk;
     uint8_t origin;
     if (pool != nullptr) {

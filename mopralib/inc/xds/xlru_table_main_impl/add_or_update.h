@@ -7,6 +7,7 @@
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::add_or_update(table_item& data) {
   XCHECK(!data.is_null(), "!data.is_null()");
+  _deferred later;  // the replaced entry is released after the lock
   _table_lock lock(_lock, LockType::WRITE);
   const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
@@ -25,6 +26,7 @@ void XLRU_TABLE::add_or_update(table_item& data) {
     _unlink_lru(old);
     _unlink_dirty(old);
     e = _take(data);
+    later.hold(old);
     xassoc_replace(_main, &r.main, e);
   }
   _link_lru(e);

@@ -8,6 +8,7 @@
 XLRU_TABLE_TEMPLATE
 bool XLRU_TABLE::update(table_item& data) {
   XCHECK(!data.is_null(), "!data.is_null()");
+  _deferred later;  // the replaced entry is released after the lock
   _table_lock lock(_lock, LockType::WRITE);
   const uint64_t h = HASH(data.get_ptr());  // the index hasher runs under the table lock
   _find_results r;
@@ -20,6 +21,7 @@ bool XLRU_TABLE::update(table_item& data) {
   _unlink_lru(old);
   _unlink_dirty(old);
   _ItemEntry* e = _take(data);
+  later.hold(old);
   xassoc_replace(_main, &r.main, e);  // releases the old entry's index reference
   _link_lru(e);
   if (dirty) _link_dirty(e, kind);

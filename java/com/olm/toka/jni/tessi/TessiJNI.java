@@ -8,7 +8,8 @@ package com.olm.toka.jni.tessi;
  * java.library.path). Callers need not load it first.
  *
  * A cache is a native object named by a handle (a long): new_TessiGeneric creates it
- * (0 when the sizes are refused: tblSize from 2 to 268435456, lruSize at least 1),
+ * (0 when the sizes are refused: tblSize from 2 to 268435456, lruSize at least 1, or
+ * when the table's memory cannot be had),
  * delete_TessiGeneric destroys it (0 is ignored), and the caller owns it in between. A
  * zero handle is reported on the native side and answered with 0, false or null; a handle
  * must not be used after delete_TessiGeneric, nor deleted while another call on it runs.
@@ -17,6 +18,11 @@ package com.olm.toka.jni.tessi;
  * never raise Java exceptions: they are answered with 0, false, null (or -1 from
  * getItemFlag and getItemTimeExp for an empty key or a missing item) and reported on the
  * native side's standard output.
+ *
+ * Out of Java heap: when the VM cannot make the array or string of a get or pop result, the
+ * call answers null and the VM's own OutOfMemoryError stays pending, to be thrown when the
+ * native returns (the binding raises nothing of its own, and does not hide a full heap). A
+ * pop that failed so leaves the item in the cache as it was.
  *
  * Put modes: 1 add, 2 update, 3 add or update; any other mode is refused. A put with flag
  * false stores an unreadable item (flags 1). expire: seconds from now, 0 for none.
