@@ -52,7 +52,9 @@ bool WNfQueueGeneric::enqueue(const char* data, int length, bool urgent) {
   wdb::QueueNotification* raw = wdb::QueueNotification::CTOR(std::move(payload));
   if (raw == nullptr) return false;  // no pooled memory: the allocator has stopped
   NfPtr nf(raw);
-  return urgent ? _queue.enqueueUrgentNotification(nf) : _queue.enqueueNotification(nf);
+  // Moved in: the reference passes to the queue without a count change.
+  return urgent ? _queue.enqueueUrgentNotification(std::move(nf))
+                : _queue.enqueueNotification(std::move(nf));
 }
 
 jobject WNfQueueGeneric::dequeue(JNIEnv* env, bool asString) {
