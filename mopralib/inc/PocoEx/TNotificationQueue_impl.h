@@ -5,9 +5,10 @@
 // how many are stored (0: no limit). A consumer that finds the store empty joins the wait
 // list in the same locked section, so from that moment every enqueue hands its notification
 // straight to the consumer that has waited longest (whatever the limit) and wakeUpAll
-// releases it with nothing; the store stays empty while anyone waits. A waiting consumer
-// polls its own signal briefly before it sleeps on it; timed waits run on CLOCK_MONOTONIC,
-// so steps of the wall clock do not stretch them.
+// releases it with nothing; the store stays empty while anyone waits. Before it takes the
+// lock, a consumer that may wait polls the store's count briefly (a producer is often about
+// to deliver); timed waits run on CLOCK_MONOTONIC, so steps of the wall clock do not
+// stretch them.
 //
 // Ownership: the queue holds one reference of each stored notification (Poco::AutoPtr);
 // dequeue and waitDequeue return a raw pointer carrying one reference for the caller, who
@@ -20,10 +21,10 @@
 // until none of them is still inside the queue before it frees anything. Other calls must
 // not run on a queue being destroyed.
 //
-// Threads: any number of producers and consumers. One mutex (SpinFastMutex: spins briefly,
-// then sleeps) guards the store, the wait list and the limit; it is held only for deque
-// operations, never while a consumer waits nor while a waiter is signalled (a consumer taken
-// out of the wait list waits for its signal before its record goes). No other lock.
+// Threads: any number of producers and consumers. One Poco::FastMutex guards the store, the
+// wait list and the limit; it is held only for deque operations, never while a consumer
+// waits nor while a waiter is signalled (a consumer taken out of the wait list waits for its
+// signal before its record goes). No other lock.
 //
 // Hooks (second template argument, for tests): Hooks::joined() runs on a consumer's thread,
 // without the lock, right after the locked section that found the store empty and put the
@@ -33,6 +34,7 @@
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Bugcheck.h>
+#include <Poco/Mutex.h>
 #include <Poco/ScopedLock.h>
 
 #include <errno.h>
@@ -48,30 +50,22 @@
 #include <thread>
 #include <utility>
 
-#include "mopralib/inc/PocoEx/SpinFastMutex.h"
 #include "src/xcheck.h"
 
 #if defined(__SANITIZE_THREAD__)
 extern "C" void __tsan_acquire(void* addr);
 #endif
 
-// An auto-resetting signal for one waiter: set() releases wait()/tryWait() once. Both
-// poll the signal for a microsecond or two before they sleep: a producer that is about to
-// hand over then costs neither side a system call.
+// An auto-resetting signal for one waiter: set() releases wait()/tryWait() once.
 class WaitSignal {
  public:
   // The clock of timed waits.
   static constexpr clockid_t kClock = CLOCK_MONOTONIC;
-  // Polls before sleeping, back to back: with a pause instruction between polls, hand-offs
-  // to a consumer that had gone to sleep measured several microseconds slower on a virtual
-  // machine (the hypervisor deschedules pausing vCPUs).
-  static constexpr int kSpinPolls = 512;
 
   WaitSignal() { XCHECK(sem_init(&_sem, 0, 0) == 0, "sem_init"); }
   ~WaitSignal() { sem_destroy(&_sem); }
   void set() { XCHECK(sem_post(&_sem) == 0, "sem_post"); }
   void wait() {
-    if (_poll()) return;
     while (sem_wait(&_sem) != 0) XCHECK(errno == EINTR, "sem_wait");
   }
   // false when milliseconds (> 0) passed on kClock without a set().
@@ -84,7 +78,6 @@ class WaitSignal {
       end.tv_nsec -= 1000000000L;
       end.tv_sec += 1;
     }
-    if (_poll()) return true;
     for (;;) {
       if (sem_clockwait(&_sem, kClock, &end) == 0) {
         _acquired();
@@ -107,13 +100,6 @@ class WaitSignal {
 #endif
   }
 
-  bool _poll() {
-    for (int i = 0; i < kSpinPolls; ++i) {
-      if (sem_trywait(&_sem) == 0) return true;
-    }
-    return false;
-  }
-
   sem_t _sem;
 };
 
@@ -129,8 +115,13 @@ class TNotificationQueue {
   // Limits above this (about 34 years) wait without a limit: the deadline would overflow
   // the clock's count.
   static constexpr long kLongestTimedWait = 1L << 40;
+  // Polls of the store's count (back to back, some 0.3 ns each) before a consumer that may
+  // wait takes the lock. No pause instruction between them: on a virtual machine, pause
+  // loops measured slower hand-offs to consumers that had gone to sleep (the hypervisor
+  // deschedules vCPUs that pause in a loop).
+  static constexpr int kSpinPolls = 2048;
 
-  TNotificationQueue() : maxNfSize(0), _closing(false), _inside(0) {}
+  TNotificationQueue() : maxNfSize(0), _closing(false), _inside(0), _stored(0) {}
   ~TNotificationQueue();
 
   // true when stored or handed over; false when the limit is reached and nobody waits (the
@@ -149,7 +140,7 @@ class TNotificationQueue {
   T* dequeueNotification() {
     NfPtr nf;
     {
-      Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+      Poco::FastMutex::ScopedLock lock(_mutex);
       nf = dequeueOne();
     }
     return nf.duplicate();
@@ -166,30 +157,31 @@ class TNotificationQueue {
   void wakeUpAll() { _releaseWaiters(); }
 
   int size() const {
-    Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+    Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_nfQueue.size());
   }
   // Drops every stored notification; blocked consumers keep waiting.
   void clear() {
     std::deque<NfPtr> dropped;
     {
-      Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+      Poco::FastMutex::ScopedLock lock(_mutex);
       dropped.swap(_nfQueue);
+      _stored.store(0, std::memory_order_relaxed);
     }
     // The references go outside the lock.
   }
   // Consumers blocked now (for tests and diagnostics).
   int waiting() const {
-    Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+    Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_waitQueue.size());
   }
   uint64_t getMaxNfSize() const {
-    Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+    Poco::FastMutex::ScopedLock lock(_mutex);
     return maxNfSize;
   }
   // Lowering the limit below the count removes nothing.
   void setMaxNfSize(uint64_t limit) {
-    Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+    Poco::FastMutex::ScopedLock lock(_mutex);
     maxNfSize = limit;
   }
 
@@ -229,7 +221,7 @@ class TNotificationQueue {
       NfPtr nf;
       bool posted = false;
       {
-        Poco::ScopedLock<SpinFastMutex> lock(_q._mutex);
+        Poco::FastMutex::ScopedLock lock(_q._mutex);
         auto it = std::find(_q._waitQueue.begin(), _q._waitQueue.end(), &_w);
         if (it != _q._waitQueue.end()) {
           _q._waitQueue.erase(it);
@@ -267,6 +259,7 @@ class TNotificationQueue {
     if (!_nfQueue.empty()) {
       nf = std::move(_nfQueue.front());
       _nfQueue.pop_front();
+      _stored.store(_nfQueue.size(), std::memory_order_relaxed);
     }
     return nf;
   }
@@ -277,7 +270,7 @@ class TNotificationQueue {
   void _releaseWaiters() {
     std::deque<WaitInfo*> released;
     {
-      Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+      Poco::FastMutex::ScopedLock lock(_mutex);
       released.swap(_waitQueue);
     }
     for (WaitInfo* w : released) w->nfAvailable.set();
@@ -288,7 +281,7 @@ class TNotificationQueue {
     if (pNotification.isNull()) Poco::Bugcheck::nullPointer("pNotification", __FILE__, __LINE__);
     WaitInfo* w;
     {
-      Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+      Poco::FastMutex::ScopedLock lock(_mutex);
       if (_waitQueue.empty()) {
         if (limited && maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
         if (urgent) {
@@ -296,6 +289,7 @@ class TNotificationQueue {
         } else {
           _nfQueue.push_back(std::move(pNotification));
         }
+        _stored.store(_nfQueue.size(), std::memory_order_relaxed);
           return true;
       }
       w = _waitQueue.front();
@@ -310,10 +304,17 @@ class TNotificationQueue {
 
   // milliseconds: -1 no limit, 0 no wait, otherwise the limit.
   T* _wait(long milliseconds) {
+    // A producer is often about to deliver: poll the store's count briefly before taking
+    // the lock, since a sleep and wake-up costs far more. The consumer is not waiting yet;
+    // it becomes a waiter only in the locked section below.
+    if (milliseconds != 0) {
+      for (int i = 0; i < kSpinPolls && _stored.load(std::memory_order_relaxed) == 0; ++i) {
+      }
+    }
     NfPtr nf;
     WaitInfo info;
     {
-      Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+      Poco::FastMutex::ScopedLock lock(_mutex);
       nf = dequeueOne();
       if (nf.isNull()) {
         // Nothing stored: a zero limit only tests, a queue being destroyed releases at once.
@@ -348,15 +349,18 @@ class TNotificationQueue {
   std::deque<NfPtr> _nfQueue;
   std::deque<WaitInfo*> _waitQueue;
   uint64_t maxNfSize;
-  mutable SpinFastMutex _mutex;
+  mutable Poco::FastMutex _mutex;
   bool _closing;             // set by the destructor, under the mutex
   std::atomic<int> _inside;  // consumers between joining the wait list and their return
+  // The store's count, written under the mutex and read without it by polling consumers
+  // (a hint only: they take notifications under the mutex).
+  std::atomic<size_t> _stored;
 };
 
 template <class T, class Hooks>
 TNotificationQueue<T, Hooks>::~TNotificationQueue() {
   {
-    Poco::ScopedLock<SpinFastMutex> lock(_mutex);
+    Poco::FastMutex::ScopedLock lock(_mutex);
     _closing = true;
   }
   _releaseWaiters();
