@@ -290,7 +290,7 @@ class TNotificationQueue {
           _nfQueue.push_back(std::move(pNotification));
         }
         _stored.store(_nfQueue.size(), std::memory_order_relaxed);
-          return true;
+        return true;
       }
       w = _waitQueue.front();
       _waitQueue.pop_front();
