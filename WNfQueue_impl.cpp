@@ -52,7 +52,9 @@ bool WNfQueueGeneric::enqueue(const char* data, int length, bool urgent) {
   wdb::QueueNotification* raw = wdb::QueueNotification::CTOR(std::move(payload));
   if (raw == nullptr) return false;  // no pooled memory: the allocator has stopped
   NfPtr nf(raw);
-  return urgent ? _queue.enqueueUrgentNotification(nf) : _queue.enqueueNotification(nf);
+  // Moved in: the reference passes to the queue without a count change.
+  return urgent ? _queue.enqueueUrgentNotification(std::move(nf))
+                : _queue.enqueueNotification(std::move(nf));
 }
 
 jobject WNfQueueGeneric::dequeue(JNIEnv* env, bool asString) {
@@ -72,7 +74,14 @@ jobject WNfQueueGeneric::waitDequeue(JNIEnv* env, int64_t timeout, bool asString
 jobject WNfQueueGeneric::_take(JNIEnv* env, wdb::INotification* raw, bool asString) {
   NfPtr nf(raw);
   if (nf.isNull() || typeid(*nf) != typeid(wdb::QueueNotification)) return nullptr;
-  return _extract(env, static_cast<const wdb::QueueNotification&>(*nf).value(), asString);
+  const xstring& value = static_cast<const wdb::QueueNotification&>(*nf).value();
+  jobject result = _extract(env, value, asString);
+  // No result for a payload: the VM could not make the array or string (its OutOfMemoryError
+  // stays pending). The payload goes back to the head of the queue rather than being lost.
+  if (result == nullptr && !value.empty() && value.size() <= static_cast<size_t>(INT_MAX)) {
+    _queue.returnNotification(nf);
+  }
+  return result;
 }
 
 jobject WNfQueueGeneric::_extract(JNIEnv* env, const xstring& value, bool asString) noexcept {

@@ -49,7 +49,10 @@ class WNfQueueGeneric {
   // queue is full and nobody waits, or when the allocator gives no memory (it has stopped).
   bool enqueue(const char* data, int length, bool urgent);
   // The head payload as a fresh byte array (or, asString, a string up to its first NUL), or
-  // null when the queue is empty or the payload is empty; never blocks.
+  // null when the queue is empty or the payload is empty; never blocks. When the VM cannot
+  // make the result (an OutOfMemoryError is then pending), the payload goes back to the head
+  // of the queue (to the longest-waiting consumer if one waits, whatever the limit) and the
+  // answer is null.
   jobject dequeue(JNIEnv* env, bool asString);
   // The same, waiting at most timeout milliseconds (below 0: no limit; 0: no wait). null on
   // time-out or after wakeUpAll.
@@ -62,7 +65,8 @@ class WNfQueueGeneric {
   WNfQueueGeneric(const WNfQueueGeneric&) = delete;
   WNfQueueGeneric& operator=(const WNfQueueGeneric&) = delete;
 
-  // Converts a notification taken from the queue (its reference is released here).
+  // Converts a notification taken from the queue (its reference is released here); gives it
+  // back to the queue when the VM could not make the result.
   jobject _take(JNIEnv* env, wdb::INotification* nf, bool asString);
   // A new Java array or string of the payload; null for an empty payload or when the VM
   // cannot make it (JNI calls only, so nothing is thrown).

@@ -11,7 +11,7 @@ import java.util.concurrent.locks.LockSupport;
 
 /**
  * The Java side of the TessiX queue benchmark, in one JVM: items/s of 16-byte payloads for
- * 1 producer / 1 consumer and 4 / 4 through WNfQueueJNI (consumers in waitDequeue(-1))
+ * 1 producer / 1 consumer, 2 / 2 and 4 / 4 through WNfQueueJNI (consumers in waitDequeue(-1))
  * against LinkedBlockingQueue and ArrayBlockingQueue (take); and the hand-off latency
  * p50/p99 from one producer to one blocked consumer, WNfQueueJNI against
  * LinkedBlockingQueue. Each measurement is repeated for some rounds and the best is kept.
@@ -157,16 +157,17 @@ public final class NfQueueBench {
         int items = args.length > 0 ? Integer.parseInt(args[0]) : 2_000_000;
         int samples = args.length > 1 ? Integer.parseInt(args[1]) : 2000;
         int rounds = args.length > 2 ? Integer.parseInt(args[2]) : 3;
-        double[] best = new double[6];
+        int[] threads = {1, 2, 4};
+        double[][] best = new double[threads.length][3];  // LinkedBlockingQueue, ArrayBlockingQueue, WNfQueueJNI
         double[] lNf = {Double.MAX_VALUE, 0};
         double[] lLbq = {Double.MAX_VALUE, 0};
         for (int r = 0; r < rounds; r++) {
-            best[0] = Math.max(best[0], blocking(new LinkedBlockingQueue<>(), 1, 1, items));
-            best[1] = Math.max(best[1], blocking(new ArrayBlockingQueue<>(1 << 16), 1, 1, items));
-            best[2] = Math.max(best[2], nfqueue(1, 1, items));
-            best[3] = Math.max(best[3], blocking(new LinkedBlockingQueue<>(), 4, 4, items));
-            best[4] = Math.max(best[4], blocking(new ArrayBlockingQueue<>(1 << 16), 4, 4, items));
-            best[5] = Math.max(best[5], nfqueue(4, 4, items));
+            for (int t = 0; t < threads.length; t++) {
+                int n = threads[t];
+                best[t][0] = Math.max(best[t][0], blocking(new LinkedBlockingQueue<>(), n, n, items));
+                best[t][1] = Math.max(best[t][1], blocking(new ArrayBlockingQueue<>(1 << 16), n, n, items));
+                best[t][2] = Math.max(best[t][2], nfqueue(n, n, items));
+            }
             LinkedBlockingQueue<byte[]> lbq = new LinkedBlockingQueue<>();
             double[] a = handOff(samples, t -> lbq.put(bytesOf(t)), () -> stampOf(lbq.take()));
             long q = WNfQueueJNI.new_WNfQueueGeneric();
@@ -182,10 +183,11 @@ public final class NfQueueBench {
                 lNf = b;
             }
         }
-        System.out.printf("RESULT java 1P1C LinkedBlockingQueue %.2fM ArrayBlockingQueue %.2fM WNfQueueJNI %.2fM items/s"
-                + "  WNfQueueJNI/LBQ %.2fx (target 0.5x)%n", best[0] / 1e6, best[1] / 1e6, best[2] / 1e6, best[2] / best[0]);
-        System.out.printf("RESULT java 4P4C LinkedBlockingQueue %.2fM ArrayBlockingQueue %.2fM WNfQueueJNI %.2fM items/s"
-                + "  WNfQueueJNI/LBQ %.2fx%n", best[3] / 1e6, best[4] / 1e6, best[5] / 1e6, best[5] / best[3]);
+        for (int t = 0; t < threads.length; t++) {
+            System.out.printf("RESULT java %dP%dC LinkedBlockingQueue %.2fM ArrayBlockingQueue %.2fM WNfQueueJNI %.2fM items/s"
+                    + "  WNfQueueJNI/LBQ %.2fx  WNfQueueJNI vs its 1P1C %.2fx%n", threads[t], threads[t],
+                    best[t][0] / 1e6, best[t][1] / 1e6, best[t][2] / 1e6, best[t][2] / best[t][0], best[t][2] / best[0][2]);
+        }
         System.out.printf("RESULT java hand-off LinkedBlockingQueue p50 %.1f us p99 %.1f us"
                 + "  WNfQueueJNI p50 %.1f us p99 %.1f us%n", lLbq[0], lLbq[1], lNf[0], lNf[1]);
     }

@@ -1,6 +1,7 @@
 // TNotificationQueue under 4 producers and 4 consumers: every accepted notification is
 // received exactly once, whatever mix of dequeue and timed or unlimited waits the consumers
-// use, with and without a limit; after the drain a wake-up releases every consumer.
+// use, with and without a limit; after the drain a wake-up releases every consumer. Rounds of
+// hand-overs to consumers that wait without a limit, each ended by a single wake-up.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -132,5 +133,48 @@ TEST(TNotificationQueueStress, DestroyWhileConsumersLeave) {
   }
 }
 TEST(TNotificationQueueStress, LimitFour) { run(4); }
+
+// Rounds of 4 producers handing items to 4 consumers that wait without a limit (so that most
+// items are handed over to a consumer asleep on its signal); once every item has
+// arrived and every consumer waits again, one wakeUpAll releases them all.
+TEST(TNotificationQueueStress, HandOversThenOneWakeUp) {
+  constexpr int kItems = 2000;
+  for (int round = 0; round < 20; ++round) {
+    NfQueue q;
+    std::atomic<int> received{0}, sum{0};
+    std::vector<std::thread> consumers;
+    for (int c = 0; c < kConsumers; ++c) {
+      consumers.emplace_back([&] {
+        for (;;) {
+          wdb::INotification* raw = q.waitDequeueNotification();
+          if (raw == nullptr) return;  // the wake-up
+          sum.fetch_add(std::stoi(takeText(raw)));
+          received.fetch_add(1);
+        }
+      });
+    }
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+      producers.emplace_back([&, p] {
+        for (int i = p; i < kItems; i += kProducers) {
+          ASSERT_TRUE(q.enqueueNotification(makeNf(std::to_string(i))));
+        }
+      });
+    }
+    for (auto& t : producers) t.join();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((received.load() < kItems || q.waiting() < kConsumers) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    ASSERT_EQ(received.load(), kItems) << "round " << round;
+    ASSERT_EQ(q.waiting(), kConsumers) << "round " << round;
+    EXPECT_EQ(sum.load(), kItems * (kItems - 1) / 2);
+    EXPECT_EQ(q.size(), 0);
+    q.wakeUpAll();
+    for (auto& t : consumers) t.join();
+    EXPECT_EQ(q.waiting(), 0);
+  }
+}
 
 }  // namespace

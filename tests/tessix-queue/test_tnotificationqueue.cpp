@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
@@ -182,6 +183,94 @@ TEST(TNotificationQueue, ClearKeepsWaitersWaiting) {
   EXPECT_EQ(q.waiting(), 1);
   q.enqueueNotification(makeNf("after"));
   EXPECT_EQ(c.get(), "after");
+}
+
+// Runs a step set by the test once, on the first consumer that joins the wait list, right
+// after the locked section that found the store empty and before the consumer waits.
+struct GapHooks {
+  static std::function<void()>& step() {
+    static std::function<void()> f;
+    return f;
+  }
+  static void joined() {
+    std::function<void()> f;
+    f.swap(step());
+    if (f) f();
+  }
+};
+typedef TNotificationQueue<wdb::INotification, GapHooks> GapQueue;
+
+// A consumer that has found the store empty is a waiter at once: a wake-up or enqueue that
+// comes before it actually waits still reaches it, with or without a limit.
+TEST(TNotificationQueue, ConsumerThatFoundTheStoreEmptyIsAlreadyWaiting) {
+  struct Case {
+    const char* what;
+    long timeout;                         // of the consumer; -2: the form without a limit
+    uint64_t limit;
+    std::function<void(GapQueue&)> step;  // runs in the gap
+    const char* received;
+    int stored;                           // afterwards
+  };
+  const Case cases[] = {
+      {"wakeUpAll, no limit", -2, 0, [](GapQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"wakeUpAll, timeout -1", -1, 0, [](GapQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"wakeUpAll, timed", 60000, 0, [](GapQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"limit 1, two enqueues both true", -1, 1,
+       [](GapQueue& q) {
+         EXPECT_TRUE(q.enqueueNotification(makeNf("one")));
+         EXPECT_TRUE(q.enqueueNotification(makeNf("two")));
+         EXPECT_FALSE(q.enqueueNotification(makeNf("three")));
+       },
+       "one", 1},
+      {"limit 1, timed, urgent then normal", 60000, 1,
+       [](GapQueue& q) {
+         EXPECT_TRUE(q.enqueueUrgentNotification(makeNf("urgent")));
+         EXPECT_TRUE(q.enqueueNotification(makeNf("normal")));
+         EXPECT_FALSE(q.enqueueUrgentNotification(makeNf("refused")));
+       },
+       "urgent", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GapQueue q;
+    q.setMaxNfSize(c.limit);
+    GapHooks::step() = [&q, &c] {
+      EXPECT_EQ(q.size(), 0);
+      EXPECT_EQ(q.waiting(), 1);
+      c.step(q);
+    };
+    auto got = std::async(std::launch::async, [&q, &c] {
+      return takeText(c.timeout == -2 ? q.waitDequeueNotification()
+                                      : q.waitDequeueNotification(c.timeout));
+    });
+    if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the consumer missed what happened in the gap";
+      while (got.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+        q.wakeUpAll();
+      }
+    }
+    EXPECT_EQ(got.get(), c.received);
+    EXPECT_EQ(q.size(), c.stored);
+    EXPECT_EQ(q.waiting(), 0);
+    EXPECT_FALSE(GapHooks::step());  // the step ran
+  }
+}
+
+// A notification given back goes to the head whatever the limit, or to the oldest waiter.
+TEST(TNotificationQueue, ReturnedNotificationGoesToTheHead) {
+  NfQueue q;
+  q.setMaxNfSize(2);
+  EXPECT_TRUE(q.enqueueNotification(makeNf("a")));
+  EXPECT_TRUE(q.enqueueNotification(makeNf("b")));
+  q.returnNotification(makeNf("back"));
+  EXPECT_EQ(q.size(), 3);
+  for (const char* want : {"back", "a", "b"}) EXPECT_EQ(takeText(q.dequeueNotification()), want);
+  auto c = consumer(q, -1);
+  waitForWaiters(q, 1);
+  q.returnNotification(makeNf("to-waiter"));
+  EXPECT_EQ(c.get(), "to-waiter");
+  EXPECT_EQ(q.size(), 0);
+  EXPECT_THROW(q.returnNotification(NfPtr()), Poco::NullPointerException);
 }
 
 TEST(TNotificationQueue, DestructorReleasesWaitersAndDropsTheStore) {

@@ -2,17 +2,20 @@
 // producers to consumers.
 //
 // Stored notifications form a FIFO (urgent ones are inserted at the head); maxNfSize limits
-// how many are stored (0: no limit). A consumer that finds the store empty blocks on an
-// auto-resetting signal of its own; each enqueue then hands its notification straight to
-// the consumer that has waited longest, whatever the limit, so the store stays empty while
-// anyone waits. wakeUpAll releases every blocked consumer with nothing.
+// how many are stored (0: no limit). A consumer that finds the store empty joins the wait
+// list in the same locked section, so from that moment every enqueue hands its notification
+// straight to the consumer that has waited longest (whatever the limit) and wakeUpAll
+// releases it with nothing; the store stays empty while anyone waits. Before it takes the
+// lock, a consumer that may wait polls the store's count briefly (a producer is often about
+// to deliver); timed waits run on CLOCK_MONOTONIC, so steps of the wall clock do not
+// stretch them.
 //
 // Ownership: the queue holds one reference of each stored notification (Poco::AutoPtr);
 // dequeue and waitDequeue return a raw pointer carrying one reference for the caller, who
-// releases it. Every consumer's wait record belongs to that consumer; a scope guard takes
-// it out of the wait list under the mutex on every way out (time-out, exception), so no
-// producer ever hands a notification to a record that is gone, and a hand-over that raced
-// with a time-out is returned, not lost.
+// releases it. Every consumer's wait record lives on that consumer's stack; a scope guard
+// takes it out of the wait list under the mutex on every way out (time-out, exception), so
+// no producer ever hands a notification to a record that is gone, and a hand-over that
+// raced with a time-out is returned, not lost.
 //
 // Destruction: the destructor releases every blocked consumer (they return null) and waits
 // until none of them is still inside the queue before it frees anything. Other calls must
@@ -20,8 +23,12 @@
 //
 // Threads: any number of producers and consumers. One Poco::FastMutex guards the store, the
 // wait list and the limit; it is held only for deque operations, never while a consumer
-// blocks nor while a waiter is signalled (a consumer taken out of the wait list waits for
-// its signal before its record goes). No other lock.
+// waits nor while a waiter is signalled (a consumer taken out of the wait list waits for its
+// signal before its record goes). No other lock.
+//
+// Hooks (second template argument, for tests): Hooks::joined() runs on a consumer's thread,
+// without the lock, right after the locked section that found the store empty and put the
+// consumer on the wait list, before it waits.
 #ifndef TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 #define TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 
@@ -40,69 +47,94 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <thread>
 #include <utility>
 
 #include "src/xcheck.h"
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* addr);
+#endif
+
 // An auto-resetting signal for one waiter: set() releases wait()/tryWait() once.
 class WaitSignal {
  public:
+  // The clock of timed waits.
+  static constexpr clockid_t kClock = CLOCK_MONOTONIC;
+
   WaitSignal() { XCHECK(sem_init(&_sem, 0, 0) == 0, "sem_init"); }
   ~WaitSignal() { sem_destroy(&_sem); }
   void set() { XCHECK(sem_post(&_sem) == 0, "sem_post"); }
   void wait() {
     while (sem_wait(&_sem) != 0) XCHECK(errno == EINTR, "sem_wait");
   }
-  // false when milliseconds passed without a set(). The limit is kept on the steady clock;
-  // the wall-clock deadline that sem_timedwait needs is renewed when the wall clock jumps.
+  // false when milliseconds (> 0) passed on kClock without a set().
   bool tryWait(long milliseconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    struct timespec end;
+    clock_gettime(kClock, &end);
+    end.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    end.tv_nsec += (milliseconds % 1000) * 1000000L;
+    if (end.tv_nsec >= 1000000000L) {
+      end.tv_nsec -= 1000000000L;
+      end.tv_sec += 1;
+    }
     for (;;) {
-      const auto left = end - std::chrono::steady_clock::now();
-      if (left <= std::chrono::steady_clock::duration::zero()) return sem_trywait(&_sem) == 0;
-      struct timespec ts;
-      clock_gettime(CLOCK_REALTIME, &ts);
-      const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      ts.tv_sec += static_cast<time_t>(ns / 1000000000);
-      ts.tv_nsec += static_cast<long>(ns % 1000000000);
-      if (ts.tv_nsec >= 1000000000) {
-        ts.tv_nsec -= 1000000000;
-        ts.tv_sec += 1;
+      if (sem_clockwait(&_sem, kClock, &end) == 0) {
+        _acquired();
+        return true;
       }
-      if (sem_timedwait(&_sem, &ts) == 0) return true;
-      XCHECK(errno == ETIMEDOUT || errno == EINTR, "sem_timedwait");
+      if (errno == ETIMEDOUT) return false;
+      XCHECK(errno == EINTR, "sem_clockwait");
     }
   }
 
  private:
   WaitSignal(const WaitSignal&) = delete;
   WaitSignal& operator=(const WaitSignal&) = delete;
+
+  // ThreadSanitizer sees sem_post as a release but has no interceptor for sem_clockwait:
+  // tell it that a successful wait acquires what the poster wrote.
+  void _acquired() {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(&_sem);
+#endif
+  }
+
   sem_t _sem;
 };
 
-template <class T>
+// The hooks of a queue outside tests: none.
+struct TNotificationQueueNoHooks {
+  static void joined() {}
+};
+
+template <class T, class Hooks = TNotificationQueueNoHooks>
 class TNotificationQueue {
  public:
   typedef Poco::AutoPtr<T> NfPtr;
-  // Polls of the store (each a pause instruction apart) before a consumer that found it
-  // empty blocks: a few microseconds on bare metal, up to about 20 us where a hypervisor
-  // makes pause slow (measured 160 ns per pause on a virtual machine).
-  static constexpr int kSpinPolls = 128;
   // Limits above this (about 34 years) wait without a limit: the deadline would overflow
   // the clock's count.
   static constexpr long kLongestTimedWait = 1L << 40;
+  // Polls of the store's count (back to back, some 0.3 ns each: about 2.5 us in all) before
+  // a consumer that may wait takes the lock. No pause instruction between them: on a virtual
+  // machine, pause loops measured slower hand-offs to consumers that had gone to sleep (the
+  // hypervisor deschedules vCPUs that pause in a loop).
+  static constexpr int kSpinPolls = 8192;
 
-  TNotificationQueue() : maxNfSize(0), _closing(false), _stored(0), _inside(0) {}
+  TNotificationQueue() : maxNfSize(0), _closing(false), _inside(0), _stored(0) {}
   ~TNotificationQueue();
 
   // true when stored or handed over; false when the limit is reached and nobody waits (the
   // notification is then dropped with the caller's pointer). An empty pointer throws
   // Poco::NullPointerException naming "pNotification", the queue unchanged.
-  bool enqueueNotification(NfPtr pNotification) { return _enqueue(pNotification, false); }
+  bool enqueueNotification(NfPtr pNotification) { return _enqueue(pNotification, false, true); }
   // The same, storing at the head.
-  bool enqueueUrgentNotification(NfPtr pNotification) { return _enqueue(pNotification, true); }
+  bool enqueueUrgentNotification(NfPtr pNotification) {
+    return _enqueue(pNotification, true, true);
+  }
+  // Gives back a notification that a consumer took but could not deliver: to the consumer
+  // that has waited longest, or else to the head of the store whatever the limit.
+  void returnNotification(NfPtr pNotification) { _enqueue(pNotification, true, false); }
 
   // The head of the store with one reference for the caller, or null; never blocks.
   T* dequeueNotification() {
@@ -157,17 +189,17 @@ class TNotificationQueue {
   TNotificationQueue(const TNotificationQueue&) = delete;
   TNotificationQueue& operator=(const TNotificationQueue&) = delete;
 
-  // One blocked consumer. Its signal is a POSIX semaphore (posted at most once) rather
-  // than an event over a mutex and condition variable: a post is one atomic add and one
-  // futex wake, and the woken consumer has no mutex to win back from its signaller.
-  // glibc's sem_post touches nothing after the wake-up, so the consumer may free the
-  // record as soon as its wait returns.
+  // One waiting consumer. Its signal is a POSIX semaphore (posted at most once) rather
+  // than an event over a mutex and condition variable: a post is one atomic add, plus one
+  // futex wake only when the consumer sleeps, and the woken consumer has no mutex to win
+  // back from its signaller. glibc's sem_post touches nothing after the wake-up, so the
+  // consumer may drop the record as soon as its wait returns.
   struct WaitInfo {
     NfPtr pNf;  // the hand-over; empty until an enqueue fills it
     WaitSignal nfAvailable;
   };
 
-  // Takes a blocked consumer's record out of the wait list (when still there) under the
+  // Takes a waiting consumer's record out of the wait list (when still there) under the
   // mutex and moves out any hand-over. Runs on every way out of a wait but the signalled
   // one, where the signaller has already removed the record.
   class WaitGuard {
@@ -180,7 +212,7 @@ class TNotificationQueue {
       NfPtr nf = take();
       if (nf.isNull()) return;
       try {
-        _q._enqueue(nf, true);
+        _q.returnNotification(nf);
       } catch (...) {
       }
     }
@@ -210,8 +242,8 @@ class TNotificationQueue {
     bool _armed;
   };
 
-  // Counts a consumer inside a wait (polling or blocked); the decrement is its last touch
-  // of the queue.
+  // Counts a consumer on the wait list or on its way out of it; the decrement is its last
+  // touch of the queue.
   class InsideCount {
    public:
     explicit InsideCount(std::atomic<int>& n) : _n(n) {}
@@ -244,13 +276,14 @@ class TNotificationQueue {
     for (WaitInfo* w : released) w->nfAvailable.set();
   }
 
-  bool _enqueue(NfPtr& pNotification, bool urgent) {
+  // limited: the limit applies when nobody waits (false only for a notification given back).
+  bool _enqueue(NfPtr& pNotification, bool urgent, bool limited) {
     if (pNotification.isNull()) Poco::Bugcheck::nullPointer("pNotification", __FILE__, __LINE__);
     WaitInfo* w;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
       if (_waitQueue.empty()) {
-        if (maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
+        if (limited && maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
         if (urgent) {
           _nfQueue.push_front(std::move(pNotification));
         } else {
@@ -271,48 +304,42 @@ class TNotificationQueue {
 
   // milliseconds: -1 no limit, 0 no wait, otherwise the limit.
   T* _wait(long milliseconds) {
-    {
-      Poco::FastMutex::ScopedLock lock(_mutex);
-      NfPtr nf = dequeueOne();
-      if (!nf.isNull()) return nf.duplicate();
-      // Nothing stored: a zero limit only tests, a queue being destroyed releases at once.
-      if (milliseconds == 0 || _closing) return nullptr;
-      _inside.fetch_add(1, std::memory_order_relaxed);
-    }
-    InsideCount inside(_inside);
-    // A producer is often about to deliver: poll the store briefly before blocking, since a
-    // sleep and wake-up costs far more than the poll. A polling consumer is not waiting yet,
-    // so enqueues meanwhile are stored and taken from the store.
-    for (int i = 0; i < kSpinPolls; ++i) {
-      if (_stored.load(std::memory_order_relaxed) != 0) {
-        Poco::FastMutex::ScopedLock lock(_mutex);
-        NfPtr nf = dequeueOne();
-        if (!nf.isNull()) return nf.duplicate();
+    // A producer is often about to deliver: poll the store's count briefly before taking
+    // the lock, since a sleep and wake-up costs far more. The consumer is not waiting yet;
+    // it becomes a waiter only in the locked section below.
+    if (milliseconds != 0) {
+      for (int i = 0; i < kSpinPolls && _stored.load(std::memory_order_relaxed) == 0; ++i) {
       }
-      __builtin_ia32_pause();
-    }
-    std::unique_ptr<WaitInfo> info;
-    {
-      Poco::FastMutex::ScopedLock lock(_mutex);
-      NfPtr nf = dequeueOne();
-      if (!nf.isNull()) return nf.duplicate();
-      if (_closing) return nullptr;
-      info.reset(new WaitInfo);
-      _waitQueue.push_back(info.get());
-    }
-    WaitGuard guard(*this, *info);
-    bool signalled;
-    if (milliseconds < 0 || milliseconds > kLongestTimedWait) {
-      info->nfAvailable.wait();
-      signalled = true;
-    } else {
-      signalled = info->nfAvailable.tryWait(milliseconds);
     }
     NfPtr nf;
+    WaitInfo info;
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      nf = dequeueOne();
+      if (nf.isNull()) {
+        // Nothing stored: a zero limit only tests, a queue being destroyed releases at once.
+        if (milliseconds == 0 || _closing) return nullptr;
+        // Found empty and joined in one locked section: no enqueue or wake-up can slip
+        // between the two.
+        _waitQueue.push_back(&info);
+        _inside.fetch_add(1, std::memory_order_relaxed);
+      }
+    }
+    if (!nf.isNull()) return nf.duplicate();
+    InsideCount inside(_inside);
+    WaitGuard guard(*this, info);
+    Hooks::joined();
+    bool signalled;
+    if (milliseconds < 0 || milliseconds > kLongestTimedWait) {
+      info.nfAvailable.wait();
+      signalled = true;
+    } else {
+      signalled = info.nfAvailable.tryWait(milliseconds);
+    }
     if (signalled) {
       // The signaller took the record out and filled it (or left it empty) under the mutex.
       guard.disarm();
-      nf = std::move(info->pNf);
+      nf = std::move(info.pNf);
     } else {
       nf = guard.take();
     }
@@ -324,14 +351,14 @@ class TNotificationQueue {
   uint64_t maxNfSize;
   mutable Poco::FastMutex _mutex;
   bool _closing;             // set by the destructor, under the mutex
+  std::atomic<int> _inside;  // consumers between joining the wait list and their return
   // The store's count, written under the mutex and read without it by polling consumers
   // (a hint only: they take notifications under the mutex).
   std::atomic<size_t> _stored;
-  std::atomic<int> _inside;  // consumers between a failed first take and their return
 };
 
-template <class T>
-TNotificationQueue<T>::~TNotificationQueue() {
+template <class T, class Hooks>
+TNotificationQueue<T, Hooks>::~TNotificationQueue() {
   {
     Poco::FastMutex::ScopedLock lock(_mutex);
     _closing = true;

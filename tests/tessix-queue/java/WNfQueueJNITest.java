@@ -15,7 +15,8 @@ import java.util.concurrent.TimeUnit;
  * WNfQueueJNI on the real JVM (run with -Xcheck:jni): order, urgency, the limit, slices and
  * empty payloads, strings and the NUL cut, dequeue and timed waits, hand-over, wakeUpAll,
  * delete under a blocked consumer, zero handles; then child JVMs whose native output (the
- * log lines at each level, the zero-handle report) is checked once they have exited.
+ * log lines at each level, the zero-handle report) is checked once they have exited, and one
+ * with a small heap that dequeues while the heap is full.
  * Exits non-zero on any failure.
  */
 public final class WNfQueueJNITest {
@@ -232,9 +233,14 @@ public final class WNfQueueJNITest {
             "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: WNfQueueGeneric handle is 0";
 
     private static List<String> child(String... args) throws Exception {
+        return childWith(List.of(), args);
+    }
+
+    private static List<String> childWith(List<String> jvmOptions, String... args) throws Exception {
         List<String> cmd = new ArrayList<>();
         cmd.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
         cmd.add("-Xcheck:jni");
+        cmd.addAll(jvmOptions);
         cmd.add("-Djava.library.path=" + System.getProperty("java.library.path"));
         cmd.add("-cp");
         cmd.add(System.getProperty("java.class.path"));
@@ -287,6 +293,17 @@ public final class WNfQueueJNITest {
         check(lines.contains("scenario uninit done"), "uninit scenario:\n" + all);
     }
 
+    // A dequeue whose result the full heap cannot hold raises the VM's OutOfMemoryError and
+    // leaves the payload at the head of the queue.
+    private static void testFullHeap() throws Exception {
+        List<String> lines = childWith(List.of("-Xmx24m"), "oom");
+        String all = String.join("\n", lines);
+        for (String form : new String[] {"dequeue", "waitDequeue", "dequeueAsString", "waitDequeueAsString"}) {
+            check(lines.contains("oom: " + form + " raised OutOfMemoryError: true"), form + ":\n" + all);
+        }
+        check(lines.contains("scenario oom done"), "oom scenario:\n" + all);
+    }
+
     private interface Step {
         void run() throws Exception;
     }
@@ -295,6 +312,7 @@ public final class WNfQueueJNITest {
         Step[] steps = {
             WNfQueueJNITest::testOrderAndLimit, WNfQueueJNITest::testSlicesAndEmpty,
             WNfQueueJNITest::testWaits, WNfQueueJNITest::testZeroHandles, WNfQueueJNITest::testLogLines,
+            WNfQueueJNITest::testFullHeap,
         };
         for (Step step : steps) {
             TessiJNI.tessix__setLogLevel(0);

@@ -23,8 +23,13 @@ package com.olm.toka.jni.wnfqueue;
  * limit; negative values are refused); a payload is always accepted when a consumer waits,
  * since it goes straight to the one that has waited longest. waitDequeue waits at most
  * timeout milliseconds (0: no wait, negative: no limit) and returns null on time-out or
- * after wakeUpAll. Failures never raise Java exceptions: they are answered with 0, false or
- * null and reported on the native side's standard output.
+ * after wakeUpAll. The natives raise no Java exceptions of their own: failures are answered
+ * with 0, false or null and reported on the native side's standard output.
+ *
+ * When the VM cannot make the result array or string of a dequeue or waitDequeue (the heap
+ * is full), the payload is not lost: it goes back to the head of the queue (or straight to
+ * the consumer that has waited longest), whatever the limit, before the method returns
+ * null. The VM's own OutOfMemoryError stays pending and is thrown to the caller on return.
  *
  * All methods are thread-safe: any number of producers and consumers may share a queue.
  */
