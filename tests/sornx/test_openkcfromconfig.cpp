@@ -14,7 +14,7 @@
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_UniMKCStg.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 #include "wexception.h"
 
 using testing::internal::CaptureStdout;

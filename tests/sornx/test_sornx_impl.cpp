@@ -15,7 +15,7 @@
 #include "src/SornX_impl.h"
 #include "src/jni/jni_util.h"
 #include "src/xlabs.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/storage-contiguous/cont_test_util.h"
+#include "tests/support/capture.h"
 
 using namespace conttest;
 
@@ -23,27 +24,6 @@ namespace {
       _exit(code);                          \
     }                                       \
   } while (0)
-
-// Runs f with standard error sent to a file and returns what it wrote (the death test's
-// child has its standard error captured already).
-template <typename F>
-std::string stderrOf(F f) {
-  fflush(stderr);
-  FILE* tmp = tmpfile();
-  const int saved = dup(2);
-  dup2(fileno(tmp), 2);
-  f();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, tmp)) > 0) text.append(buf, n);
-  fclose(tmp);
-  return text;
-}
 
 std::string key(int i) {
   char k[16];

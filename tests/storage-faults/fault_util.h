@@ -24,7 +24,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/storage/tmpdir.h"
+#include "tests/support/store_buffer.h"
+#include "tests/support/tmpdir.h"
 
 #include "src/wdb/kc/ISKVStorage.h"
 
@@ -102,17 +103,8 @@ inline bool checkValue(const std::string& key, const std::string& value, uint32_
   return true;
 }
 
-inline int put(wdb::ISKVStorage& s, const std::string& key, const std::string& value) {
-  return s.putTx0(nullptr, key.data(), key.size(), value.data(), value.size(), 3);
-}
-
-// The value, or "<rc>" for a failed get.
-inline std::string get(const wdb::ISKVStorage& s, const std::string& key) {
-  wdb::ValueBuffer buf(s);
-  const int r = s.getTx0(nullptr, buf.out(), buf.outLength(), key.data(), key.size());
-  if (buf.data() == nullptr) return "<" + std::to_string(r) + ">";
-  return std::string(buf.chars(), buf.length());
-}
+using tsupport::get;
+using tsupport::put;
 
 // Collects every record of 2 bytes of key or more (the contiguous store's reserved one-byte
 // record is left out).
