@@ -11,19 +11,11 @@
 #include <vector>
 
 #include "tests/storage-contiguous/cont_test_util.h"
-#include "tests/support/capture.h"
+#include "tests/support/death_child.h"
 
 using namespace conttest;
 
 namespace {
-
-#define CHECK_OR_EXIT(c, code)              \
-  do {                                      \
-    if (!(c)) {                             \
-      fprintf(stderr, "failed: %s\n", #c);  \
-      _exit(code);                          \
-    }                                       \
-  } while (0)
 
 std::string key(int i) {
   char k[16];

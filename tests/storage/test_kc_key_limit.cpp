@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "src/wdb/kc/SKV_KCStg.h"
-#include "tests/support/capture.h"
+#include "tests/support/death_child.h"
 #include "tests/support/tmpdir.h"
 
 using testing::internal::CaptureStderr;
@@ -41,14 +41,6 @@ bool holds(wdb::SKV_KCStg& db, int i) {
   return db.getTx0(nullptr, v.out(), v.outLength(), key.data(), key.size()) == 0 &&
          std::string(v.chars(), v.length()) == want;
 }
-
-#define CHECK_OR_EXIT(c, code)                                  \
-  do {                                                          \
-    if (!(c)) {                                                 \
-      fprintf(stderr, "failed: %s\n", #c);                      \
-      _exit(code);                                              \
-    }                                                           \
-  } while (0)
 
 void scenario() {
   TmpDir dir;

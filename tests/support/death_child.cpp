@@ -1,4 +1,4 @@
-#include "tests/support/capture.h"
+#include "tests/support/death_child.h"
 
 #include <unistd.h>
 
