@@ -4,9 +4,7 @@
 #ifndef TOKA_TESTS_STORAGE_FAULTS_FAULT_UTIL_H
 #define TOKA_TESTS_STORAGE_FAULTS_FAULT_UTIL_H
 
-#include <Poco/AutoPtr.h>
 #include <Poco/Util/LayeredConfiguration.h>
-#include <Poco/Util/MapConfiguration.h>
 #include <ftw.h>
 #include <kcdb.h>
 #include <stdlib.h>
@@ -24,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/map_config.h"
 #include "tests/support/store_buffer.h"
 #include "tests/support/tmpdir.h"
 
@@ -45,20 +44,7 @@ inline bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A layered configuration over one writable map layer.
-class Config {
- public:
-  Config() : layered_(new Poco::Util::LayeredConfiguration()) {
-    layered_->add(Poco::AutoPtr<Poco::Util::AbstractConfiguration>(
-                      new Poco::Util::MapConfiguration()),
-                  -100, true);
-  }
-  void set(const std::string& k, const std::string& v) { layered_->setString(k, v); }
-  Poco::Util::LayeredConfiguration& get() { return *layered_; }
-
- private:
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> layered_;
-};
+using tsupport::Config;
 
 // splitmix64: the deterministic source of every derived choice.
 inline uint64_t mix(uint64_t x) {
