@@ -10,10 +10,12 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # toka_add_gtest(<name> SOURCES <src...> LIBS <lib...> [STRESS])
+# Every binary links the shared C++ test support (tests/support).
 function(toka_add_gtest name)
   cmake_parse_arguments(A "STRESS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
-  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${A_LIBS} toka_test_support GTest::gtest GTest::gmock
+                        GTest::gtest_main Threads::Threads)
   set(labels cpp)
   if(A_STRESS)
     set(labels stress)

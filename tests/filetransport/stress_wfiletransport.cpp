@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/tmpdir.h"
+
 namespace {
 
 using apache::thrift::transport::TTransportException;
@@ -48,30 +50,12 @@ void checkRecords(const std::string& bytes, std::vector<uint32_t>& perWriter) {
   }
 }
 
-std::string fileBytes(const std::string& path) {
-  std::string out;
-  int fd = ::open(path.c_str(), O_RDONLY);
-  char buf[65536];
-  ssize_t n;
-  while (fd >= 0 && (n = ::read(fd, buf, sizeof(buf))) > 0) out.append(buf, size_t(n));
-  if (fd >= 0) ::close(fd);
-  return out;
-}
-
 class FileTransportStress : public ::testing::TestWithParam<uint32_t> {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/wfiletransport-stress-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/data";
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string dir;
-  std::string path;
+  void TearDown() override { ASSERT_TRUE(tmp.removeAll()); }
+  TmpDir tmp{"wfiletransport-stress"};
+  std::string dir = tmp.path();
+  std::string path = dir + "/data";
 };
 
 // Record sizes around and above the write capacity, so that buffered and direct writes mix.
@@ -94,7 +78,7 @@ TEST_P(FileTransportStress, WholeRecordsFromFourWriters) {
   for (auto& th : threads) th.join();
   t.close();
   std::vector<uint32_t> counts(kThreads, 0);
-  checkRecords(fileBytes(path), counts);
+  checkRecords(readWholeFile(path), counts);
   for (int w = 0; w < kThreads; ++w) EXPECT_EQ(counts[w], perThread) << "writer " << w;
 }
 
@@ -171,7 +155,7 @@ TEST_P(FileTransportStress, CloseWhileWriting) {
     EXPECT_EQ(::lseek(fd, 0, SEEK_END), 0) << "a write reached a closed descriptor";
     ::close(fd);
     std::vector<uint32_t> counts(kThreads, 0);
-    checkRecords(fileBytes(path), counts);
+    checkRecords(readWholeFile(path), counts);
     uint32_t total = 0;
     for (uint32_t c : counts) total += c;
     EXPECT_GE(total, 200u);

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/tmpdir.h"
+
 namespace {
 
 using apache::thrift::transport::TTransport;
@@ -32,17 +34,6 @@ using testing::internal::GetCapturedStdout;
 typedef WFileTransport::Stat Stat;
 
 const uint8_t* U(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
-
-std::string fileBytes(const std::string& path) {
-  std::string out;
-  int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return out;
-  char buf[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof(buf))) > 0) out.append(buf, size_t(n));
-  ::close(fd);
-  return out;
-}
 
 void putFile(const std::string& path, const std::string& bytes) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -79,23 +70,15 @@ struct Counters {
 
 class FileTransport : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/wfiletransport-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/data";
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
+  void TearDown() override { ASSERT_TRUE(tmp.removeAll()); }
   // Opens path for reading and writing, creating it, with the given capacities.
   void openRW(WFileTransport& t, uint32_t rcap, uint32_t wcap) {
     t.openPath(path.c_str(), true, true, O_CREAT, true);
     t.configBuffer(rcap, wcap, true);
   }
-  std::string dir;
-  std::string path;
+  TmpDir tmp{"wfiletransport"};
+  std::string dir = tmp.path();
+  std::string path = dir + "/data";
 };
 
 // Runs f and returns the exception's kind and text ("" when nothing is thrown).
@@ -355,7 +338,7 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
         }
       }
       t.flush(false);
-      EXPECT_EQ(fileBytes(path), model);
+      EXPECT_EQ(readWholeFile(path), model);
       EXPECT_EQ(t.fileSize(), model.size());
       t.close();
     }
@@ -388,7 +371,7 @@ TEST_F(FileTransport, WriteThenReadBackAtEachCapacity) {
       EXPECT_TRUE(got == all);
       t.close();
     }
-    EXPECT_TRUE(fileBytes(path) == all);
+    EXPECT_TRUE(readWholeFile(path) == all);
   }
 }
 
@@ -461,7 +444,7 @@ TEST_F(FileTransport, WriteBufferFillsWritesOutAndGoesDirect) {
   EXPECT_EQ(t.fileSize(), 0u);
   t.write(U("i"), 1);  // the 8 first
   EXPECT_STAT(c.delta(), 0, 1, 0, 0, 0, 0);
-  EXPECT_EQ(fileBytes(path), "abcdefgh");
+  EXPECT_EQ(readWholeFile(path), "abcdefgh");
   t.flush(false);
   c.mark();
   t.write(U("ABCDEFGH"), 8);  // exactly the capacity: direct
@@ -470,11 +453,11 @@ TEST_F(FileTransport, WriteBufferFillsWritesOutAndGoesDirect) {
   t.write(U("xyz"), 3);
   t.write(U("123456789"), 9);  // pending first, then the 9 directly
   EXPECT_STAT(c.delta(), 0, 2, 0, 0, 0, 0);
-  EXPECT_EQ(fileBytes(path), "abcdefghiABCDEFGHxyz123456789");
+  EXPECT_EQ(readWholeFile(path), "abcdefghiABCDEFGHxyz123456789");
   t.write(nullptr, 5);
   t.write(U("x"), 0);
   t.writeAt(0, U("x"), 0);
-  EXPECT_EQ(fileBytes(path), "abcdefghiABCDEFGHxyz123456789");
+  EXPECT_EQ(readWholeFile(path), "abcdefghiABCDEFGHxyz123456789");
 }
 
 TEST_F(FileTransport, PrepareWriteMakesRoom) {
@@ -489,7 +472,7 @@ TEST_F(FileTransport, PrepareWriteMakesRoom) {
   EXPECT_STAT(c.delta(), 0, 0, 0, 0, 0, 0);
   EXPECT_TRUE(t.prepareWrite(4));
   EXPECT_STAT(c.delta(), 0, 1, 0, 0, 0, 0);
-  EXPECT_EQ(fileBytes(path), "abcde");
+  EXPECT_EQ(readWholeFile(path), "abcde");
 }
 
 TEST_F(FileTransport, PositionedAccessSeesPendingBytes) {
@@ -505,19 +488,19 @@ TEST_F(FileTransport, PositionedAccessSeesPendingBytes) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "BB");
   t.writeAt(12, U("b"), 1);
   EXPECT_STAT(c.delta(), 0, 0, 0, 0, 0, 0);
-  EXPECT_EQ(fileBytes(path), "AAAAAAAAAA");
+  EXPECT_EQ(readWholeFile(path), "AAAAAAAAAA");
   // Starting inside, ending past them: buffer, then the file after them.
   EXPECT_EQ(t.readAt(12, buf, 8), 2u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "bB");
   // Starting before them and overlapping: they are written out first.
   EXPECT_EQ(t.readAt(8, buf, 4), 4u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "AABB");
-  EXPECT_EQ(fileBytes(path), "AAAAAAAAAABBbB");
+  EXPECT_EQ(readWholeFile(path), "AAAAAAAAAABBbB");
 
   t.write(U("CCCC"), 4);  // pending at [14, 18)
   t.writeAt(12, U("dddd"), 4);  // before and into them
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), "AAAAAAAAAABBddddCC");
+  EXPECT_EQ(readWholeFile(path), "AAAAAAAAAABBddddCC");
 
   // A patch running past the pending bytes must not move where the next write lands.
   t.write(U("EE"), 2);  // pending at [18, 20)
@@ -525,7 +508,7 @@ TEST_F(FileTransport, PositionedAccessSeesPendingBytes) {
   t.write(U("G"), 1);
   EXPECT_EQ(t.tellg(), 21);
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), "AAAAAAAAAABBddddCCEfGf");
+  EXPECT_EQ(readWholeFile(path), "AAAAAAAAAABBddddCCEfGf");
 }
 
 TEST_F(FileTransport, SeekAndTruncateWritePendingBytesAtTheirPlaceFirst) {
@@ -537,15 +520,15 @@ TEST_F(FileTransport, SeekAndTruncateWritePendingBytesAtTheirPlaceFirst) {
   EXPECT_STAT(c.delta(), 0, 1, 0, 0, 1, 0);
   t.write(U("Q"), 1);
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), std::string("XYZ\0\0\0Q", 7));
+  EXPECT_EQ(readWholeFile(path), std::string("XYZ\0\0\0Q", 7));
 
   t.write(U("0123456789"), 10);  // pending at [7, 17)
   t.truncate(9);
-  EXPECT_EQ(fileBytes(path), std::string("XYZ\0\0\0Q01", 9));
+  EXPECT_EQ(readWholeFile(path), std::string("XYZ\0\0\0Q01", 9));
   EXPECT_EQ(t.tellg(), 17);
   t.write(U("!"), 1);
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), std::string("XYZ\0\0\0Q01\0\0\0\0\0\0\0\0!", 18));
+  EXPECT_EQ(readWholeFile(path), std::string("XYZ\0\0\0Q01\0\0\0\0\0\0\0\0!", 18));
 }
 
 TEST_F(FileTransport, WritesLandAtTheReadersPositionAndReadsSeePendingBytes) {
@@ -568,7 +551,7 @@ TEST_F(FileTransport, WritesLandAtTheReadersPositionAndReadsSeePendingBytes) {
     std::string want = content;
     want.replace(5, 2, "ZZ");
     want.replace(10, 2, "YY");
-    EXPECT_EQ(fileBytes(path), want);
+    EXPECT_EQ(readWholeFile(path), want);
     // Unconsumed read-ahead given back by a capacity change stays readable.
     t.seek(20, SEEK_SET);
     EXPECT_EQ(t.read(buf, 2), 2u);
@@ -651,7 +634,7 @@ TEST_F(FileTransport, DestructorWritesOutWhateverTheClosePolicy) {
     t.configBuffer(0, 64, true);
     t.write(U("kept"), 4);
   }
-  EXPECT_EQ(fileBytes(path), "kept");
+  EXPECT_EQ(readWholeFile(path), "kept");
   EXPECT_NE(::fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 4);
   {
@@ -671,7 +654,7 @@ TEST_F(FileTransport, DestructorWritesOutWhateverTheClosePolicy) {
     t.configBuffer(0, 64, true);
     t.write(U("+closed"), 7);
   }
-  EXPECT_EQ(fileBytes(path), "kept+closed");
+  EXPECT_EQ(readWholeFile(path), "kept+closed");
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(errno, EBADF);
   {
@@ -682,7 +665,7 @@ TEST_F(FileTransport, DestructorWritesOutWhateverTheClosePolicy) {
     t.configBuffer(0, 64, true);
     t.write(U("lost"), 4);
   }
-  EXPECT_EQ(fileBytes(path), "kept+closed");
+  EXPECT_EQ(readWholeFile(path), "kept+closed");
 }
 
 TEST_F(FileTransport, CloseWritesOutAndFreesButKeepsCapacities) {
@@ -694,7 +677,7 @@ TEST_F(FileTransport, CloseWritesOutAndFreesButKeepsCapacities) {
   std::string p;
   t.getPath(p);
   EXPECT_EQ(p, "");
-  EXPECT_EQ(fileBytes(path), "abc");
+  EXPECT_EQ(readWholeFile(path), "abc");
   t.close();
   t.openPath(path.c_str(), true, true, 0, false);
   Counters c(t);
@@ -733,7 +716,7 @@ TEST_F(FileTransport, OpenPathSetFdDuplicateRename) {
   EXPECT_TRUE(t.rename(moved));
   t.getPath(p);
   EXPECT_EQ(p, moved);
-  EXPECT_EQ(fileBytes(moved), "0123456789");
+  EXPECT_EQ(readWholeFile(moved), "0123456789");
 
   // Opening without closing first: the old file is written out and closed once the new one
   // is open; reopening its own path is safe.
@@ -746,7 +729,7 @@ TEST_F(FileTransport, OpenPathSetFdDuplicateRename) {
     u.write(U("!"), 1);
     u.openPath(moved.c_str(), true, false, 0, false);
     EXPECT_EQ(::fcntl(old, F_GETFD), -1);
-    EXPECT_EQ(fileBytes(path), "!");
+    EXPECT_EQ(readWholeFile(path), "!");
     u.duplicate(u, true, false, 0, true);
     u.getPath(p);
     EXPECT_EQ(p, moved);
@@ -768,7 +751,7 @@ TEST_F(FileTransport, OpenPathSetFdDuplicateRename) {
   EXPECT_EQ(t.tellg(), 12);
   // Leaving it without closing: it stays open and untouched, the pending bytes are dropped.
   t.setFD(-1, false);
-  EXPECT_EQ(fileBytes(moved), "0123456789");
+  EXPECT_EQ(readWholeFile(moved), "0123456789");
   EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 10);
   ::close(fd);
 }
@@ -818,16 +801,16 @@ TEST_F(FileTransport, SetFdWithoutClosingLeavesThePreviousDescriptorAlone) {
     EXPECT_STAT(c.delta(), 0, 0, 0, 0, 1, 0);  // the new descriptor's position only
     EXPECT_TRUE(t.isOpen());
     EXPECT_EQ(t.tellg(), 6);
-    EXPECT_EQ(fileBytes(path), "0123456789");
-    EXPECT_EQ(fileBytes(other), "abcdefghij");
+    EXPECT_EQ(readWholeFile(path), "0123456789");
+    EXPECT_EQ(readWholeFile(other), "abcdefghij");
     if (!k.closeOld) EXPECT_EQ(::lseek(oldFd, 0, SEEK_CUR), 10);
     // The new descriptor is the transport's, from its own position.
     ASSERT_EQ(t.read(b, 2), 2u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 2), "gh");
     t.write(U("new"), 3);
     t.flush(false);
-    EXPECT_EQ(fileBytes(other), "abcdefghnew");
-    EXPECT_EQ(fileBytes(path), "0123456789");
+    EXPECT_EQ(readWholeFile(other), "abcdefghnew");
+    EXPECT_EQ(readWholeFile(path), "0123456789");
     t.setFD(-1, false);
     ::close(newFd);
     if (!k.closeOld) ::close(oldFd);
@@ -839,13 +822,13 @@ TEST_F(FileTransport, ConfigAndReleaseBuffers) {
   openRW(t, 0, 16);
   t.write(U("abc"), 3);
   t.configBuffer(0, 32, true);  // written out
-  EXPECT_EQ(fileBytes(path), "abc");
+  EXPECT_EQ(readWholeFile(path), "abc");
   t.write(U("def"), 3);
   t.configBuffer(0, 8, false);  // dropped
   t.write(U("g"), 1);
   t.releaseWBuf();  // dropped
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), "abc");
+  EXPECT_EQ(readWholeFile(path), "abc");
 }
 
 // A failed write-out keeps only what did not reach the file; the rest goes out once.
@@ -867,7 +850,7 @@ TEST_F(FileTransport, FailedWriteOutDoesNotWriteBytesTwice) {
   EXPECT_EQ(e.text, "WFileTransport::writeFD(): File too large");
   EXPECT_EQ(t.tellg(), 130);
   t.flush(false);
-  EXPECT_EQ(fileBytes(path), want);
+  EXPECT_EQ(readWholeFile(path), want);
   ::signal(SIGXFSZ, oldHandler);
 }
 
@@ -964,7 +947,7 @@ TEST_F(FileTransport, ThriftProtocolRoundTrip) {
     proto.writeString(std::string("over a file"));
     base->flush();
   }
-  EXPECT_EQ(fileBytes(path).size(), 4u + 4u + 11u);
+  EXPECT_EQ(readWholeFile(path).size(), 4u + 4u + 11u);
   t->seek(0, SEEK_SET);
   {
     apache::thrift::protocol::TBinaryProtocol proto(base);

@@ -23,6 +23,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/tmpdir.h"
+
 namespace {
 
 using apache::thrift::protocol::TBinaryProtocol;
@@ -237,32 +239,12 @@ void writeStream(std::shared_ptr<TTransport> base, Layer layer, Proto proto,
   t->close();
 }
 
-std::string fileBytes(const std::string& path) {
-  std::string out;
-  int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return out;
-  char buf[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof(buf))) > 0) out.append(buf, size_t(n));
-  ::close(fd);
-  return out;
-}
-
 typedef std::tuple<Proto, Layer, uint32_t, Direction, Peer, Shape> Case;
 
 class ThriftMatrix : public ::testing::TestWithParam<Case> {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/wfiletransport-thrift-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override {
-    ::unlink((dir + "/data").c_str());
-    ::unlink((dir + "/reference").c_str());
-    ::rmdir(dir.c_str());
-  }
-  std::string dir;
+  TmpDir tmp{"wfiletransport-thrift"};
+  std::string dir = tmp.path();
 };
 
 TEST_P(ThriftMatrix, ReadsBackExactlyToTheEndOfTheFile) {
@@ -280,11 +262,11 @@ TEST_P(ThriftMatrix, ReadsBackExactlyToTheEndOfTheFile) {
     writeStream(wfile(path, capacity, true), layer, proto, recs);
     const std::string reference = dir + "/reference";
     writeStream(thriftFile(reference, peer, true), layer, proto, recs);
-    ASSERT_TRUE(fileBytes(path) == fileBytes(reference));
+    ASSERT_TRUE(readWholeFile(path) == readWholeFile(reference));
   } else {
     writeStream(thriftFile(path, peer, true), layer, proto, recs);
   }
-  const size_t size = fileBytes(path).size();
+  const size_t size = readWholeFile(path).size();
   if (shape == EMPTY_FILE) {
     ASSERT_EQ(size, 0u);
   } else if (shape == LARGE) {

@@ -2,10 +2,8 @@
 // contiguous warning and shared comparator, and every failure path of the factory.
 #include <gtest/gtest.h>
 
-#include <Poco/AutoPtr.h>
 #include <Poco/Exception.h>
 #include <Poco/Util/LayeredConfiguration.h>
-#include <Poco/Util/MapConfiguration.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -14,7 +12,8 @@
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_UniMKCStg.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/map_config.h"
+#include "tests/support/tmpdir.h"
 #include "wexception.h"
 
 using testing::internal::CaptureStdout;
@@ -25,19 +24,7 @@ namespace {
 const char* const kWarnLine =
     "[WRN] OpenKCFromConfig: distribType is contiguous while KType is string type!\n";
 
-class Config {
- public:
-  Config() : layered(new Poco::Util::LayeredConfiguration()) {
-    layered->add(Poco::AutoPtr<Poco::Util::AbstractConfiguration>(
-                     new Poco::Util::MapConfiguration()),
-                 -100, true);
-  }
-  void set(const std::string& k, const std::string& v) { layered->setString(k, v); }
-  Poco::Util::LayeredConfiguration& get() { return *layered; }
-
- private:
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> layered;
-};
+using tsupport::Config;
 
 std::pair<std::unique_ptr<wdb::ISKVStorage>, bool> open(Config& c, const std::string& name) {
   std::pair<wdb::ISKVStorage*, bool> r =

@@ -21,7 +21,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/storage/tmpdir.h"
+#include "tests/support/store_buffer.h"
+#include "tests/support/tmpdir.h"
 
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_KCStg.h"
@@ -64,18 +65,8 @@ inline std::unique_ptr<wdb::SKV_ContMKCStg> makeStore(const TmpDir& dir, uint32_
   return s;
 }
 
-inline int put(wdb::ISKVStorage& s, const std::string& key, const std::string& value = "v",
-               int policy = 3) {
-  return s.putTx0(nullptr, key.data(), key.size(), value.data(), value.size(), policy);
-}
-
-// The value, or "<rc>" for a failed get.
-inline std::string get(const wdb::ISKVStorage& s, const std::string& key) {
-  wdb::ValueBuffer buf(s);
-  const int r = s.getTx0(nullptr, buf.out(), buf.outLength(), key.data(), key.size());
-  if (buf.data() == nullptr) return "<" + std::to_string(r) + ">";
-  return std::string(buf.chars(), buf.length());
-}
+using tsupport::get;
+using tsupport::put;
 
 inline int removeKey(wdb::ISKVStorage& s, const std::string& key) {
   return s.removeTx0(nullptr, key.data(), key.size());

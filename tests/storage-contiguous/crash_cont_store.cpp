@@ -25,6 +25,7 @@
 
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "tests/storage-contiguous/cont_test_util.h"
+#include "tests/support/child_test.h"
 
 using conttest::get;
 using conttest::put;
@@ -140,26 +141,11 @@ TEST(ContCrash, KilledWriterLosesNoReportedRecordAndNoRetiredFile) {
   const int kRounds = 6;
   int rounds = 0;
   for (; rounds < kRounds; ++rounds) {
-    int fds[2];
-    ASSERT_EQ(0, pipe(fds));
-    fflush(stdout);
-    fflush(stderr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(fds[0]);
-      const char* log = getenv("CRASH_LOG") ? getenv("CRASH_LOG") : "/dev/null";
-      const int null = ::open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
-      dup2(null, 1);
-      dup2(null, 2);
-      setenv(kEnvDir, dir.path().c_str(), 1);
-      setenv(kEnvStart, std::to_string(next).c_str(), 1);
-      setenv(kEnvFd, std::to_string(fds[1]).c_str(), 1);
-      execl("/proc/self/exe", "crash_child", "--gtest_filter=ContCrashChild.Writer",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(fds[1]);
+    pid_t pid = -1;
+    int fds[2] = {-1, -1};
+    ASSERT_NO_FATAL_FAILURE(startChildTest(
+        "crash_child", "ContCrashChild.Writer", "CRASH_LOG", kEnvFd,
+        {{kEnvDir, dir.path()}, {kEnvStart, std::to_string(next)}}, &pid, &fds[0]));
     // A random number of reported puts (at least 30 a round, so that the rounds together
     // fill more partitions than are kept), then a short random stretch more.
     unsigned i;

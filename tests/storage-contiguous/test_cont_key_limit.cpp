@@ -11,39 +11,11 @@
 #include <vector>
 
 #include "tests/storage-contiguous/cont_test_util.h"
+#include "tests/support/death_child.h"
 
 using namespace conttest;
 
 namespace {
-
-#define CHECK_OR_EXIT(c, code)              \
-  do {                                      \
-    if (!(c)) {                             \
-      fprintf(stderr, "failed: %s\n", #c);  \
-      _exit(code);                          \
-    }                                       \
-  } while (0)
-
-// Runs f with standard error sent to a file and returns what it wrote (the death test's
-// child has its standard error captured already).
-template <typename F>
-std::string stderrOf(F f) {
-  fflush(stderr);
-  FILE* tmp = tmpfile();
-  const int saved = dup(2);
-  dup2(fileno(tmp), 2);
-  f();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, tmp)) > 0) text.append(buf, n);
-  fclose(tmp);
-  return text;
-}
 
 std::string key(int i) {
   char k[16];

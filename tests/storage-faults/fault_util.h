@@ -4,9 +4,7 @@
 #ifndef TOKA_TESTS_STORAGE_FAULTS_FAULT_UTIL_H
 #define TOKA_TESTS_STORAGE_FAULTS_FAULT_UTIL_H
 
-#include <Poco/AutoPtr.h>
 #include <Poco/Util/LayeredConfiguration.h>
-#include <Poco/Util/MapConfiguration.h>
 #include <ftw.h>
 #include <kcdb.h>
 #include <stdlib.h>
@@ -24,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/storage/tmpdir.h"
+#include "tests/support/map_config.h"
+#include "tests/support/store_buffer.h"
+#include "tests/support/tmpdir.h"
 
 #include "src/wdb/kc/ISKVStorage.h"
 
@@ -44,20 +44,7 @@ inline bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A layered configuration over one writable map layer.
-class Config {
- public:
-  Config() : layered_(new Poco::Util::LayeredConfiguration()) {
-    layered_->add(Poco::AutoPtr<Poco::Util::AbstractConfiguration>(
-                      new Poco::Util::MapConfiguration()),
-                  -100, true);
-  }
-  void set(const std::string& k, const std::string& v) { layered_->setString(k, v); }
-  Poco::Util::LayeredConfiguration& get() { return *layered_; }
-
- private:
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> layered_;
-};
+using tsupport::Config;
 
 // splitmix64: the deterministic source of every derived choice.
 inline uint64_t mix(uint64_t x) {
@@ -102,17 +89,8 @@ inline bool checkValue(const std::string& key, const std::string& value, uint32_
   return true;
 }
 
-inline int put(wdb::ISKVStorage& s, const std::string& key, const std::string& value) {
-  return s.putTx0(nullptr, key.data(), key.size(), value.data(), value.size(), 3);
-}
-
-// The value, or "<rc>" for a failed get.
-inline std::string get(const wdb::ISKVStorage& s, const std::string& key) {
-  wdb::ValueBuffer buf(s);
-  const int r = s.getTx0(nullptr, buf.out(), buf.outLength(), key.data(), key.size());
-  if (buf.data() == nullptr) return "<" + std::to_string(r) + ">";
-  return std::string(buf.chars(), buf.length());
-}
+using tsupport::get;
+using tsupport::put;
 
 // Collects every record of 2 bytes of key or more (the contiguous store's reserved one-byte
 // record is left out).

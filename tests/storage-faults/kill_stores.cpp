@@ -36,6 +36,7 @@
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 #include "src/wdb/kc/SKV_UniMKCStg.h"
 #include "tests/storage-faults/fault_util.h"
+#include "tests/support/child_test.h"
 
 using faulttest::checkValue;
 using faulttest::get;
@@ -181,29 +182,17 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
   for (int round = 0; round < wanted; ++round) {
     const uint32_t next = static_cast<uint32_t>(acked.size());
     const uint32_t target = next + 1 + rng() % kMaxStretch;
-    int fds[2];
-    ASSERT_EQ(0, pipe(fds));
-    fflush(stdout);
-    fflush(stderr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(fds[0]);
-      const char* log = std::getenv("TOKA_KILL_LOG");  // the writers' lines, for a hunt
-      const int null = ::open(log != nullptr ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
-      dup2(null, 1);
-      dup2(null, 2);
-      setenv(kEnvDir, dir.path().c_str(), 1);
-      setenv(kEnvKind, kc.contiguous ? "contiguous" : "uniform", 1);
-      setenv(kEnvSync, kc.autoSync ? "1" : "0", 1);
-      setenv(kEnvBig, kc.bigValues ? "1" : "0", 1);
-      setenv(kEnvStart, std::to_string(next).c_str(), 1);
-      setenv(kEnvFd, std::to_string(fds[1]).c_str(), 1);
-      execl("/proc/self/exe", "kill_child", "--gtest_filter=StoreKillChild.Writer",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(fds[1]);
+    pid_t pid = -1;
+    int fds[2] = {-1, -1};
+    // TOKA_KILL_LOG: a file for the writers' lines, for a hunt.
+    ASSERT_NO_FATAL_FAILURE(startChildTest(
+        "kill_child", "StoreKillChild.Writer", "TOKA_KILL_LOG", kEnvFd,
+        {{kEnvDir, dir.path()},
+         {kEnvKind, kc.contiguous ? "contiguous" : "uniform"},
+         {kEnvSync, kc.autoSync ? "1" : "0"},
+         {kEnvBig, kc.bigValues ? "1" : "0"},
+         {kEnvStart, std::to_string(next)}},
+        &pid, &fds[0]));
     const bool reached = readUntil(fds[0], target, &acked);
     // Lands the kill somewhere inside one of the following puts.
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "src/wdb/kc/SKV_KCStg.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "src/wdb/kc/fileutil.h"
 #include "src/xstring.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 namespace {
 bool isDir(const std::string& p) {

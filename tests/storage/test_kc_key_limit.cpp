@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "src/wdb/kc/SKV_KCStg.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/death_child.h"
+#include "tests/support/tmpdir.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
@@ -20,27 +21,6 @@ using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 namespace {
-
-// Runs f with standard error sent to a file and returns what it wrote (the death test's
-// child has its standard error captured already).
-template <typename F>
-std::string stderrOf(F f) {
-  fflush(stderr);
-  FILE* tmp = tmpfile();
-  const int saved = dup(2);
-  dup2(fileno(tmp), 2);
-  f();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::string text;
-  rewind(tmp);
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, tmp)) > 0) text.append(buf, n);
-  fclose(tmp);
-  return text;
-}
 
 
 const char* const kCauseLine =
@@ -61,14 +41,6 @@ bool holds(wdb::SKV_KCStg& db, int i) {
   return db.getTx0(nullptr, v.out(), v.outLength(), key.data(), key.size()) == 0 &&
          std::string(v.chars(), v.length()) == want;
 }
-
-#define CHECK_OR_EXIT(c, code)                                  \
-  do {                                                          \
-    if (!(c)) {                                                 \
-      fprintf(stderr, "failed: %s\n", #c);                      \
-      _exit(code);                                              \
-    }                                                           \
-  } while (0)
 
 void scenario() {
   TmpDir dir;

@@ -12,7 +12,7 @@
 #include "kcext/kccompress_snappy.h"
 #include "kcext/kcpolydb_ext.h"
 #include "tests/storage/rawrecord.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 using kyotocabinet::BasicDB;
 using kyotocabinet::ExtPolyDB;

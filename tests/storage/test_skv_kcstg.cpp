@@ -18,7 +18,7 @@
 
 #include "src/wdb/kc/SKV_KCStg.h"
 #include "tests/storage/rawrecord.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
@@ -31,19 +31,9 @@ namespace {
 const unsigned MODE_RW = 23;  // reader | writer | create | auto transaction
 const unsigned MODE_R = 1;
 
-// The value a raw read handed out; released through the store.
-struct Out {
-  explicit Out(const SKV_KCStg& s) : store(s), data(nullptr), len(0) {}
-  ~Out() { release(); }
-  void release() {
-    if (data != nullptr) store.freeData(data);
-    data = nullptr;
-  }
-  std::string str() const { return std::string(static_cast<const char*>(data), len); }
-  const SKV_KCStg& store;
-  void* data;
-  size_t len;
-};
+using wdb::ValueBuffer;
+
+std::string str(const ValueBuffer& out) { return std::string(out.chars(), out.length()); }
 
 class KCStgTest : public ::testing::Test {
  protected:
@@ -61,18 +51,21 @@ class KCStgTest : public ::testing::Test {
   int put(const std::string& k, const std::string& v, int policy) {
     return store.putTx0(nullptr, k.data(), k.size(), v.data(), v.size(), policy);
   }
-  int get(const std::string& k, Out& out) {
-    return store.getTx0(nullptr, &out.data, &out.len, k.data(), k.size());
+  // The raw outputs as they are, for what a call leaves in them.
+  int get(const std::string& k, void** data, size_t* len) {
+    return store.getTx0(nullptr, data, len, k.data(), k.size());
   }
-  int pop(const std::string& k, Out& out) {
-    return store.popTx0(nullptr, &out.data, &out.len, k.data(), k.size());
+  int pop(const std::string& k, void** data, size_t* len) {
+    return store.popTx0(nullptr, data, len, k.data(), k.size());
   }
+  int get(const std::string& k, ValueBuffer& out) { return get(k, out.out(), out.outLength()); }
+  int pop(const std::string& k, ValueBuffer& out) { return pop(k, out.out(), out.outLength()); }
   int exist(const std::string& k) { return store.existTx0(nullptr, k.data(), k.size()); }
   int remove(const std::string& k) { return store.removeTx0(nullptr, k.data(), k.size()); }
   std::string value(const std::string& k) {
-    Out out(store);
+    ValueBuffer out(store);
     const int r = get(k, out);
-    return r == 0 ? out.str() : "<" + std::to_string(r) + ">";
+    return r == 0 ? str(out) : "<" + std::to_string(r) + ">";
   }
 
   TmpDir dir;
@@ -97,19 +90,17 @@ int fdOf(const std::string& path) {
 }  // namespace
 
 TEST_F(KCStgTest, ClosedStoreAnswersNotOpenedAndNeutralValues) {
-  Out out(store);
-  out.data = reinterpret_cast<void*>(0x1);  // untouched while closed
-  out.len = 77;
+  void* data = reinterpret_cast<void*>(0x1);  // untouched while closed
+  size_t len = 77;
   EXPECT_EQ(put("k", "v", 1), -28);
   EXPECT_EQ(put("k", "v", 0), -28);  // closed is tested before the policy
   EXPECT_EQ(put("k", "v", 4), -28);
   EXPECT_EQ(remove("k"), -28);
   EXPECT_EQ(exist("k"), -28);
-  EXPECT_EQ(get("k", out), -28);
-  EXPECT_EQ(pop("k", out), -28);
-  EXPECT_EQ(out.data, reinterpret_cast<void*>(0x1));
-  EXPECT_EQ(out.len, 77u);
-  out.data = nullptr;
+  EXPECT_EQ(get("k", &data, &len), -28);
+  EXPECT_EQ(pop("k", &data, &len), -28);
+  EXPECT_EQ(data, reinterpret_cast<void*>(0x1));
+  EXPECT_EQ(len, 77u);
   EXPECT_EQ(store.flush(), -28);
   EXPECT_EQ(store.kc_iterate(nullptr, 1), -28);
   EXPECT_TRUE(store.empty());
@@ -202,31 +193,31 @@ TEST_F(KCStgTest, GetPopRemoveExist) {
   ASSERT_EQ(put(binKey, binVal, 1), 0);
   ASSERT_EQ(put("empty", "", 1), 0);
 
-  Out out(store);
+  ValueBuffer out(store);
   ASSERT_EQ(get(binKey, out), 0);
-  EXPECT_EQ(out.str(), binVal);
-  EXPECT_EQ(static_cast<char*>(out.data)[out.len], '\0');
-  out.release();
+  EXPECT_EQ(str(out), binVal);
+  EXPECT_EQ(out.chars()[out.length()], '\0');
+  out.reset();
 
   ASSERT_EQ(get("empty", out), 0);  // an empty value: one NUL byte, length 0
-  ASSERT_NE(out.data, nullptr);
-  EXPECT_EQ(out.len, 0u);
-  EXPECT_EQ(static_cast<char*>(out.data)[0], '\0');
-  out.release();
+  ASSERT_NE(out.data(), nullptr);
+  EXPECT_EQ(out.length(), 0u);
+  EXPECT_EQ(out.chars()[0], '\0');
+  out.reset();
 
-  out.data = reinterpret_cast<void*>(0x1);
-  out.len = 5;
-  EXPECT_EQ(get("absent", out), -9);  // a missing record clears both outputs
-  EXPECT_EQ(out.data, nullptr);
-  EXPECT_EQ(out.len, 0u);
-  EXPECT_EQ(pop("absent", out), -9);
-  EXPECT_EQ(out.data, nullptr);
+  void* data = reinterpret_cast<void*>(0x1);
+  size_t len = 5;
+  EXPECT_EQ(get("absent", &data, &len), -9);  // a missing record clears both outputs
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(len, 0u);
+  EXPECT_EQ(pop("absent", &data, &len), -9);
+  EXPECT_EQ(data, nullptr);
 
   EXPECT_EQ(exist(binKey), 0);
   ASSERT_EQ(pop(binKey, out), 0);
-  EXPECT_EQ(out.str(), binVal);
-  EXPECT_EQ(static_cast<char*>(out.data)[out.len], '\0');
-  out.release();
+  EXPECT_EQ(str(out), binVal);
+  EXPECT_EQ(out.chars()[out.length()], '\0');
+  out.reset();
   EXPECT_EQ(exist(binKey), -9);
   EXPECT_EQ(get(binKey, out), -9);
 
@@ -261,9 +252,9 @@ TEST_F(KCStgTest, RefusalsForOtherReasonsAreFailures) {
   EXPECT_EQ(put("k", "v", 3), -1);
   EXPECT_EQ(remove("k"), -1);       // not +9: the record is there
   EXPECT_EQ(remove("nothing"), -1);
-  Out out(store);
+  ValueBuffer out(store);
   EXPECT_EQ(pop("k", out), -9);     // the refused visit hands out nothing
-  EXPECT_EQ(out.data, nullptr);
+  EXPECT_EQ(out.data(), nullptr);
   EXPECT_EQ(value("k"), "v");       // and the record stays
   EXPECT_EQ(get("k", out), 0);
 }
@@ -410,19 +401,19 @@ TEST_F(KCStgTest, CompressedRecordsAsStoredAndDamagedOnesFailCleanly) {
 
     ASSERT_EQ(s.open(MODE_R), 0);
     GetCapturedStdout();
-    Out out(s);
-    EXPECT_EQ(s.getTx0(nullptr, &out.data, &out.len, "empty", 5), -9) << z;
-    EXPECT_EQ(out.data, nullptr);
-    if (s.getTx0(nullptr, &out.data, &out.len, "bad", 3) == 0) {
+    ValueBuffer out(s);
+    EXPECT_EQ(s.getTx0(nullptr, out.out(), out.outLength(), "empty", 5), -9) << z;
+    EXPECT_EQ(out.data(), nullptr);
+    if (s.getTx0(nullptr, out.out(), out.outLength(), "bad", 3) == 0) {
       EXPECT_EQ(tag, 'f');  // an LZF stream cut at an instruction boundary decodes a prefix
-      EXPECT_EQ(out.str(), v128.substr(0, out.len));
-      out.release();
+      EXPECT_EQ(str(out), v128.substr(0, out.length()));
+      out.reset();
     }
-    ASSERT_EQ(s.getTx0(nullptr, &out.data, &out.len, "comp", 4), 0);
-    EXPECT_EQ(out.str(), v128);
-    out.release();
-    ASSERT_EQ(s.getTx0(nullptr, &out.data, &out.len, "raw", 3), 0);
-    EXPECT_EQ(out.str(), v127);
+    ASSERT_EQ(s.getTx0(nullptr, out.out(), out.outLength(), "comp", 4), 0);
+    EXPECT_EQ(str(out), v128);
+    out.reset();
+    ASSERT_EQ(s.getTx0(nullptr, out.out(), out.outLength(), "raw", 3), 0);
+    EXPECT_EQ(str(out), v127);
   }
 }
 

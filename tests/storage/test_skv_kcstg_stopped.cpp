@@ -6,7 +6,7 @@
 
 #include "src/wdb/kc/SKV_KCStg.h"
 #include "src/xlabs.h"
-#include "tests/storage/tmpdir.h"
+#include "tests/support/tmpdir.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
