@@ -20,6 +20,7 @@ import org.junit.jupiter.api.TestMethodOrder;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.CsvSource;
 import org.junit.jupiter.params.provider.MethodSource;
 import org.junit.jupiter.params.provider.NullAndEmptySource;
 import org.junit.jupiter.params.provider.ValueSource;
@@ -181,6 +182,22 @@ class TessiJNITest {
         TessiJNI.delete_TessiGeneric(h);
     }
 
+    // op, value, flags after the op on 0x0F0F
+    @ParameterizedTest(name = "flag op {0} with {1} gives {2}")
+    @CsvSource({"1, 0x12345, 0x2345", "2, 0x00FF, 0x000F", "3, 0xF000, 0xFF0F", "4, 0x0FF0, 0x00FF",
+        "5, 999, 0xF0F0"})
+    void flagOps(int op, String value, String after) {
+        long h = TessiJNI.new_TessiGeneric(100, 100);
+        TessiJNI.TessiGeneric_putString(h, "f", "v", false, 0, 3);
+        int v = Integer.decode(value);
+        int want = Integer.decode(after);
+        assertTrue(TessiJNI.TessiGeneric_setItemFlag(h, "f", 0x0F0F, 1), "reset flags");
+        assertTrue(TessiJNI.TessiGeneric_setItemFlag(h, "f", v, op), "op " + op);
+        assertTrue(TessiJNI.TessiGeneric_getItemFlag(h, "f") == (short) want,
+                "op " + op + " gives " + TessiJNI.TessiGeneric_getItemFlag(h, "f"));
+        TessiJNI.delete_TessiGeneric(h);
+    }
+
     @Test
     void flags() {
         long h = TessiJNI.new_TessiGeneric(100, 100);
@@ -193,16 +210,7 @@ class TessiJNITest {
         assertTrue(TessiJNI.TessiGeneric_setItemFlag(h, "f", 0xFFFC, 2), "C_AND");
         assertTrue(TessiJNI.TessiGeneric_getItemFlag(h, "f") == 0 && "v".equals(TessiJNI.TessiGeneric_getAsString(h, "f")),
                 "readable after C_AND 0xFFFC");
-        int[][] ops = { // op, value, flags after the op on 0x0F0F
-            {1, 0x12345, 0x2345}, {2, 0x00FF, 0x000F}, {3, 0xF000, 0xFF0F}, {4, 0x0FF0, 0x00FF},
-            {5, 999, 0xF0F0},
-        };
-        for (int[] op : ops) {
-            assertTrue(TessiJNI.TessiGeneric_setItemFlag(h, "f", 0x0F0F, 1), "reset flags");
-            assertTrue(TessiJNI.TessiGeneric_setItemFlag(h, "f", op[1], op[0]), "op " + op[0]);
-            assertTrue(TessiJNI.TessiGeneric_getItemFlag(h, "f") == (short) op[2],
-                    "op " + op[0] + " gives " + TessiJNI.TessiGeneric_getItemFlag(h, "f"));
-        }
+        TessiJNI.TessiGeneric_setItemFlag(h, "f", 0xF0F0, 1);
         for (int bad : new int[] {0, 6, -1}) {
             assertTrue(!TessiJNI.TessiGeneric_setItemFlag(h, "f", 0, bad), "op " + bad + " refused");
         }
