@@ -1,3 +1,5 @@
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
 import com.olm.toka.jni.wnfqueue.WNfQueueJNI;
 
 import java.nio.ByteBuffer;
@@ -7,27 +9,23 @@ import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicIntegerArray;
 
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
 /**
  * 4 producers and 4 consumers on one WNfQueueJNI queue, with the limits 0 and 4: unique
  * ids, every fifth one urgent; the consumers mix dequeue and waitDequeue with the timeouts
  * 0, 1, 5, 50 and -1. Every accepted payload is received exactly once, and after the drain
- * wakeUpAll lets every consumer leave within 2 s. Exits non-zero on any failure.
+ * wakeUpAll lets every consumer leave within 2 s.
  */
-public final class WNfQueueStress {
+class WNfQueueStress {
     static final int PRODUCERS = 4;
     static final int CONSUMERS = 4;
     static final int PER_PRODUCER = 20000;
 
-    static int failures = 0;
-
-    static void check(boolean ok, String what) {
-        if (!ok) {
-            failures++;
-            System.err.println("FAILED: " + what);
-        }
-    }
-
-    static void run(long limit) throws Exception {
+    @ParameterizedTest(name = "4 producers, 4 consumers, limit {0}")
+    @ValueSource(longs = {0, 4})
+    void producersAndConsumers(long limit) throws Exception {
         long q = WNfQueueJNI.new_WNfQueueGeneric();
         WNfQueueJNI.WNfQueueGeneric_setMaxNfSize(q, limit);
         int total = PRODUCERS * PER_PRODUCER;
@@ -86,9 +84,9 @@ public final class WNfQueueStress {
         while (receivedCount.get() < acceptedCount.get() && System.nanoTime() < deadline) {
             Thread.sleep(1);
         }
-        check(receivedCount.get() == acceptedCount.get(),
+        assertTrue(receivedCount.get() == acceptedCount.get(),
                 "limit " + limit + ": received " + receivedCount.get() + " of " + acceptedCount.get());
-        check(WNfQueueJNI.WNfQueueGeneric_size(q) == 0, "limit " + limit + ": drained");
+        assertTrue(WNfQueueJNI.WNfQueueGeneric_size(q) == 0, "limit " + limit + ": drained");
 
         stop.set(true);
         long released = System.nanoTime() + 2_000_000_000L;
@@ -97,11 +95,7 @@ public final class WNfQueueStress {
             Thread.sleep(1);
         }
         boolean allLeft = consumers.stream().noneMatch(Thread::isAlive);
-        check(allLeft, "limit " + limit + ": every consumer left within 2 s");
-        if (!allLeft) {
-            System.err.println("WNfQueueStress: consumers hang");
-            System.exit(1);
-        }
+        assertTrue(allLeft, "limit " + limit + ": every consumer left within 2 s");
         int missing = 0;
         int twice = 0;
         int phantom = 0;
@@ -116,18 +110,11 @@ public final class WNfQueueStress {
                 phantom++;
             }
         }
-        check(missing == 0 && twice == 0 && phantom == 0 && bad.get() == 0, "limit " + limit
+        assertTrue(missing == 0 && twice == 0 && phantom == 0 && bad.get() == 0, "limit " + limit
                 + ": missing " + missing + " twice " + twice + " phantom " + phantom + " bad " + bad.get());
-        check(limit != 0 || acceptedCount.get() == total, "no limit: every payload accepted");
-        check(acceptedCount.get() > 0, "some payloads accepted");
+        assertTrue(limit != 0 || acceptedCount.get() == total, "no limit: every payload accepted");
+        assertTrue(acceptedCount.get() > 0, "some payloads accepted");
         System.err.printf("limit %d: %d of %d accepted, all received once%n", limit, acceptedCount.get(), total);
         WNfQueueJNI.delete_WNfQueueGeneric(q);
-    }
-
-    public static void main(String[] args) throws Exception {
-        run(0);
-        run(4);
-        System.err.println("WNfQueueStress: " + failures + " failures");
-        System.exit(failures == 0 ? 0 : 1);
     }
 }
