@@ -366,17 +366,9 @@ void SornGeneric::clear() {
 
 jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen,
                               bool asString) noexcept {
-  if (asString) {
-    // The store ends every value with a NUL byte, so the text stops at the first one.
-    return env->NewStringUTF(static_cast<const char*>(value));
-  }
-  jbyteArray array = env->NewByteArray(valueLen);
-  if (array == nullptr) return nullptr;
-  // The region is the whole new array, so this copy cannot fail.
-  if (valueLen > 0) {
-    env->SetByteArrayRegion(array, 0, valueLen, static_cast<const jbyte*>(value));
-  }
-  return array;
+  // The store ends every value with a NUL byte, so a string stops at the first one.
+  return tjni::newResult(env, static_cast<const char*>(value), static_cast<size_t>(valueLen),
+                         asString);
 }
 
 jobject SornGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {

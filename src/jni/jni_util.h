@@ -12,6 +12,10 @@
 // mode 0 copies it back, and the bytes written reach the Java array (for setBinVal, which
 // only reads, the same bytes go back).
 //
+// Results: newByteArray and newResult build the Java array or string a native returns; they
+// make only JNI calls, so they never throw, and null means the VM raised OutOfMemoryError
+// (or the value is too long for a Java array).
+//
 // Ownership: a handle is the address of a native object owned by the Java side between its
 // new_ and delete_ natives. JStringUTF and JByteSlice own what they obtained from the VM
 // (and their copy buffer) and release it in their destructors.
@@ -22,6 +26,7 @@
 
 #include <jni.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -130,6 +135,15 @@ class JByteSlice {
   int _length;
   bool _ok;
 };
+
+// A new Java byte array holding a copy of length bytes (a local reference the caller returns
+// or deletes). Null when length is above INT_MAX or the VM could not make the array.
+jbyteArray newByteArray(JNIEnv* env, const void* bytes, size_t length) noexcept;
+
+// A value as a native answers it: asString gives the Java string of the text, which ends at
+// its first NUL byte (bytes must hold one, at bytes[length] at the latest); otherwise the
+// byte array of all length bytes, as newByteArray.
+jobject newResult(JNIEnv* env, const char* bytes, size_t length, bool asString) noexcept;
 
 // Reports the exception being handled (call only inside a catch block): a std::exception as
 // kRuntimeExceptionClass with its what(), anything else as kUnknownExceptionClass with
