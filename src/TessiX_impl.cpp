@@ -11,6 +11,7 @@
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
+#include "src/jni/jni_module.h"
 #include "src/jni/jni_util.h"
 #include "src/xcheck.h"
 #include "src/xlabs.h"
@@ -24,25 +25,8 @@
 
 namespace {
 
-std::atomic<int32_t> _LogLevel(0);
-
-// The build stamp and the information text: plain strings made once and never destroyed,
-// so that no static text is released after the allocator stops or while threads still run
-// at process exit.
-const std::string& timeBuild() {
-  static const std::string* const text = new std::string(__DATE__ " " __TIME__);
-  return *text;
-}
-
-const std::string& infoText() {
-  static const std::string* const text = new std::string(
-      "Name:         TessiX\n"
-      "Version:      1.0.0\n"
-      "Description:  Tessi, WNfQueue for Toka libraries\n"
-      "Build at:     " +
-      timeBuild());
-  return *text;
-}
+// The log level and the information text.
+tjni::Module moduleState("TessiX", "1.0.0", "Tessi, WNfQueue for Toka libraries");
 
 // Dump callback: "key=value | " appended to the xstring behind context.
 void appendProperty(void* context, const char* key, const char* value) {
@@ -74,12 +58,18 @@ void appendSection(xstring& result, xstring& scratch, xpage_allocator* pages, xl
 
 }  // namespace
 
-void tessix__setLogLevel(int level) { _LogLevel.exchange(level); }
+void tessix__setLogLevel(int level) { moduleState.setLogLevel(level); }
 
-int tessix__getLogLevel() { return _LogLevel.load(); }
+int tessix__getLogLevel() { return moduleState.logLevel(); }
+
+bool tessix__errOn() { return moduleState.errOn(); }
+
+bool tessix__infOn() { return moduleState.infOn(); }
+
+bool tessix__dbgOn() { return moduleState.dbgOn(); }
 
 xstring tessix__info() {
-  const std::string& text = infoText();
+  const std::string& text = moduleState.info();
   return xstring(text.data(), text.size());
 }
 

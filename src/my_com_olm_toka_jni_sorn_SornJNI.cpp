@@ -20,14 +20,9 @@ const tjni::Reporter kReport = &sorn::jThrowException;
 
 SornGeneric& object(jlong handle) { return tjni::requireHandle<SornGeneric>(handle, kZeroHandle); }
 
-bool infoOn() { return sornx__getLogLevel() > 3; }
-bool debugOn() { return sornx__getLogLevel() > 4; }
-
 // Logs the empty-key line when enabled; true when the key has no bytes.
 bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  if (!key.empty()) return false;
-  if (infoOn()) __printLogInf(place, "%s", "key is empty or memory is overflow!");
-  return true;
+  return tjni::emptyKey(key, place, sornx__infOn());
 }
 
 // get, getAsString, pop, popAsString.
@@ -37,7 +32,7 @@ jobject readNative(JNIEnv* env, jlong handle, jstring key, bool asString, const 
     SornGeneric& s = object(handle);
     tjni::JStringUTF k(env, key);
     if (emptyKey(k, place)) return nullptr;
-    if (debugOn()) sorn::dumpKey(place, k.data(), k.length());
+    if (sornx__dbgOn()) sorn::dumpKey(place, k.data(), k.length());
     return Pop ? s.pop(env, k.data(), k.length(), asString)
                : s.get(env, k.data(), k.length(), asString);
   });
@@ -57,10 +52,7 @@ JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1getLogLevel(J
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1info(JNIEnv* env, jclass) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring info = sornx__info();
-    return env->NewStringUTF(info.c_str());
-  });
+  return tjni::textNative(env, kReport, &sornx__info);
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1initialize(JNIEnv* env, jclass) {
@@ -72,14 +64,12 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1uninitialize(
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_sorn_SornJNI_new_1SornGeneric(JNIEnv* env, jclass) {
-  // A constructor that throws frees its memory (new-expression) before the report.
-  return tjni::guarded<jlong>(env, kReport, 0,
-                              [&]() -> jlong { return tjni::toHandle(new SornGeneric()); });
+  return tjni::newNative<SornGeneric>(env, kReport);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_delete_1SornGeneric(JNIEnv* env, jclass,
                                                                            jlong handle) {
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<SornGeneric>(handle); });
+  tjni::deleteNative<SornGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1open(
@@ -87,10 +77,9 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1open(
     jboolean autoSync, jstring distribType, jint partitions, jint partMB, jlong partRecords,
     jstring tune, jobjectArray paths) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).open(env, name, home, dbname, dbtype, autoSync, distribType,
-                               partitions, partMB, partRecords, tune, paths)
-               ? JNI_TRUE
-               : JNI_FALSE;
+    return tjni::jbool(object(handle).open(env, name, home, dbname, dbtype, autoSync,
+                                           distribType, partitions, partMB, partRecords,
+                                           tune, paths));
   });
 }
 
@@ -102,7 +91,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1close(JNI
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isOpen(JNIEnv* env, jclass,
                                                                                jlong handle) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).isOpen() ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(object(handle).isOpen());
   });
 }
 
@@ -110,7 +99,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isCon
                                                                                      jclass,
                                                                                      jlong handle) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).isContiguous() ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(object(handle).isContiguous());
   });
 }
 
@@ -154,8 +143,8 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist
     SornGeneric& s = object(handle);
     tjni::JStringUTF k(env, key);
     if (emptyKey(k, "exist")) return JNI_FALSE;
-    if (debugOn()) sorn::dumpKey("exist", k.data(), k.length());
-    return s.exist(k.data(), k.length()) ? JNI_TRUE : JNI_FALSE;
+    if (sornx__dbgOn()) sorn::dumpKey("exist", k.data(), k.length());
+    return tjni::jbool(s.exist(k.data(), k.length()));
   });
 }
 
@@ -166,8 +155,8 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remov
     SornGeneric& s = object(handle);
     tjni::JStringUTF k(env, key);
     if (emptyKey(k, "remove")) return JNI_FALSE;
-    if (debugOn()) sorn::dumpKey("remove", k.data(), k.length());
-    return s.remove(k.data(), k.length()) ? JNI_TRUE : JNI_FALSE;
+    if (sornx__dbgOn()) sorn::dumpKey("remove", k.data(), k.length());
+    return tjni::jbool(s.remove(k.data(), k.length()));
   });
 }
 
@@ -180,9 +169,9 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(
     if (emptyKey(k, "put")) return JNI_FALSE;
     tjni::JByteSlice v(env, value, offset, length);
     if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
-    if (debugOn()) sorn::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
+    if (sornx__dbgOn()) sorn::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
     const char* bytes = v.data() != nullptr ? v.data() : "";  // a null array: empty value
-    return s.put(k.data(), k.length(), bytes, v.length(), policy) ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(s.put(k.data(), k.length(), bytes, v.length(), policy));
   });
 }
 
@@ -194,9 +183,9 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1putSt
     if (emptyKey(k, "putString")) return JNI_FALSE;
     tjni::JStringUTF v(env, value);
     if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
-    if (debugOn()) sorn::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
+    if (sornx__dbgOn()) sorn::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
     const char* bytes = v.data() != nullptr ? v.data() : "";  // a null string: empty value
-    return s.put(k.data(), k.length(), bytes, v.length(), policy) ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(s.put(k.data(), k.length(), bytes, v.length(), policy));
   });
 }
 

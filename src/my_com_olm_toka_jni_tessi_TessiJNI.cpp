@@ -24,9 +24,7 @@ TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(han
 
 // Logs the empty-key line when enabled; true when the key has no bytes.
 bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  if (!key.empty()) return false;
-  if (tessix__infOn()) __printLogInf(place, "%s", "key is empty or memory is overflow!");
-  return true;
+  return tjni::emptyKey(key, place, tessix__infOn());
 }
 
 // One row per key native.
@@ -60,7 +58,7 @@ const KeyRow<jboolean> kSetItemFlag = {"setItemFlag", JNI_FALSE, JNI_FALSE, fals
 const KeyRow<jint> kGetItemTimeExp = {"getItemTimeExp", 0, -1, false};
 const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE, false};
 
-jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+using tjni::jbool;
 
 }  // namespace
 
@@ -76,10 +74,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1setLogLeve
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1info(JNIEnv* env, jclass) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring info = tessix__info();
-    return env->NewStringUTF(info.c_str());
-  });
+  return tjni::textNative(env, kReport, &tessix__info);
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1initialize(JNIEnv* env, jclass,
@@ -94,10 +89,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1uninitiali
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat(JNIEnv* env, jclass,
                                                                               jint kind) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring stat = tessix__memstat(kind);
-    return env->NewStringUTF(stat.c_str());
-  });
+  return tjni::textNative(env, kReport, [&]() { return tessix__memstat(kind); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -106,16 +98,13 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_new_1TessiGeneric(JNIEnv* env, jclass,
                                                                             jlong tblSize,
                                                                             jlong lruSize) {
-  // A constructor that throws (refused sizes, no memory) frees its memory (new-expression)
-  // before the report.
-  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong {
-    return tjni::toHandle(new TessiGeneric(tblSize, lruSize));
-  });
+  // Refused sizes and a lack of memory throw in the constructor: the native answers 0.
+  return tjni::newNative<TessiGeneric>(env, kReport, tblSize, lruSize);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_delete_1TessiGeneric(JNIEnv* env, jclass,
                                                                               jlong handle) {
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<TessiGeneric>(handle); });
+  tjni::deleteNative<TessiGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getTblSize(JNIEnv* env,

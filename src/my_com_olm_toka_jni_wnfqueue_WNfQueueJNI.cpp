@@ -25,13 +25,10 @@ WNfQueueGeneric& queue(jlong handle) {
   return tjni::requireHandle<WNfQueueGeneric>(handle, kZeroHandle);
 }
 
-jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+using tjni::jbool;
 
 // Logs the empty-payload line when enabled.
-jboolean emptyData(const char* place) {
-  if (tessix__infOn()) __printLogInf(place, "%s", "data is empty or memory is overflow!");
-  return JNI_FALSE;
-}
+jboolean emptyData(const char* place) { return tjni::emptyData(place, tessix__infOn()); }
 
 jboolean enqueueBytes(WNfQueueGeneric& q, const char* place, const char* data, int length,
                       jboolean urgent) {
@@ -45,15 +42,13 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_new_1WNfQueueGeneric(JNIEnv* env,
                                                                                      jclass) {
-  // A constructor that throws frees its memory (new-expression) before the report.
-  return tjni::guarded<jlong>(env, kReport, 0,
-                              [&]() -> jlong { return tjni::toHandle(new WNfQueueGeneric()); });
+  return tjni::newNative<WNfQueueGeneric>(env, kReport);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_delete_1WNfQueueGeneric(
     JNIEnv* env, jclass, jlong handle) {
   // Consumers still blocked on the queue are released (null) before anything is freed.
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<WNfQueueGeneric>(handle); });
+  tjni::deleteNative<WNfQueueGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1setMaxNfSize(

@@ -1,14 +1,17 @@
 // The log side of the JNI helper layer, for the bindings that report through log lines
-// (SornX and TessiX): debug dumps of keys and values, and the error line of a failure report.
+// (SornX and TessiX): debug dumps of keys and values, the refusal line of an empty key or
+// payload, and the error line of a failure report.
 // The bindings take these names into their own namespaces (sorn::dumpKey, tessi::jThrowException).
 //
 // Prints through logutil (standard output, one line per call, no level filtering: callers
-// test their module level first, except for the error line, which is printed at every level).
+// test their module level first or pass its test, except for the error line, which is printed at every level).
 // Thread-safe; takes no lock of its own; allocates nothing.
 #ifndef TOKA_SRC_JNI_JNI_LOG_H
 #define TOKA_SRC_JNI_JNI_LOG_H
 
 #include <jni.h>
+
+#include "src/jni/jni_util.h"
 
 namespace tjni {
 
@@ -19,6 +22,13 @@ void dumpKey(const char* place, const char* key, int keyLen);
 void dumpValue(const char* place, const char* value, int valueLen);
 void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
                   int valueLen);
+
+// The refusal of an empty key or payload: true when key has no bytes (null, empty, or no
+// characters from the VM), after the information line "key is empty or memory is overflow!"
+// at place when log is true. emptyData prints "data is empty or memory is overflow!" the same
+// way and answers JNI_FALSE.
+bool emptyKey(const JStringUTF& key, const char* place, bool log);
+jboolean emptyData(const char* place, bool log);
 
 // Error line "[ERR] jThrowException: Exception <clsName> occurred: <message>" at every level
 // (a null message prints as empty), or the line saying that nothing could be reported when

@@ -189,6 +189,31 @@ inline R guarded(JNIEnv* env, CurrentReporter report, Body&& body) noexcept {
   if constexpr (!std::is_void<R>::value) return R{};
 }
 
+inline jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+
+// The body of a native answering a text: make() runs inside the boundary and the result's
+// c_str() (ending at its first NUL) goes back as a Java string; a failure answers null.
+template <typename Make>
+inline jstring textNative(JNIEnv* env, Reporter report, Make&& make) noexcept {
+  return guarded<jstring>(env, report, nullptr, [&]() -> jstring {
+    const auto text = make();
+    return env->NewStringUTF(text.c_str());
+  });
+}
+
+// The body of a new_ native: the handle of a new T(args...). A constructor that throws frees
+// its memory (new-expression) before the report, and the native answers 0.
+template <typename T, typename... Args>
+inline jlong newNative(JNIEnv* env, Reporter report, Args... args) noexcept {
+  return guarded<jlong>(env, report, 0, [&]() -> jlong { return toHandle(new T(args...)); });
+}
+
+// The body of a delete_ native: the object behind the handle is destroyed (nothing for 0).
+template <typename T>
+inline void deleteNative(JNIEnv* env, Reporter report, jlong handle) noexcept {
+  guardedVoid(env, report, [&]() { delete fromHandle<T>(handle); });
+}
+
 }  // namespace tjni
 
 #endif  // TOKA_SRC_JNI_JNI_UTIL_H
