@@ -4,11 +4,14 @@
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through sorn::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. Strings and array slices are
-// released on every path; a value array is read, never written back. No state, no lock.
+// released on every path; a value array is read, never written back. The key natives share
+// one body (tjni::keyNative) and differ only in their row and their store call. No state, no
+// lock.
 #include "com_olm_toka_jni_sorn_SornJNI.h"
 
 #include "logutil.h"
 #include "src/SornX_impl.h"
+#include "src/jni/jni_log.h"
 #include "src/jni/jni_util.h"
 
 using sorn::SornGeneric;
@@ -25,18 +28,17 @@ bool emptyKey(const tjni::JStringUTF& key, const char* place) {
   return tjni::emptyKey(key, place, sornx__infOn());
 }
 
-// get, getAsString, pop, popAsString.
-template <bool Pop>
-jobject readNative(JNIEnv* env, jlong handle, jstring key, bool asString, const char* place) {
-  return tjni::guarded<jobject>(env, kReport, nullptr, [&]() -> jobject {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, place)) return nullptr;
-    if (sornx__dbgOn()) sorn::dumpKey(place, k.data(), k.length());
-    return Pop ? s.pop(env, k.data(), k.length(), asString)
-               : s.get(env, k.data(), k.length(), asString);
-  });
-}
+const tjni::KeyBinding<SornGeneric> kKeys = {kReport, &object, &sornx__infOn, &sornx__dbgOn};
+
+using tjni::KeyRow;
+
+// One row per key native.
+const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
+const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
+const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
+const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
+const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
 
 }  // namespace
 
@@ -117,47 +119,53 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1clear(JNI
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1get(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(readNative<false>(env, handle, key, false, "get"));
+  return static_cast<jbyteArray>(tjni::keyNative(
+      env, kKeys, handle, key, kGet, [&](SornGeneric& s, const char* k, int n) {
+        return s.get(env, k, n, false);
+      }));
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(readNative<false>(env, handle, key, true, "getAsString"));
+  return static_cast<jstring>(tjni::keyNative(
+      env, kKeys, handle, key, kGetAsString, [&](SornGeneric& s, const char* k, int n) {
+        return s.get(env, k, n, true);
+      }));
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1pop(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(readNative<true>(env, handle, key, false, "pop"));
+  return static_cast<jbyteArray>(tjni::keyNative(
+      env, kKeys, handle, key, kPop, [&](SornGeneric& s, const char* k, int n) {
+        return s.pop(env, k, n, false);
+      }));
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(readNative<true>(env, handle, key, true, "popAsString"));
+  return static_cast<jstring>(tjni::keyNative(
+      env, kKeys, handle, key, kPopAsString, [&](SornGeneric& s, const char* k, int n) {
+        return s.pop(env, k, n, true);
+      }));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "exist")) return JNI_FALSE;
-    if (sornx__dbgOn()) sorn::dumpKey("exist", k.data(), k.length());
-    return tjni::jbool(s.exist(k.data(), k.length()));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kExist, [&](SornGeneric& s, const char* k, int n) {
+        return tjni::jbool(s.exist(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remove(JNIEnv* env, jclass,
                                                                                jlong handle,
                                                                                jstring key) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "remove")) return JNI_FALSE;
-    if (sornx__dbgOn()) sorn::dumpKey("remove", k.data(), k.length());
-    return tjni::jbool(s.remove(k.data(), k.length()));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kRemove, [&](SornGeneric& s, const char* k, int n) {
+        return tjni::jbool(s.remove(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(

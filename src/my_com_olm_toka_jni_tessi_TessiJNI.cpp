@@ -4,13 +4,14 @@
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through tessi::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. The key natives share one
-// body (keyNative) and differ only in their row: place, failure answer, empty-key answer,
+// body (tjni::keyNative) and differ only in their row: place, failure answer, empty-key answer,
 // whether the key is dumped at debug level, and the cache call. Strings and array slices
 // are released on every path; a value array is read, never written back. No state, no lock.
 #include "com_olm_toka_jni_tessi_TessiJNI.h"
 
 #include "logutil.h"
 #include "src/TessiX_impl.h"
+#include "src/jni/jni_log.h"
 #include "src/jni/jni_util.h"
 
 using tessi::TessiGeneric;
@@ -27,25 +28,9 @@ bool emptyKey(const tjni::JStringUTF& key, const char* place) {
   return tjni::emptyKey(key, place, tessix__infOn());
 }
 
-// One row per key native.
-template <typename R>
-struct KeyRow {
-  const char* place;
-  R failure;  // an exception or a zero handle
-  R empty;    // an empty or null key
-  bool dump;  // dumpKey at debug level
-};
+const tjni::KeyBinding<TessiGeneric> kKeys = {kReport, &cache, &tessix__infOn, &tessix__dbgOn};
 
-template <typename R, typename Call>
-R keyNative(JNIEnv* env, jlong handle, jstring key, const KeyRow<R>& row, Call&& call) {
-  return tjni::guarded<R>(env, kReport, row.failure, [&]() -> R {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, row.place)) return row.empty;
-    if (row.dump && tessix__dbgOn()) tessi::dumpKey(row.place, k.data(), k.length());
-    return call(c, k.data(), k.length());
-  });
-}
+using tjni::KeyRow;
 
 const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
 const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
@@ -173,46 +158,50 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1clear(
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemFlag(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return keyNative(env, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-    return static_cast<jint>(c.getItemFlag(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+        return static_cast<jint>(c.getItemFlag(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setItemFlag(
     JNIEnv* env, jclass, jlong handle, jstring key, jint value, jint op) {
-  return keyNative(env, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.setItemFlag(k, n, value, op));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.setItemFlag(k, n, value, op));
+      });
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return keyNative(env, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-    return static_cast<jint>(c.getItemTimeExp(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+        return static_cast<jint>(c.getItemTimeExp(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1extItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key, jint delta) {
-  return keyNative(env, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.extItemTimeExp(k, n, delta));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.extItemTimeExp(k, n, delta));
+      });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1get(JNIEnv* env,
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(
-      keyNative(env, handle, key, kGet, [&](TessiGeneric& c, const char* k, int n) {
+  return static_cast<jbyteArray>(tjni::keyNative(
+      env, kKeys, handle, key, kGet, [&](TessiGeneric& c, const char* k, int n) {
         return c.get(env, k, n, false);
       }));
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(
-      keyNative(env, handle, key, kGetAsString, [&](TessiGeneric& c, const char* k, int n) {
+  return static_cast<jstring>(tjni::keyNative(
+      env, kKeys, handle, key, kGetAsString, [&](TessiGeneric& c, const char* k, int n) {
         return c.get(env, k, n, true);
       }));
 }
@@ -221,16 +210,16 @@ JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(
-      keyNative(env, handle, key, kPop, [&](TessiGeneric& c, const char* k, int n) {
+  return static_cast<jbyteArray>(tjni::keyNative(
+      env, kKeys, handle, key, kPop, [&](TessiGeneric& c, const char* k, int n) {
         return c.pop(env, k, n, false);
       }));
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(
-      keyNative(env, handle, key, kPopAsString, [&](TessiGeneric& c, const char* k, int n) {
+  return static_cast<jstring>(tjni::keyNative(
+      env, kKeys, handle, key, kPopAsString, [&](TessiGeneric& c, const char* k, int n) {
         return c.pop(env, k, n, true);
       }));
 }
@@ -239,16 +228,18 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1re
                                                                                   jclass,
                                                                                   jlong handle,
                                                                                   jstring key) {
-  return keyNative(env, handle, key, kRemove, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.remove(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kRemove, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.remove(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1exist(
     JNIEnv* env, jclass, jlong handle, jstring key, jboolean check) {
-  return keyNative(env, handle, key, kExist, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.exist(k, n, check != JNI_FALSE));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kExist, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.exist(k, n, check != JNI_FALSE));
+      });
 }
 
 // ---------------------------------------------------------------------------------------

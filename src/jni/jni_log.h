@@ -1,6 +1,7 @@
 // The log side of the JNI helper layer, for the bindings that report through log lines
 // (SornX and TessiX): debug dumps of keys and values, the refusal line of an empty key or
-// payload, and the error line of a failure report.
+// payload, the error line of a failure report, and the one body of the key natives (a row per
+// native: place, failure answer, empty-key answer, dump flag).
 // The bindings take these names into their own namespaces (sorn::dumpKey, tessi::jThrowException).
 //
 // Prints through logutil (standard output, one line per call, no level filtering: callers
@@ -34,6 +35,39 @@ jboolean emptyData(const char* place, bool log);
 // (a null message prints as empty), or the line saying that nothing could be reported when
 // jenv or clsName is null. Raises no Java exception; never throws.
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message);
+
+// The key natives of a binding share one body (keyNative) and differ only in their row.
+template <typename R>
+struct KeyRow {
+  const char* place;
+  R failure;  // an exception or a zero handle
+  R empty;    // an empty or null key
+  bool dump;  // dumpKey at debug level
+};
+
+// What keyNative needs of a binding: its reporter, the live object behind a handle (throws
+// InvalidHandle for 0) and the module's level tests.
+template <typename T>
+struct KeyBinding {
+  Reporter report;
+  T& (*object)(jlong handle);
+  bool (*infOn)();
+  bool (*dbgOn)();
+};
+
+// Inside the boundary: the object, then the key (an empty one answers row.empty after the
+// information line), the key dump when the row asks for it, then call(object, key, length).
+template <typename T, typename R, typename Call>
+R keyNative(JNIEnv* env, const KeyBinding<T>& binding, jlong handle, jstring key,
+            const KeyRow<R>& row, Call&& call) noexcept {
+  return guarded<R>(env, binding.report, row.failure, [&]() -> R {
+    T& object = binding.object(handle);
+    JStringUTF k(env, key);
+    if (emptyKey(k, row.place, binding.infOn())) return row.empty;
+    if (row.dump && binding.dbgOn()) dumpKey(row.place, k.data(), k.length());
+    return call(object, k.data(), k.length());
+  });
+}
 
 }  // namespace tjni
 
