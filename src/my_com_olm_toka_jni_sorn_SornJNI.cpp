@@ -5,8 +5,8 @@
 // are reported through sorn::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. Strings and array slices are
 // released on every path; a value array is read, never written back. The key natives share
-// one body (tjni::keyNative) and differ only in their row and their store call. No state, no
-// lock.
+// one body (tjni::keyNative), the put natives another (tjni::putNative); each differs only in
+// its row and its store call. No state, no lock.
 #include "com_olm_toka_jni_sorn_SornJNI.h"
 
 #include "logutil.h"
@@ -23,11 +23,6 @@ const tjni::Reporter kReport = &sorn::jThrowException;
 
 SornGeneric& object(jlong handle) { return tjni::requireHandle<SornGeneric>(handle, kZeroHandle); }
 
-// Logs the empty-key line when enabled; true when the key has no bytes.
-bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  return tjni::emptyKey(key, place, sornx__infOn());
-}
-
 const tjni::KeyBinding<SornGeneric> kKeys = {kReport, &object, &sornx__infOn, &sornx__dbgOn};
 
 using tjni::KeyRow;
@@ -39,6 +34,13 @@ const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
 const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
 const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
 const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jboolean> kPut = {"put", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jboolean> kPutString = {"putString", JNI_FALSE, JNI_FALSE, true};
+
+// The store call of put and putString; a null array or string stores the empty value.
+jboolean putValue(SornGeneric& s, const char* k, int kn, const char* v, int vn, jint policy) {
+  return tjni::jbool(s.put(k, kn, v != nullptr ? v : "", vn, policy));
+}
 
 }  // namespace
 
@@ -171,30 +173,22 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remov
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jint policy) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "put")) return JNI_FALSE;
-    tjni::JByteSlice v(env, value, offset, length);
-    if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
-    if (sornx__dbgOn()) sorn::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
-    const char* bytes = v.data() != nullptr ? v.data() : "";  // a null array: empty value
-    return tjni::jbool(s.put(k.data(), k.length(), bytes, v.length(), policy));
-  });
+  return tjni::putNative<tjni::JByteSlice>(
+      env, kKeys, handle, key, kPut,
+      [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
+        return putValue(s, k, kn, v, vn, policy);
+      },
+      value, offset, length);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1putString(
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jint policy) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "putString")) return JNI_FALSE;
-    tjni::JStringUTF v(env, value);
-    if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
-    if (sornx__dbgOn()) sorn::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
-    const char* bytes = v.data() != nullptr ? v.data() : "";  // a null string: empty value
-    return tjni::jbool(s.put(k.data(), k.length(), bytes, v.length(), policy));
-  });
+  return tjni::putNative<tjni::JStringUTF>(
+      env, kKeys, handle, key, kPutString,
+      [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
+        return putValue(s, k, kn, v, vn, policy);
+      },
+      value);
 }
 
 }  // extern "C"

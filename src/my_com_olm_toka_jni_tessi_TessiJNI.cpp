@@ -4,9 +4,10 @@
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through tessi::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. The key natives share one
-// body (tjni::keyNative) and differ only in their row: place, failure answer, empty-key answer,
-// whether the key is dumped at debug level, and the cache call. Strings and array slices
-// are released on every path; a value array is read, never written back. No state, no lock.
+// body (tjni::keyNative), the put natives another (tjni::putNative); each differs only in its
+// row (place, failure answer, empty-key answer, whether the key is dumped at debug level) and
+// its cache call. Strings and array slices are released on every path; a value array is read,
+// never written back. No state, no lock.
 #include "com_olm_toka_jni_tessi_TessiJNI.h"
 
 #include "logutil.h"
@@ -23,11 +24,6 @@ const char* const kZeroHandle = "TessiGeneric handle is 0";
 
 TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(handle, kZeroHandle); }
 
-// Logs the empty-key line when enabled; true when the key has no bytes.
-bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  return tjni::emptyKey(key, place, tessix__infOn());
-}
-
 const tjni::KeyBinding<TessiGeneric> kKeys = {kReport, &cache, &tessix__infOn, &tessix__dbgOn};
 
 using tjni::KeyRow;
@@ -42,6 +38,8 @@ const KeyRow<jint> kGetItemFlag = {"getItemFlag", 0, -1, false};
 const KeyRow<jboolean> kSetItemFlag = {"setItemFlag", JNI_FALSE, JNI_FALSE, false};
 const KeyRow<jint> kGetItemTimeExp = {"getItemTimeExp", 0, -1, false};
 const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE, false};
+const KeyRow<jboolean> kPut = {"put", JNI_FALSE, JNI_FALSE, true};
+const KeyRow<jboolean> kPutString = {"putString", JNI_FALSE, JNI_FALSE, true};
 
 using tjni::jbool;
 
@@ -248,31 +246,23 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1ex
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1put(
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jboolean flag, jint expire, jint mode) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "put")) return JNI_FALSE;
-    tjni::JByteSlice v(env, value, offset, length);
-    if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
-    if (tessix__dbgOn()) tessi::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
-    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
-  });
+  return tjni::putNative<tjni::JByteSlice>(
+      env, kKeys, handle, key, kPut,
+      [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
+        return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
+      },
+      value, offset, length);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1putString(
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jboolean flag, jint expire,
     jint mode) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "putString")) return JNI_FALSE;
-    tjni::JStringUTF v(env, value);
-    if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
-    if (tessix__dbgOn()) {
-      tessi::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
-    }
-    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
-  });
+  return tjni::putNative<tjni::JStringUTF>(
+      env, kKeys, handle, key, kPutString,
+      [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
+        return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
+      },
+      value);
 }
 
 }  // extern "C"

@@ -69,6 +69,30 @@ R keyNative(JNIEnv* env, const KeyBinding<T>& binding, jlong handle, jstring key
   });
 }
 
+// Whether a value the VM was asked for was supplied (a null array or string counts as given).
+inline bool supplied(const JByteSlice& value) { return value.ok(); }
+inline bool supplied(const JStringUTF& value) { return !value.failed(); }
+
+// The put natives' one body: as keyNative, then the value V(env, valueArgs...) (a JByteSlice
+// or a JStringUTF); one the VM could not supply answers row.failure and nothing is stored.
+// The key and value dump when the row asks for it, then call(object, key, keyLength, value,
+// valueLength) (value null for a null array or string).
+template <typename V, typename T, typename R, typename Call, typename... Args>
+R putNative(JNIEnv* env, const KeyBinding<T>& binding, jlong handle, jstring key,
+            const KeyRow<R>& row, Call&& call, Args... valueArgs) noexcept {
+  return guarded<R>(env, binding.report, row.failure, [&]() -> R {
+    T& object = binding.object(handle);
+    JStringUTF k(env, key);
+    if (emptyKey(k, row.place, binding.infOn())) return row.empty;
+    V v(env, valueArgs...);
+    if (!supplied(v)) return row.failure;
+    if (row.dump && binding.dbgOn()) {
+      dumpKeyValue(row.place, k.data(), k.length(), v.data(), v.length());
+    }
+    return call(object, k.data(), k.length(), v.data(), v.length());
+  });
+}
+
 }  // namespace tjni
 
 #endif  // TOKA_SRC_JNI_JNI_LOG_H
