@@ -25,17 +25,8 @@ SornGeneric& object(jlong handle) { return tjni::requireHandle<SornGeneric>(hand
 
 const tjni::KeyBinding<SornGeneric> kKeys = {kReport, &object, &sornx__infOn, &sornx__dbgOn};
 
-using tjni::KeyRow;
-
-// One row per key native.
-const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
-const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
-const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
-const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
-const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kPut = {"put", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kPutString = {"putString", JNI_FALSE, JNI_FALSE, true};
+// Every native with a key takes its row from the shared ones.
+namespace rows = tjni::rows;
 
 // The store call of put and putString; a null array or string stores the empty value.
 jboolean putValue(SornGeneric& s, const char* k, int kn, const char* v, int vn, jint policy) {
@@ -121,42 +112,30 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1clear(JNI
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1get(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(tjni::keyNative(
-      env, kKeys, handle, key, kGet, [&](SornGeneric& s, const char* k, int n) {
-        return s.get(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(tjni::keyNative(
-      env, kKeys, handle, key, kGetAsString, [&](SornGeneric& s, const char* k, int n) {
-        return s.get(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kGetAsString, false, true);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1pop(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(tjni::keyNative(
-      env, kKeys, handle, key, kPop, [&](SornGeneric& s, const char* k, int n) {
-        return s.pop(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(tjni::keyNative(
-      env, kKeys, handle, key, kPopAsString, [&](SornGeneric& s, const char* k, int n) {
-        return s.pop(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kPopAsString, true, true);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kExist, [&](SornGeneric& s, const char* k, int n) {
+      env, kKeys, handle, key, rows::kExist, [&](SornGeneric& s, const char* k, int n) {
         return tjni::jbool(s.exist(k, n));
       });
 }
@@ -165,7 +144,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remov
                                                                                jlong handle,
                                                                                jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kRemove, [&](SornGeneric& s, const char* k, int n) {
+      env, kKeys, handle, key, rows::kRemove, [&](SornGeneric& s, const char* k, int n) {
         return tjni::jbool(s.remove(k, n));
       });
 }
@@ -174,7 +153,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jint policy) {
   return tjni::putNative<tjni::JByteSlice>(
-      env, kKeys, handle, key, kPut,
+      env, kKeys, handle, key, rows::kPut,
       [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
         return putValue(s, k, kn, v, vn, policy);
       },
@@ -184,7 +163,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1putString(
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jint policy) {
   return tjni::putNative<tjni::JStringUTF>(
-      env, kKeys, handle, key, kPutString,
+      env, kKeys, handle, key, rows::kPutString,
       [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
         return putValue(s, k, kn, v, vn, policy);
       },

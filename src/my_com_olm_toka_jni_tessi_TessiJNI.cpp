@@ -27,19 +27,13 @@ TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(han
 const tjni::KeyBinding<TessiGeneric> kKeys = {kReport, &cache, &tessix__infOn, &tessix__dbgOn};
 
 using tjni::KeyRow;
+namespace rows = tjni::rows;  // the rows SornJNI has as well
 
-const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
-const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
-const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
-const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
-const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
+// The rows of the item natives.
 const KeyRow<jint> kGetItemFlag = {"getItemFlag", 0, -1, false};
 const KeyRow<jboolean> kSetItemFlag = {"setItemFlag", JNI_FALSE, JNI_FALSE, false};
 const KeyRow<jint> kGetItemTimeExp = {"getItemTimeExp", 0, -1, false};
 const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE, false};
-const KeyRow<jboolean> kPut = {"put", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kPutString = {"putString", JNI_FALSE, JNI_FALSE, true};
 
 using tjni::jbool;
 
@@ -190,36 +184,24 @@ JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(tjni::keyNative(
-      env, kKeys, handle, key, kGet, [&](TessiGeneric& c, const char* k, int n) {
-        return c.get(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(tjni::keyNative(
-      env, kKeys, handle, key, kGetAsString, [&](TessiGeneric& c, const char* k, int n) {
-        return c.get(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kGetAsString, false, true);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pop(JNIEnv* env,
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(tjni::keyNative(
-      env, kKeys, handle, key, kPop, [&](TessiGeneric& c, const char* k, int n) {
-        return c.pop(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(tjni::keyNative(
-      env, kKeys, handle, key, kPopAsString, [&](TessiGeneric& c, const char* k, int n) {
-        return c.pop(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kPopAsString, true, true);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1remove(JNIEnv* env,
@@ -227,7 +209,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1re
                                                                                   jlong handle,
                                                                                   jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kRemove, [&](TessiGeneric& c, const char* k, int n) {
+      env, kKeys, handle, key, rows::kRemove, [&](TessiGeneric& c, const char* k, int n) {
         return jbool(c.remove(k, n));
       });
 }
@@ -235,7 +217,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1re
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1exist(
     JNIEnv* env, jclass, jlong handle, jstring key, jboolean check) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kExist, [&](TessiGeneric& c, const char* k, int n) {
+      env, kKeys, handle, key, rows::kExist, [&](TessiGeneric& c, const char* k, int n) {
         return jbool(c.exist(k, n, check != JNI_FALSE));
       });
 }
@@ -247,7 +229,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pu
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jboolean flag, jint expire, jint mode) {
   return tjni::putNative<tjni::JByteSlice>(
-      env, kKeys, handle, key, kPut,
+      env, kKeys, handle, key, rows::kPut,
       [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
         return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
       },
@@ -258,7 +240,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pu
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jboolean flag, jint expire,
     jint mode) {
   return tjni::putNative<tjni::JStringUTF>(
-      env, kKeys, handle, key, kPutString,
+      env, kKeys, handle, key, rows::kPutString,
       [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
         return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
       },

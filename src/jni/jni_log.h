@@ -69,6 +69,29 @@ R keyNative(JNIEnv* env, const KeyBinding<T>& binding, jlong handle, jstring key
   });
 }
 
+// get, getAsString, pop, popAsString: object.get or, for pop, object.pop (env, key,
+// keyLength, asString) through keyNative, cast to J (jbyteArray, or jstring for asString).
+template <typename J, typename T>
+J readNative(JNIEnv* env, const KeyBinding<T>& binding, jlong handle, jstring key,
+             const KeyRow<jobject>& row, bool pop, bool asString) noexcept {
+  return static_cast<J>(
+      keyNative(env, binding, handle, key, row, [&](T& object, const char* k, int n) {
+        return pop ? object.pop(env, k, n, asString) : object.get(env, k, n, asString);
+      }));
+}
+
+// The rows of the natives that the key-value bindings (SornJNI, TessiJNI) both have.
+namespace rows {
+inline constexpr KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
+inline constexpr KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
+inline constexpr KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
+inline constexpr KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
+inline constexpr KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
+inline constexpr KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
+inline constexpr KeyRow<jboolean> kPut = {"put", JNI_FALSE, JNI_FALSE, true};
+inline constexpr KeyRow<jboolean> kPutString = {"putString", JNI_FALSE, JNI_FALSE, true};
+}  // namespace rows
+
 // Whether a value the VM was asked for was supplied (a null array or string counts as given).
 inline bool supplied(const JByteSlice& value) { return value.ok(); }
 inline bool supplied(const JStringUTF& value) { return !value.failed(); }
