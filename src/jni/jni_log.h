@@ -1,12 +1,14 @@
 // The log side of the JNI helper layer, for the bindings that report through log lines
 // (SornX and TessiX): debug dumps of keys and values, the refusal line of an empty key or
-// payload, the error line of a failure report, and the one body of the key natives (a row per
-// native: place, failure answer, empty-key answer, dump flag).
-// The bindings take these names into their own namespaces (sorn::dumpKey, tessi::jThrowException).
+// payload, the error line of a failure report, and the shared bodies of the natives that take
+// a key (keyNative, readNative, putNative), each native described by its row: place, failure
+// answer, empty-key answer, dump flag. The bindings take these names into their own
+// namespaces (sorn::dumpKey, tessi::jThrowException).
 //
 // Prints through logutil (standard output, one line per call, no level filtering: callers
-// test their module level first or pass its test, except for the error line, which is printed at every level).
-// Thread-safe; takes no lock of its own; allocates nothing.
+// test their module level first or pass its result, except for the error line, which is
+// printed at every level). Thread-safe; takes no lock of its own; allocates nothing (the
+// bodies own only the scoped string and array access of jni_util.h).
 #ifndef TOKA_SRC_JNI_JNI_LOG_H
 #define TOKA_SRC_JNI_JNI_LOG_H
 
