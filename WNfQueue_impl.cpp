@@ -8,6 +8,7 @@
 
 #include "logutil.h"
 #include "src/TessiX_impl.h"
+#include "src/jni/jni_util.h"
 
 namespace wnfqueue {
 
@@ -86,16 +87,8 @@ jobject WNfQueueGeneric::_take(JNIEnv* env, wdb::INotification* raw, bool asStri
 
 jobject WNfQueueGeneric::_extract(JNIEnv* env, const xstring& value, bool asString) noexcept {
   if (value.empty() || value.size() > static_cast<size_t>(INT_MAX)) return nullptr;
-  if (asString) {
-    // The text stops at the payload's first NUL byte.
-    return env->NewStringUTF(value.c_str());
-  }
-  const jsize n = static_cast<jsize>(value.size());
-  jbyteArray array = env->NewByteArray(n);
-  if (array == nullptr) return nullptr;
-  // The region is the whole new array, so this copy cannot fail.
-  env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(value.data()));
-  return array;
+  // A string stops at the payload's first NUL byte.
+  return tjni::newResult(env, value.c_str(), value.size(), asString);
 }
 
 }  // namespace wnfqueue

@@ -227,9 +227,8 @@ jstring jstr(JNIEnv* env, const std::string& s) {
   const StringFromBytes& ids = stringFromBytes(env);
   if (ids.cls == nullptr) return jstrUtf(env, s);
   const jsize len = static_cast<jsize>(n);
-  jbyteArray bytes = env->NewByteArray(len);
+  jbyteArray bytes = tjni::newByteArray(env, s.data(), n);
   if (bytes == nullptr) return nullptr;  // OutOfMemoryError pending
-  env->SetByteArrayRegion(bytes, 0, len, reinterpret_cast<const jbyte*>(s.data()));
   jstring result = static_cast<jstring>(env->NewObject(ids.cls, ids.ctor, bytes, 0, 0, len));
   env->DeleteLocalRef(bytes);
   return result;

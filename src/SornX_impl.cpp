@@ -14,6 +14,7 @@
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
+#include "src/jni/jni_module.h"
 #include "src/jni/jni_util.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/xlabs.h"
@@ -25,34 +26,23 @@
 
 namespace {
 
-std::atomic<int32_t> _LogLevel(0);
-
-// The build stamp and the information text: plain strings made once and never destroyed,
-// so that no static text is released after the allocator stops or while threads still run
-// at process exit.
-const std::string& timeBuild() {
-  static const std::string* const text = new std::string(__DATE__ " " __TIME__);
-  return *text;
-}
-
-const std::string& infoText() {
-  static const std::string* const text = new std::string(
-      "Name:         SornX\n"
-      "Version:      1.0.0\n"
-      "Description:  Sorn for Toka libraries\n"
-      "Build at:     " +
-      timeBuild());
-  return *text;
-}
+// The log level and the information text.
+tjni::Module moduleState("SornX", "1.0.0", "Sorn for Toka libraries");
 
 }  // namespace
 
-void sornx__setLogLevel(int level) { _LogLevel.exchange(level); }
+void sornx__setLogLevel(int level) { moduleState.setLogLevel(level); }
 
-int sornx__getLogLevel() { return _LogLevel.load(); }
+int sornx__getLogLevel() { return moduleState.logLevel(); }
+
+bool sornx__errOn() { return moduleState.errOn(); }
+
+bool sornx__infOn() { return moduleState.infOn(); }
+
+bool sornx__dbgOn() { return moduleState.dbgOn(); }
 
 xstring sornx__info() {
-  const std::string& text = infoText();
+  const std::string& text = moduleState.info();
   return xstring(text.data(), text.size());
 }
 
@@ -366,17 +356,9 @@ void SornGeneric::clear() {
 
 jobject SornGeneric::_extract(JNIEnv* env, const void* value, int valueLen,
                               bool asString) noexcept {
-  if (asString) {
-    // The store ends every value with a NUL byte, so the text stops at the first one.
-    return env->NewStringUTF(static_cast<const char*>(value));
-  }
-  jbyteArray array = env->NewByteArray(valueLen);
-  if (array == nullptr) return nullptr;
-  // The region is the whole new array, so this copy cannot fail.
-  if (valueLen > 0) {
-    env->SetByteArrayRegion(array, 0, valueLen, static_cast<const jbyte*>(value));
-  }
-  return array;
+  // The store ends every value with a NUL byte, so a string stops at the first one.
+  return tjni::newResult(env, static_cast<const char*>(value), static_cast<size_t>(valueLen),
+                         asString);
 }
 
 jobject SornGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {

@@ -18,8 +18,9 @@
 // Threads: a SornGeneric has no lock of its own; the store guards its records, and the
 // caller must not open, close or delete an object while another call on it runs. The
 // exclusive-open registry has one mutex, held only while claims are checked and changed.
-// The module log level is one atomic word. The information text is built once,
-// thread-safely, in storage that outlives the allocator (never pooled, never destroyed).
+// The module log level and information text are a tjni::Module (src/jni/jni_module.h): one
+// atomic word, and a text built once, thread-safely, in storage that outlives the allocator
+// (never pooled, never destroyed).
 #ifndef TOKA_SRC_SORNX_IMPL_H
 #define TOKA_SRC_SORNX_IMPL_H
 
@@ -45,6 +46,10 @@ class LayeredConfiguration;
 // Module functions of SornX.
 void sornx__setLogLevel(int level);     // any value is accepted
 int sornx__getLogLevel();
+// The module level tests of the callers: errors, information lines, debug dumps.
+bool sornx__errOn();
+bool sornx__infOn();
+bool sornx__dbgOn();
 xstring sornx__info();                  // a copy of the information text
 int sornx__initialize();                // starts the pooled allocator; always 1
 // Stops the pooled allocator for good; while any SornGeneric is alive it prints the error

@@ -4,7 +4,6 @@
 #include <snappy-c.h>
 
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,6 +11,8 @@
 
 #include "logutil.h"
 #include "shared-types/mopra_types.h"
+#include "src/jni/jni_module.h"
+#include "src/jni/jni_util.h"
 #include "src/xcheck.h"
 #include "src/xlabs.h"
 #include "src/xlive.h"
@@ -24,25 +25,8 @@
 
 namespace {
 
-std::atomic<int32_t> _LogLevel(0);
-
-// The build stamp and the information text: plain strings made once and never destroyed,
-// so that no static text is released after the allocator stops or while threads still run
-// at process exit.
-const std::string& timeBuild() {
-  static const std::string* const text = new std::string(__DATE__ " " __TIME__);
-  return *text;
-}
-
-const std::string& infoText() {
-  static const std::string* const text = new std::string(
-      "Name:         TessiX\n"
-      "Version:      1.0.0\n"
-      "Description:  Tessi, WNfQueue for Toka libraries\n"
-      "Build at:     " +
-      timeBuild());
-  return *text;
-}
+// The log level and the information text.
+tjni::Module moduleState("TessiX", "1.0.0", "Tessi, WNfQueue for Toka libraries");
 
 // Dump callback: "key=value | " appended to the xstring behind context.
 void appendProperty(void* context, const char* key, const char* value) {
@@ -74,12 +58,18 @@ void appendSection(xstring& result, xstring& scratch, xpage_allocator* pages, xl
 
 }  // namespace
 
-void tessix__setLogLevel(int level) { _LogLevel.exchange(level); }
+void tessix__setLogLevel(int level) { moduleState.setLogLevel(level); }
 
-int tessix__getLogLevel() { return _LogLevel.load(); }
+int tessix__getLogLevel() { return moduleState.logLevel(); }
+
+bool tessix__errOn() { return moduleState.errOn(); }
+
+bool tessix__infOn() { return moduleState.infOn(); }
+
+bool tessix__dbgOn() { return moduleState.dbgOn(); }
 
 xstring tessix__info() {
-  const std::string& text = infoText();
+  const std::string& text = moduleState.info();
   return xstring(text.data(), text.size());
 }
 
@@ -141,16 +131,6 @@ uint32_t clampExpiry(int64_t seconds) {
 // Lookups take the key in place: no pooled copy per call.
 std::string_view keyView(const char* key, int keyLen) {
   return std::string_view(key, keyLen > 0 ? static_cast<size_t>(keyLen) : 0);
-}
-
-jbyteArray newByteArray(JNIEnv* env, const char* bytes, size_t length) {
-  if (length > static_cast<size_t>(INT_MAX)) return nullptr;
-  const jsize n = static_cast<jsize>(length);
-  jbyteArray array = env->NewByteArray(n);
-  if (array == nullptr) return nullptr;
-  // The region is the whole new array, so this copy cannot fail.
-  if (n > 0) env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(bytes));
-  return array;
 }
 
 }  // namespace
@@ -323,15 +303,12 @@ jobject TessiGeneric::_extract(JNIEnv* env, TableItem& item, bool asString, bool
 
 jobject TessiGeneric::_result(JNIEnv* env, const TableItem& item, bool asString) {
   const Tessi_Value& v = item.data();
-  if (v.compressMed == 0) {
-    if (asString) return env->NewStringUTF(v.data.c_str());  // ends at the first NUL
-    return newByteArray(env, v.data.data(), v.data.size());
-  }
+  // A string ends at the first NUL of the value.
+  if (v.compressMed == 0) return tjni::newResult(env, v.data.c_str(), v.data.size(), asString);
   size_t n = 0;
   Scratch buffer;
   if (!_decompress(item, buffer, &n) || n == 0) return nullptr;
-  if (asString) return env->NewStringUTF(buffer.get());
-  return newByteArray(env, buffer.get(), n);
+  return tjni::newResult(env, buffer.get(), n, asString);
 }
 
 jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asString) {

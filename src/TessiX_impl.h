@@ -5,9 +5,9 @@
 // of the cache and queue natives (debug dumps of keys and values, the error report
 // jThrowException).
 //
-// The module log level is one atomic word (0 at load). The information text and the build
-// stamp are built once, thread-safely, in plain storage that is never destroyed, so they
-// outlive the allocator and the process exit. The other results are pooled strings that
+// The module log level and information text are a tjni::Module (src/jni/jni_module.h): one
+// atomic word (0 at load), and a text built once, thread-safely, in plain storage that is
+// never destroyed, so it outlives the allocator and the process exit. The other results are pooled strings that
 // belong to the caller (system-allocated once the allocator has stopped).
 //
 // tessix__initialize starts the allocator, creates the cache's item pool and builds the
@@ -49,9 +49,9 @@ void tessix__uninitialize();
 xstring tessix__memstat(int kind);
 
 // The module level tests of the callers: errors, information lines, debug dumps.
-inline bool tessix__errOn() { return tessix__getLogLevel() > 1; }
-inline bool tessix__infOn() { return tessix__getLogLevel() > 3; }
-inline bool tessix__dbgOn() { return tessix__getLogLevel() > 4; }
+bool tessix__errOn();
+bool tessix__infOn();
+bool tessix__dbgOn();
 
 // The value of a cache item (the payload of a table entry). flags bit 0 or 1 makes the item
 // unreadable; compressMed 1 means data holds snappy-compressed bytes; expiry is in whole

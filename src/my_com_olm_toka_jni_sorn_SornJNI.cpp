@@ -4,11 +4,14 @@
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through sorn::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. Strings and array slices are
-// released on every path; a value array is read, never written back. No state, no lock.
+// released on every path; a value array is read, never written back. The key natives share
+// one body (tjni::keyNative), the put natives another (tjni::putNative); each differs only in
+// its row and its store call. No state, no lock.
 #include "com_olm_toka_jni_sorn_SornJNI.h"
 
 #include "logutil.h"
 #include "src/SornX_impl.h"
+#include "src/jni/jni_log.h"
 #include "src/jni/jni_util.h"
 
 using sorn::SornGeneric;
@@ -20,27 +23,14 @@ const tjni::Reporter kReport = &sorn::jThrowException;
 
 SornGeneric& object(jlong handle) { return tjni::requireHandle<SornGeneric>(handle, kZeroHandle); }
 
-bool infoOn() { return sornx__getLogLevel() > 3; }
-bool debugOn() { return sornx__getLogLevel() > 4; }
+const tjni::KeyBinding<SornGeneric> kKeys = {kReport, &object, &sornx__infOn, &sornx__dbgOn};
 
-// Logs the empty-key line when enabled; true when the key has no bytes.
-bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  if (!key.empty()) return false;
-  if (infoOn()) __printLogInf(place, "%s", "key is empty or memory is overflow!");
-  return true;
-}
+// Every native with a key takes its row from the shared ones.
+namespace rows = tjni::rows;
 
-// get, getAsString, pop, popAsString.
-template <bool Pop>
-jobject readNative(JNIEnv* env, jlong handle, jstring key, bool asString, const char* place) {
-  return tjni::guarded<jobject>(env, kReport, nullptr, [&]() -> jobject {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, place)) return nullptr;
-    if (debugOn()) sorn::dumpKey(place, k.data(), k.length());
-    return Pop ? s.pop(env, k.data(), k.length(), asString)
-               : s.get(env, k.data(), k.length(), asString);
-  });
+// The store call of put and putString; a null array or string stores the empty value.
+jboolean putValue(SornGeneric& s, const char* k, int kn, const char* v, int vn, jint policy) {
+  return tjni::jbool(s.put(k, kn, v != nullptr ? v : "", vn, policy));
 }
 
 }  // namespace
@@ -57,10 +47,7 @@ JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1getLogLevel(J
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1info(JNIEnv* env, jclass) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring info = sornx__info();
-    return env->NewStringUTF(info.c_str());
-  });
+  return tjni::textNative(env, kReport, &sornx__info);
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1initialize(JNIEnv* env, jclass) {
@@ -72,14 +59,12 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1uninitialize(
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_sorn_SornJNI_new_1SornGeneric(JNIEnv* env, jclass) {
-  // A constructor that throws frees its memory (new-expression) before the report.
-  return tjni::guarded<jlong>(env, kReport, 0,
-                              [&]() -> jlong { return tjni::toHandle(new SornGeneric()); });
+  return tjni::newNative<SornGeneric>(env, kReport);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_delete_1SornGeneric(JNIEnv* env, jclass,
                                                                            jlong handle) {
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<SornGeneric>(handle); });
+  tjni::deleteNative<SornGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1open(
@@ -87,10 +72,9 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1open(
     jboolean autoSync, jstring distribType, jint partitions, jint partMB, jlong partRecords,
     jstring tune, jobjectArray paths) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).open(env, name, home, dbname, dbtype, autoSync, distribType,
-                               partitions, partMB, partRecords, tune, paths)
-               ? JNI_TRUE
-               : JNI_FALSE;
+    return tjni::jbool(object(handle).open(env, name, home, dbname, dbtype, autoSync,
+                                           distribType, partitions, partMB, partRecords,
+                                           tune, paths));
   });
 }
 
@@ -102,7 +86,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1close(JNI
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isOpen(JNIEnv* env, jclass,
                                                                                jlong handle) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).isOpen() ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(object(handle).isOpen());
   });
 }
 
@@ -110,7 +94,7 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isCon
                                                                                      jclass,
                                                                                      jlong handle) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return object(handle).isContiguous() ? JNI_TRUE : JNI_FALSE;
+    return tjni::jbool(object(handle).isContiguous());
   });
 }
 
@@ -128,76 +112,62 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1clear(JNI
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1get(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(readNative<false>(env, handle, key, false, "get"));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(readNative<false>(env, handle, key, true, "getAsString"));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kGetAsString, false, true);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1pop(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return static_cast<jbyteArray>(readNative<true>(env, handle, key, false, "pop"));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(readNative<true>(env, handle, key, true, "popAsString"));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kPopAsString, true, true);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jstring key) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "exist")) return JNI_FALSE;
-    if (debugOn()) sorn::dumpKey("exist", k.data(), k.length());
-    return s.exist(k.data(), k.length()) ? JNI_TRUE : JNI_FALSE;
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, rows::kExist, [&](SornGeneric& s, const char* k, int n) {
+        return tjni::jbool(s.exist(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remove(JNIEnv* env, jclass,
                                                                                jlong handle,
                                                                                jstring key) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "remove")) return JNI_FALSE;
-    if (debugOn()) sorn::dumpKey("remove", k.data(), k.length());
-    return s.remove(k.data(), k.length()) ? JNI_TRUE : JNI_FALSE;
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, rows::kRemove, [&](SornGeneric& s, const char* k, int n) {
+        return tjni::jbool(s.remove(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jint policy) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "put")) return JNI_FALSE;
-    tjni::JByteSlice v(env, value, offset, length);
-    if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
-    if (debugOn()) sorn::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
-    const char* bytes = v.data() != nullptr ? v.data() : "";  // a null array: empty value
-    return s.put(k.data(), k.length(), bytes, v.length(), policy) ? JNI_TRUE : JNI_FALSE;
-  });
+  return tjni::putNative<tjni::JByteSlice>(
+      env, kKeys, handle, key, rows::kPut,
+      [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
+        return putValue(s, k, kn, v, vn, policy);
+      },
+      value, offset, length);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1putString(
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jint policy) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    SornGeneric& s = object(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "putString")) return JNI_FALSE;
-    tjni::JStringUTF v(env, value);
-    if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
-    if (debugOn()) sorn::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
-    const char* bytes = v.data() != nullptr ? v.data() : "";  // a null string: empty value
-    return s.put(k.data(), k.length(), bytes, v.length(), policy) ? JNI_TRUE : JNI_FALSE;
-  });
+  return tjni::putNative<tjni::JStringUTF>(
+      env, kKeys, handle, key, rows::kPutString,
+      [&](SornGeneric& s, const char* k, int kn, const char* v, int vn) {
+        return putValue(s, k, kn, v, vn, policy);
+      },
+      value);
 }
 
 }  // extern "C"

@@ -4,13 +4,15 @@
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through tessi::jThrowException and answered with 0, false or null; no Java
 // exception is raised. A zero handle is reported the same way. The key natives share one
-// body (keyNative) and differ only in their row: place, failure answer, empty-key answer,
-// whether the key is dumped at debug level, and the cache call. Strings and array slices
-// are released on every path; a value array is read, never written back. No state, no lock.
+// body (tjni::keyNative), the put natives another (tjni::putNative); each differs only in its
+// row (place, failure answer, empty-key answer, whether the key is dumped at debug level) and
+// its cache call. Strings and array slices are released on every path; a value array is read,
+// never written back. No state, no lock.
 #include "com_olm_toka_jni_tessi_TessiJNI.h"
 
 #include "logutil.h"
 #include "src/TessiX_impl.h"
+#include "src/jni/jni_log.h"
 #include "src/jni/jni_util.h"
 
 using tessi::TessiGeneric;
@@ -22,45 +24,18 @@ const char* const kZeroHandle = "TessiGeneric handle is 0";
 
 TessiGeneric& cache(jlong handle) { return tjni::requireHandle<TessiGeneric>(handle, kZeroHandle); }
 
-// Logs the empty-key line when enabled; true when the key has no bytes.
-bool emptyKey(const tjni::JStringUTF& key, const char* place) {
-  if (!key.empty()) return false;
-  if (tessix__infOn()) __printLogInf(place, "%s", "key is empty or memory is overflow!");
-  return true;
-}
+const tjni::KeyBinding<TessiGeneric> kKeys = {kReport, &cache, &tessix__infOn, &tessix__dbgOn};
 
-// One row per key native.
-template <typename R>
-struct KeyRow {
-  const char* place;
-  R failure;  // an exception or a zero handle
-  R empty;    // an empty or null key
-  bool dump;  // dumpKey at debug level
-};
+using tjni::KeyRow;
+namespace rows = tjni::rows;  // the rows SornJNI has as well
 
-template <typename R, typename Call>
-R keyNative(JNIEnv* env, jlong handle, jstring key, const KeyRow<R>& row, Call&& call) {
-  return tjni::guarded<R>(env, kReport, row.failure, [&]() -> R {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, row.place)) return row.empty;
-    if (row.dump && tessix__dbgOn()) tessi::dumpKey(row.place, k.data(), k.length());
-    return call(c, k.data(), k.length());
-  });
-}
-
-const KeyRow<jobject> kGet = {"get", nullptr, nullptr, true};
-const KeyRow<jobject> kGetAsString = {"getAsString", nullptr, nullptr, true};
-const KeyRow<jobject> kPop = {"pop", nullptr, nullptr, true};
-const KeyRow<jobject> kPopAsString = {"popAsString", nullptr, nullptr, true};
-const KeyRow<jboolean> kRemove = {"remove", JNI_FALSE, JNI_FALSE, true};
-const KeyRow<jboolean> kExist = {"exist", JNI_FALSE, JNI_FALSE, true};
+// The rows of the item natives.
 const KeyRow<jint> kGetItemFlag = {"getItemFlag", 0, -1, false};
 const KeyRow<jboolean> kSetItemFlag = {"setItemFlag", JNI_FALSE, JNI_FALSE, false};
 const KeyRow<jint> kGetItemTimeExp = {"getItemTimeExp", 0, -1, false};
 const KeyRow<jboolean> kExtItemTimeExp = {"extItemTimeExp", JNI_FALSE, JNI_FALSE, false};
 
-jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+using tjni::jbool;
 
 }  // namespace
 
@@ -76,10 +51,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1setLogLeve
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1info(JNIEnv* env, jclass) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring info = tessix__info();
-    return env->NewStringUTF(info.c_str());
-  });
+  return tjni::textNative(env, kReport, &tessix__info);
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1initialize(JNIEnv* env, jclass,
@@ -94,10 +66,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1uninitiali
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat(JNIEnv* env, jclass,
                                                                               jint kind) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    const xstring stat = tessix__memstat(kind);
-    return env->NewStringUTF(stat.c_str());
-  });
+  return tjni::textNative(env, kReport, [&]() { return tessix__memstat(kind); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -106,16 +75,13 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_new_1TessiGeneric(JNIEnv* env, jclass,
                                                                             jlong tblSize,
                                                                             jlong lruSize) {
-  // A constructor that throws (refused sizes, no memory) frees its memory (new-expression)
-  // before the report.
-  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong {
-    return tjni::toHandle(new TessiGeneric(tblSize, lruSize));
-  });
+  // Refused sizes and a lack of memory throw in the constructor: the native answers 0.
+  return tjni::newNative<TessiGeneric>(env, kReport, tblSize, lruSize);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_delete_1TessiGeneric(JNIEnv* env, jclass,
                                                                               jlong handle) {
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<TessiGeneric>(handle); });
+  tjni::deleteNative<TessiGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getTblSize(JNIEnv* env,
@@ -184,82 +150,76 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1clear(
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemFlag(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return keyNative(env, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-    return static_cast<jint>(c.getItemFlag(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+        return static_cast<jint>(c.getItemFlag(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setItemFlag(
     JNIEnv* env, jclass, jlong handle, jstring key, jint value, jint op) {
-  return keyNative(env, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.setItemFlag(k, n, value, op));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.setItemFlag(k, n, value, op));
+      });
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return keyNative(env, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-    return static_cast<jint>(c.getItemTimeExp(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+        return static_cast<jint>(c.getItemTimeExp(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1extItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key, jint delta) {
-  return keyNative(env, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.extItemTimeExp(k, n, delta));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.extItemTimeExp(k, n, delta));
+      });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1get(JNIEnv* env,
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(
-      keyNative(env, handle, key, kGet, [&](TessiGeneric& c, const char* k, int n) {
-        return c.get(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(
-      keyNative(env, handle, key, kGetAsString, [&](TessiGeneric& c, const char* k, int n) {
-        return c.get(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kGetAsString, false, true);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pop(JNIEnv* env,
                                                                                  jclass,
                                                                                  jlong handle,
                                                                                  jstring key) {
-  return static_cast<jbyteArray>(
-      keyNative(env, handle, key, kPop, [&](TessiGeneric& c, const char* k, int n) {
-        return c.pop(env, k, n, false);
-      }));
+  return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1popAsString(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return static_cast<jstring>(
-      keyNative(env, handle, key, kPopAsString, [&](TessiGeneric& c, const char* k, int n) {
-        return c.pop(env, k, n, true);
-      }));
+  return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kPopAsString, true, true);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1remove(JNIEnv* env,
                                                                                   jclass,
                                                                                   jlong handle,
                                                                                   jstring key) {
-  return keyNative(env, handle, key, kRemove, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.remove(k, n));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, rows::kRemove, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.remove(k, n));
+      });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1exist(
     JNIEnv* env, jclass, jlong handle, jstring key, jboolean check) {
-  return keyNative(env, handle, key, kExist, [&](TessiGeneric& c, const char* k, int n) {
-    return jbool(c.exist(k, n, check != JNI_FALSE));
-  });
+  return tjni::keyNative(
+      env, kKeys, handle, key, rows::kExist, [&](TessiGeneric& c, const char* k, int n) {
+        return jbool(c.exist(k, n, check != JNI_FALSE));
+      });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -268,31 +228,23 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1ex
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1put(
     JNIEnv* env, jclass, jlong handle, jstring key, jbyteArray value, jint offset, jint length,
     jboolean flag, jint expire, jint mode) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "put")) return JNI_FALSE;
-    tjni::JByteSlice v(env, value, offset, length);
-    if (!v.ok()) return JNI_FALSE;  // no bytes from the VM: nothing is stored
-    if (tessix__dbgOn()) tessi::dumpKeyValue("put", k.data(), k.length(), v.data(), v.length());
-    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
-  });
+  return tjni::putNative<tjni::JByteSlice>(
+      env, kKeys, handle, key, rows::kPut,
+      [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
+        return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
+      },
+      value, offset, length);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1putString(
     JNIEnv* env, jclass, jlong handle, jstring key, jstring value, jboolean flag, jint expire,
     jint mode) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    TessiGeneric& c = cache(handle);
-    tjni::JStringUTF k(env, key);
-    if (emptyKey(k, "putString")) return JNI_FALSE;
-    tjni::JStringUTF v(env, value);
-    if (v.failed()) return JNI_FALSE;  // no characters from the VM: nothing is stored
-    if (tessix__dbgOn()) {
-      tessi::dumpKeyValue("putString", k.data(), k.length(), v.data(), v.length());
-    }
-    return jbool(c.put(k.data(), k.length(), v.data(), v.length(), flag != JNI_FALSE, expire, mode));
-  });
+  return tjni::putNative<tjni::JStringUTF>(
+      env, kKeys, handle, key, rows::kPutString,
+      [&](TessiGeneric& c, const char* k, int kn, const char* v, int vn) {
+        return jbool(c.put(k, kn, v, vn, flag != JNI_FALSE, expire, mode));
+      },
+      value);
 }
 
 }  // extern "C"

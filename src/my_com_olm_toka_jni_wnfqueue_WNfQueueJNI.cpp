@@ -4,9 +4,10 @@
 //
 // Each native runs its whole body inside the one boundary of src/jni/jni_util.h: exceptions
 // are reported through tessi::jThrowException and answered with 0, false or null; no Java
-// exception is raised. A zero handle is reported the same way. Strings and array slices are
-// released on every path; a payload array is read with GetByteArrayRegion, never written
-// back. No state, no lock: the queue orders its callers.
+// exception is raised. A zero handle is reported the same way. The four dequeue natives share
+// one body (dequeueNative), the two enqueue natives their store and dump (enqueueBytes).
+// Strings and array slices are released on every path; a payload array is read with
+// GetByteArrayRegion, never written back. No state, no lock: the queue orders its callers.
 #include "com_olm_toka_jni_wnfqueue_WNfQueueJNI.h"
 
 #include "WNfQueue_impl.h"
@@ -25,18 +26,26 @@ WNfQueueGeneric& queue(jlong handle) {
   return tjni::requireHandle<WNfQueueGeneric>(handle, kZeroHandle);
 }
 
-jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+using tjni::jbool;
 
 // Logs the empty-payload line when enabled.
-jboolean emptyData(const char* place) {
-  if (tessix__infOn()) __printLogInf(place, "%s", "data is empty or memory is overflow!");
-  return JNI_FALSE;
-}
+jboolean emptyData(const char* place) { return tjni::emptyData(place, tessix__infOn()); }
 
 jboolean enqueueBytes(WNfQueueGeneric& q, const char* place, const char* data, int length,
                       jboolean urgent) {
   if (tessix__dbgOn()) wnfqueue::dumpData(place, data, length);
   return jbool(q.enqueue(data, length, urgent != JNI_FALSE));
+}
+
+// dequeue, dequeueAsString, waitDequeue, waitDequeueAsString: the head payload as J
+// (jbyteArray, or jstring for asString); a waiting one waits up to timeout (see
+// WNfQueueGeneric::waitDequeue). Null for no payload, a failure or a zero handle.
+template <typename J>
+J dequeueNative(JNIEnv* env, jlong handle, bool wait, jlong timeout, bool asString) {
+  return tjni::guarded<J>(env, kReport, nullptr, [&]() -> J {
+    WNfQueueGeneric& q = queue(handle);
+    return static_cast<J>(wait ? q.waitDequeue(env, timeout, asString) : q.dequeue(env, asString));
+  });
 }
 
 }  // namespace
@@ -45,15 +54,13 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_new_1WNfQueueGeneric(JNIEnv* env,
                                                                                      jclass) {
-  // A constructor that throws frees its memory (new-expression) before the report.
-  return tjni::guarded<jlong>(env, kReport, 0,
-                              [&]() -> jlong { return tjni::toHandle(new WNfQueueGeneric()); });
+  return tjni::newNative<WNfQueueGeneric>(env, kReport);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_delete_1WNfQueueGeneric(
     JNIEnv* env, jclass, jlong handle) {
   // Consumers still blocked on the queue are released (null) before anything is freed.
-  tjni::guardedVoid(env, kReport, [&]() { delete tjni::fromHandle<WNfQueueGeneric>(handle); });
+  tjni::deleteNative<WNfQueueGeneric>(env, kReport, handle);
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1setMaxNfSize(
@@ -110,32 +117,24 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGe
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1dequeue(
     JNIEnv* env, jclass, jlong handle) {
-  return tjni::guarded<jbyteArray>(env, kReport, nullptr, [&]() -> jbyteArray {
-    return static_cast<jbyteArray>(queue(handle).dequeue(env, false));
-  });
+  return dequeueNative<jbyteArray>(env, handle, false, 0, false);
 }
 
 JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1dequeueAsString(
     JNIEnv* env, jclass, jlong handle) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    return static_cast<jstring>(queue(handle).dequeue(env, true));
-  });
+  return dequeueNative<jstring>(env, handle, false, 0, true);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1waitDequeue(
     JNIEnv* env, jclass, jlong handle, jlong timeout) {
-  return tjni::guarded<jbyteArray>(env, kReport, nullptr, [&]() -> jbyteArray {
-    return static_cast<jbyteArray>(queue(handle).waitDequeue(env, timeout, false));
-  });
+  return dequeueNative<jbyteArray>(env, handle, true, timeout, false);
 }
 
 JNIEXPORT jstring JNICALL
 Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1waitDequeueAsString(JNIEnv* env, jclass,
                                                                               jlong handle,
                                                                               jlong timeout) {
-  return tjni::guarded<jstring>(env, kReport, nullptr, [&]() -> jstring {
-    return static_cast<jstring>(queue(handle).waitDequeue(env, timeout, true));
-  });
+  return dequeueNative<jstring>(env, handle, true, timeout, true);
 }
 
 }  // extern "C"

@@ -30,6 +30,17 @@ void dumpKeyValue(const char* place, const char* key, int keyLen, const char* va
   __printLogDbg(place, "key[%d]=\"%.*s\", value[%d]=\"%.*s\"", keyLen, kp, k, valueLen, vp, v);
 }
 
+bool emptyKey(const JStringUTF& key, const char* place, bool log) {
+  if (!key.empty()) return false;
+  if (log) __printLogInf(place, "%s", "key is empty or memory is overflow!");
+  return true;
+}
+
+jboolean emptyData(const char* place, bool log) {
+  if (log) __printLogInf(place, "%s", "data is empty or memory is overflow!");
+  return JNI_FALSE;
+}
+
 void jThrowException(JNIEnv* jenv, const char* clsName, const char* message) {
   if (jenv != nullptr && clsName != nullptr) {
     __printLogErr("jThrowException", "Exception %s occurred: %s", clsName,

@@ -1,5 +1,6 @@
 #include "src/jni/jni_util.h"
 
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -69,6 +70,21 @@ JByteSlice::JByteSlice(JNIEnv* env, jbyteArray array, jint offset, jint length)
   }
   _data = buffer;
   _length = s.length;
+}
+
+jbyteArray newByteArray(JNIEnv* env, const void* bytes, size_t length) noexcept {
+  if (length > static_cast<size_t>(INT_MAX)) return nullptr;
+  const jsize n = static_cast<jsize>(length);
+  jbyteArray array = env->NewByteArray(n);
+  if (array == nullptr) return nullptr;
+  // The region is the whole new array, so this copy cannot fail.
+  if (n > 0) env->SetByteArrayRegion(array, 0, n, static_cast<const jbyte*>(bytes));
+  return array;
+}
+
+jobject newResult(JNIEnv* env, const char* bytes, size_t length, bool asString) noexcept {
+  if (asString) return env->NewStringUTF(bytes);
+  return newByteArray(env, bytes, length);
 }
 
 void reportCurrentException(JNIEnv* env, Reporter report) noexcept {

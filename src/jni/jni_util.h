@@ -12,6 +12,10 @@
 // mode 0 copies it back, and the bytes written reach the Java array (for setBinVal, which
 // only reads, the same bytes go back).
 //
+// Results: newByteArray and newResult build the Java array or string a native returns; they
+// make only JNI calls, so they never throw, and null means the VM raised OutOfMemoryError
+// (or the value is too long for a Java array).
+//
 // Ownership: a handle is the address of a native object owned by the Java side between its
 // new_ and delete_ natives. JStringUTF and JByteSlice own what they obtained from the VM
 // (and their copy buffer) and release it in their destructors.
@@ -22,6 +26,7 @@
 
 #include <jni.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -131,6 +136,15 @@ class JByteSlice {
   bool _ok;
 };
 
+// A new Java byte array holding a copy of length bytes (a local reference the caller returns
+// or deletes). Null when length is above INT_MAX or the VM could not make the array.
+jbyteArray newByteArray(JNIEnv* env, const void* bytes, size_t length) noexcept;
+
+// A value as a native answers it: asString gives the Java string of the text, which ends at
+// its first NUL byte (bytes must hold one, at bytes[length] at the latest); otherwise the
+// byte array of all length bytes, as newByteArray.
+jobject newResult(JNIEnv* env, const char* bytes, size_t length, bool asString) noexcept;
+
 // Reports the exception being handled (call only inside a catch block): a std::exception as
 // kRuntimeExceptionClass with its what(), anything else as kUnknownExceptionClass with
 // kUnknownErrorMessage.
@@ -173,6 +187,31 @@ inline R guarded(JNIEnv* env, CurrentReporter report, Body&& body) noexcept {
     report(env);
   }
   if constexpr (!std::is_void<R>::value) return R{};
+}
+
+inline jboolean jbool(bool b) { return b ? JNI_TRUE : JNI_FALSE; }
+
+// The body of a native answering a text: make() runs inside the boundary and the result's
+// c_str() (ending at its first NUL) goes back as a Java string; a failure answers null.
+template <typename Make>
+inline jstring textNative(JNIEnv* env, Reporter report, Make&& make) noexcept {
+  return guarded<jstring>(env, report, nullptr, [&]() -> jstring {
+    const auto text = make();
+    return env->NewStringUTF(text.c_str());
+  });
+}
+
+// The body of a new_ native: the handle of a new T(args...). A constructor that throws frees
+// its memory (new-expression) before the report, and the native answers 0.
+template <typename T, typename... Args>
+inline jlong newNative(JNIEnv* env, Reporter report, Args... args) noexcept {
+  return guarded<jlong>(env, report, 0, [&]() -> jlong { return toHandle(new T(args...)); });
+}
+
+// The body of a delete_ native: the object behind the handle is destroyed (nothing for 0).
+template <typename T>
+inline void deleteNative(JNIEnv* env, Reporter report, jlong handle) noexcept {
+  guardedVoid(env, report, [&]() { delete fromHandle<T>(handle); });
 }
 
 }  // namespace tjni

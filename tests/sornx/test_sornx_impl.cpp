@@ -44,6 +44,17 @@ TEST(SornxModule, InfoTextAndLogLevel) {
   sornx__setLogLevel(before);
 }
 
+TEST(SornxModule, LevelTests) {
+  const int before = sornx__getLogLevel();
+  for (int level : {INT_MIN, -1, 0, 1, 2, 3, 4, 5, 6, INT_MAX}) {
+    sornx__setLogLevel(level);
+    EXPECT_EQ(sornx__errOn(), level > 1) << level;
+    EXPECT_EQ(sornx__infOn(), level > 3) << level;
+    EXPECT_EQ(sornx__dbgOn(), level > 4) << level;
+  }
+  sornx__setLogLevel(before);
+}
+
 // ---- binding helpers ---------------------------------------------------------------
 
 TEST(SornxHelpers, DumpLines) {
