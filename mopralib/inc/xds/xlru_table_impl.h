@@ -28,7 +28,7 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (Poco::FastMutex through
+// Threads: every operation runs under the one table lock (xspin_mutex (an adaptive mutex) through
 // ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
 // so operations are serialised; the counters are atomic. add, add_or_update and warmup release the lock before they evict,
 // which takes it again. The lock is held as briefly as the steps allow: bare keys are
@@ -54,6 +54,7 @@
 #include "mopralib/inc/xds/ScopeRWLock.h"
 #include "mopralib/inc/xds/xhash_compare.h"
 #include "mopralib/inc/xds/xlock_order.h"
+#include "mopralib/inc/xds/xspin_mutex.h"
 #include "mopralib/inc/xds/xtable_event.h"
 #include "mopralib/inc/xds/xtable_item.h"
 #include "src/xcheck.h"
@@ -175,7 +176,7 @@ class xlru_table {
   // The table lock with the lock-order bookkeeping.
   class _table_lock {
    public:
-    _table_lock(Poco::FastMutex& mutex, int kind) : _guard(mutex, 0) {
+    _table_lock(xspin_mutex& mutex, int kind) : _guard(mutex, 0) {
       xlock_order::before_table_lock();
       if (kind == LockType::READ)
         _guard.LockRead(false);
@@ -189,7 +190,7 @@ class xlru_table {
     }
 
    private:
-    ScopeRWLock<Poco::FastMutex> _guard;
+    ScopeRWLock<xspin_mutex> _guard;
   };
 
   // Entries whose last table reference is dropped once the table lock is released: declared
@@ -289,7 +290,7 @@ class xlru_table {
   uint64_t _lru_size;
   xassoc* _main;
   std::atomic<uint64_t> _count;  // the main index's count, written under the table lock
-  Poco::FastMutex _lock;
+  xspin_mutex _lock;
   std::atomic<uint64_t> _counters[CNT_COUNT];
   _ItemEntry* _lru_head;
   _ItemEntry* _lru_tail;
