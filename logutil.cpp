@@ -18,6 +18,10 @@ void append_literal(xstring& line, const char* text) {
 }  // namespace
 
 int __vprintLog(const char* tag, const char* place, const char* fmt, va_list ap) {
+  return __vprintLogTo(stdout, tag, place, fmt, ap);
+}
+
+int __vprintLogTo(FILE* stream, const char* tag, const char* place, const char* fmt, va_list ap) {
   try {
     xstring line;
     line.reserve(300);
@@ -28,7 +32,7 @@ int __vprintLog(const char* tag, const char* place, const char* fmt, va_list ap)
     line.append(": ");
     if (fmt) line.append(fmt);
     line.push_back('\n');
-    return std::vfprintf(stdout, line.c_str(), ap);
+    return std::vfprintf(stream, line.c_str(), ap);
   } catch (...) {
     // No memory for the line's format: nothing printed.
     return -1;

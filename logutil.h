@@ -1,4 +1,5 @@
-// Log lines: one line per call on standard output, "[tag] place: text\n".
+// Log lines: one line per call, "[tag] place: text\n", on standard output (or on the stream
+// given to __vprintLogTo).
 //
 // The tag and place are copied into the line's format (a '%' in them is printed as it
 // stands); the caller's format and arguments are formatted by one vfprintf call, so a line
@@ -12,8 +13,10 @@
 #define TOKA_LOGUTIL_H
 
 #include <cstdarg>
+#include <cstdio>
 
 int __vprintLog(const char* tag, const char* place, const char* fmt, va_list ap);
+int __vprintLogTo(FILE* stream, const char* tag, const char* place, const char* fmt, va_list ap);
 int __printLog(const char* tag, const char* place, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 

@@ -1,5 +1,5 @@
-// The stores' log lines: exact text with and without a tag, also beyond the line buffer, and
-// after the pooled allocator has stopped.
+// The stores' log lines: exact text with and without a tag, also beyond 1 KiB, while the
+// pooled allocator runs and after it has stopped.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,9 +28,11 @@ TEST(StoreLog, LinesAreExactInEveryAllocatorState) {
       {"WRN", "p", longText, "[WRN] p: " + longText + "\n"},
       {nullptr, nullptr, longText, longText + "\n"},
   };
+  testing::internal::CaptureStdout();
+  init_xallocator();  // its start lines are not the store's
+  testing::internal::GetCapturedStdout();
   for (int stopped = 0; stopped < 2; ++stopped) {
     if (stopped) {
-      init_xallocator();
       testing::internal::CaptureStdout();
       uninit_xallocator();
       testing::internal::GetCapturedStdout();

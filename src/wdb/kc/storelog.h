@@ -1,7 +1,7 @@
-// The log lines of the stores: "[tag] place: text\n" (or the text alone) written whole, in
-// one write, whatever the module log level. The text is formatted by the C library into a
-// buffer of its own, so lines come out right in every allocator state (also after the
-// pooled allocator has stopped).
+// The log lines of the stores: "[tag] place: text\n" through the one log printer
+// (logutil.h) on the stream given, or the text alone, whatever the module log level. The
+// printer's line format is a pooled string, which takes the system allocator once the pooled
+// allocator has stopped, so lines come out right in every allocator state.
 //
 // Free functions; no state, no lock beyond the stream's own; never throw.
 #ifndef TOKA_SRC_WDB_KC_STORELOG_H
@@ -9,7 +9,8 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
+
+#include "logutil.h"
 
 namespace wdb {
 
@@ -17,29 +18,11 @@ namespace wdb {
 // formatted text as it is (its own "\n" included).
 inline void storeVLine(FILE* stream, const char* tag, const char* place, const char* fmt,
                        va_list ap) noexcept {
-  va_list aq;
-  va_copy(aq, ap);
-  const int head = tag != nullptr ? std::snprintf(nullptr, 0, "[%s] %s: ", tag, place) : 0;
-  const int text = std::vsnprintf(nullptr, 0, fmt, aq);
-  va_end(aq);
-  if (head < 0 || text < 0) return;
-  const size_t tail = tag != nullptr ? 1 : 0;
-  const size_t total = static_cast<size_t>(head) + static_cast<size_t>(text) + tail;
-  char small[1024];
-  std::vector<char> big;
-  char* out = small;
-  if (total + 1 > sizeof small) {
-    try {
-      big.resize(total + 1);
-    } catch (...) {
-      return;
-    }
-    out = big.data();
+  if (tag != nullptr) {
+    __vprintLogTo(stream, tag, place, fmt, ap);
+  } else {
+    std::vfprintf(stream, fmt, ap);
   }
-  if (tag != nullptr) std::snprintf(out, static_cast<size_t>(head) + 1, "[%s] %s: ", tag, place);
-  std::vsnprintf(out + head, static_cast<size_t>(text) + 1, fmt, ap);
-  if (tail) out[total - 1] = '\n';
-  std::fwrite(out, 1, total, stream);
 }
 
 inline void storeLine(FILE* stream, const char* tag, const char* place, const char* fmt, ...)
