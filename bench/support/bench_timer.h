@@ -58,28 +58,27 @@ double best_cpu_per_call(Fn&& fn, int rounds, double seconds) {
 }
 
 // The best figure of each of two contenders measured in turn (a, b, a, b, ...) for `rounds`
-// rounds, so that both see the same machine state. The highest figure counts for rates
-// (best_rates), the lowest for times (best_times).
+// rounds, so that both see the same machine state: pick(best so far, figure) keeps the
+// better one, starting from `none`. best_rates keeps the highest, best_times the lowest.
 struct Pair {
   double a, b;
 };
-template <class A, class B>
-Pair best_rates(int rounds, A&& a, B&& b) {
-  Pair best{0, 0};
+template <class Pick, class A, class B>
+Pair best_alternating(int rounds, double none, Pick pick, A&& a, B&& b) {
+  Pair best{none, none};
   for (int r = 0; r < rounds; ++r) {
-    best.a = std::max(best.a, a());
-    best.b = std::max(best.b, b());
+    best.a = pick(best.a, a());
+    best.b = pick(best.b, b());
   }
   return best;
 }
 template <class A, class B>
+Pair best_rates(int rounds, A&& a, B&& b) {
+  return best_alternating(rounds, 0.0, [](double x, double y) { return std::max(x, y); }, a, b);
+}
+template <class A, class B>
 Pair best_times(int rounds, A&& a, B&& b) {
-  Pair best{1e30, 1e30};
-  for (int r = 0; r < rounds; ++r) {
-    best.a = std::min(best.a, a());
-    best.b = std::min(best.b, b());
-  }
-  return best;
+  return best_alternating(rounds, 1e30, [](double x, double y) { return std::min(x, y); }, a, b);
 }
 
 // Runs fn(t, begin, end) over [0, n) split evenly over `threads` threads (on this thread
