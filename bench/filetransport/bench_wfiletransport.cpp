@@ -16,7 +16,6 @@
 #include <thrift/transport/TSimpleFileTransport.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -27,13 +26,12 @@
 #include <Poco/Mutex.h>
 
 #include "WFileTransport.h"
+#include "bench/support/bench_timer.h"
 
 namespace {
 
 using apache::thrift::transport::TBufferedTransport;
 using apache::thrift::transport::TSimpleFileTransport;
-
-typedef std::chrono::steady_clock Clock;
 
 // Thrift's file transport with its write and read calls counted (each write writes all it
 // is given, each read is one read call).
@@ -59,6 +57,34 @@ struct Result {
   uint64_t calls = 0;
 };
 
+// A contender: its name, and a run that returns the system calls it made.
+typedef std::vector<std::pair<std::string, std::function<uint64_t()>>> Contenders;
+
+// The best seconds of each contender over `rounds` rounds, the contenders in turn; `after`
+// runs after each run.
+std::vector<Result> measure(const Contenders& contenders, int rounds, const std::function<void()>& after) {
+  std::vector<Result> results(contenders.size());
+  for (int r = 0; r < rounds; ++r) {
+    for (size_t c = 0; c < contenders.size(); ++c) {
+      uint64_t calls = 0;
+      const double s = bench::time_once([&] { calls = contenders[c].second(); });
+      after();
+      results[c].name = contenders[c].first;
+      results[c].calls = calls;
+      results[c].seconds = std::min(results[c].seconds, s);
+    }
+  }
+  return results;
+}
+
+// One line per contender: MB/s, system calls per MB and the speed against `base` seconds.
+void print(const std::vector<Result>& results, size_t megabytes, double base) {
+  for (const Result& res : results) {
+    std::printf("  %-26s %10.1f %14.1f %17.2fx\n", res.name.c_str(), megabytes / res.seconds,
+                double(res.calls) / megabytes, base / res.seconds);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,7 +106,7 @@ int main(int argc, char** argv) {
     auto rec = [&](size_t i) { return reinterpret_cast<const uint8_t*>(data[i & 255].data()); };
     const uint32_t len = uint32_t(recordSize);
 
-    std::vector<std::pair<std::string, std::function<uint64_t()>>> contenders;
+    Contenders contenders;
     contenders.push_back({"raw write()", [&] {
                             int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                             for (size_t i = 0; i < records; ++i) {
@@ -113,26 +139,12 @@ int main(int argc, char** argv) {
                             }});
     }
 
-    std::vector<Result> results(contenders.size());
-    for (int r = 0; r < rounds; ++r) {
-      for (size_t c = 0; c < contenders.size(); ++c) {
-        auto t0 = Clock::now();
-        uint64_t calls = contenders[c].second();
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        ::unlink(path.c_str());
-        results[c].name = contenders[c].first;
-        results[c].calls = calls;
-        results[c].seconds = std::min(results[c].seconds, s);
-      }
-    }
+    const std::vector<Result> results = measure(contenders, rounds, [&] { ::unlink(path.c_str()); });
     const double best = std::min({results[0].seconds, results[1].seconds, results[2].seconds});
     std::printf("\n%zu-byte records (%zu per run)\n", recordSize, records);
     std::printf("  %-26s %10s %14s %18s\n", "contender", "MB/s", "syscalls/MB",
                 "vs best baseline");
-    for (const Result& res : results) {
-      std::printf("  %-26s %10.1f %14.1f %17.2fx\n", res.name.c_str(), megabytes / res.seconds,
-                  double(res.calls) / megabytes, best / res.seconds);
-    }
+    print(results, megabytes, best);
   }
   for (size_t recordSize : {size_t(100), size_t(4096)}) {
     const size_t records = megabytes * 1048576 / recordSize;
@@ -146,7 +158,7 @@ int main(int argc, char** argv) {
       ::close(fd);
     }
     std::vector<uint8_t> buf(recordSize);
-    std::vector<std::pair<std::string, std::function<uint64_t()>>> contenders;
+    Contenders contenders;
     contenders.push_back({"raw read()", [&] {
                             int fd = ::open(path.c_str(), O_RDONLY);
                             for (size_t i = 0; i < records; ++i) {
@@ -176,24 +188,11 @@ int main(int argc, char** argv) {
                               return s.readCount;
                             }});
     }
-    std::vector<Result> results(contenders.size());
-    for (int r = 0; r < rounds; ++r) {
-      for (size_t c = 0; c < contenders.size(); ++c) {
-        auto t0 = Clock::now();
-        uint64_t calls = contenders[c].second();
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        results[c].name = contenders[c].first;
-        results[c].calls = calls;
-        results[c].seconds = std::min(results[c].seconds, s);
-      }
-    }
+    const std::vector<Result> results = measure(contenders, rounds, [] {});
     ::unlink(path.c_str());
     std::printf("\nreading %zu-byte records (%zu per run)\n", recordSize, records);
     std::printf("  %-26s %10s %14s %18s\n", "contender", "MB/s", "syscalls/MB", "vs raw read()");
-    for (const Result& res : results) {
-      std::printf("  %-26s %10.1f %14.1f %17.2fx\n", res.name.c_str(), megabytes / res.seconds,
-                  double(res.calls) / megabytes, results[0].seconds / res.seconds);
-    }
+    print(results, megabytes, results[0].seconds);
   }
   // References for reading the 100-byte figures. A full 64 KiB buffer holds 655 records
   // (65500 bytes): the transport writes whole records out, so its writes are not page-sized,
@@ -206,13 +205,13 @@ int main(int argc, char** argv) {
     const size_t writes = megabytes * 1048576 / chunk;
     double best = 1e30;
     for (int r = 0; r < rounds; ++r) {
-      auto t0 = Clock::now();
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      for (size_t i = 0; i < writes; ++i) {
-        if (::write(fd, buf.data(), chunk) != ssize_t(chunk)) std::abort();
-      }
-      ::close(fd);
-      best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+      best = std::min(best, bench::time_once([&] {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        for (size_t i = 0; i < writes; ++i) {
+          if (::write(fd, buf.data(), chunk) != ssize_t(chunk)) std::abort();
+        }
+        ::close(fd);
+      }));
       ::unlink(path.c_str());
     }
     std::printf("  raw write() of %zu-byte chunks: %.1f MB/s\n", chunk,
@@ -221,13 +220,13 @@ int main(int argc, char** argv) {
   {
     Poco::FastMutex m;
     const size_t n = 20000000;
-    auto t0 = Clock::now();
-    for (size_t i = 0; i < n; ++i) {
-      m.lock();
-      m.unlock();
-    }
-    double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("  Poco::FastMutex lock + unlock, uncontended: %.1f ns\n", s * 1e9 / n);
+    const double s = bench::time_once([&] {
+      for (size_t i = 0; i < n; ++i) {
+        m.lock();
+        m.unlock();
+      }
+    });
+    std::printf("  Poco::FastMutex lock + unlock, uncontended: %.1f ns\n", bench::ns_per_op(s, n));
   }
   return 0;
 }

@@ -8,11 +8,9 @@
 // their prefixed entry points (mallocx/dallocx, mi_malloc/mi_free, tc_malloc/tc_free), so
 // glibc's malloc stays the process allocator.
 #include <dlfcn.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "src/xlabs.h"
 
 namespace {
@@ -63,12 +62,6 @@ std::vector<size_t> make_sizes(size_t lo, size_t hi, unsigned seed) {
   return v;
 }
 
-double thread_cpu_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec * 1e9 + ts.tv_nsec;
-}
-
 struct Figures {
   double wall = 0, cpu = 0;  // ns per pair
 };
@@ -91,14 +84,14 @@ void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, 
     }
   };
   pass(iters / 4);  // warm-up
-  auto t0 = std::chrono::steady_clock::now();
-  const double c0 = thread_cpu_ns();
+  const double t0 = bench::now();
+  const double c0 = bench::cpu_now();
   pass(iters);
-  const double c1 = thread_cpu_ns();
-  auto t1 = std::chrono::steady_clock::now();
+  const double c1 = bench::cpu_now();
+  const double t1 = bench::now();
   for (void* p : ring) impl.release(p);
-  out->wall = std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(iters);
-  out->cpu = (c1 - c0) / static_cast<double>(iters);
+  out->wall = bench::ns_per_op(t1 - t0, static_cast<double>(iters));
+  out->cpu = bench::ns_per_op(c1 - c0, static_cast<double>(iters));
 }
 
 // Best of three runs; with several threads, the slowest thread of a run counts (wall and

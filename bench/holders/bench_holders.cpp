@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "shared-types/MopraX_impl.h"
 #include "shared-types/WCypher.h"
 
@@ -20,35 +20,18 @@ namespace {
 double g_seconds = 0.5;
 volatile size_t g_sink = 0;
 
-double cpu_now() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 // Best seconds per call of each of the two functions, measured in alternating rounds so
 // that both see the same machine state.
 template <class A, class B>
 void time_pair(A&& a, B&& b, double& ta, double& tb) {
   const int rounds = 10;
-  ta = tb = 1e30;
+  const double slice = g_seconds / rounds / 2;
   a();
   b();
-  for (int r = 0; r < rounds; ++r) {
-    for (int which = 0; which < 2; ++which) {
-      size_t calls = 0;
-      const double start = cpu_now();
-      const double stop = start + g_seconds / rounds / 2;
-      double now = start;
-      do {
-        for (int i = 0; i < 8; ++i) which == 0 ? a() : b();
-        calls += 8;
-        now = cpu_now();
-      } while (now < stop);
-      double& t = which == 0 ? ta : tb;
-      t = std::min(t, (now - start) / calls);
-    }
-  }
+  const bench::Pair best = bench::best_times(
+      rounds, [&] { return bench::cpu_per_call(a, slice); }, [&] { return bench::cpu_per_call(b, slice); });
+  ta = best.a;
+  tb = best.b;
 }
 
 void report(const char* what, size_t size, double raw, double mopra) {

@@ -41,7 +41,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,9 +50,9 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "kcext/kccompress_snappy.h"
 #include "src/wdb/kc/ISKVStorage.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
@@ -62,7 +61,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-typedef std::chrono::steady_clock Clock;
 
 FILE* out = stdout;  // the table
 
@@ -395,10 +393,6 @@ struct Result {
   double diskBytes = 0;
 };
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Allocated bytes of every file under dir.
 double diskBytes(const std::string& dir) {
   double total = 0;
@@ -420,29 +414,29 @@ std::string freshDir(const std::string& base, const char* tag) {
 
 double fill(Engine& e, const ValuePool& values, const std::vector<uint32_t>* order, size_t n) {
   char key[KEY_BYTES];
-  const Clock::time_point start = Clock::now();
-  for (size_t j = 0; j < n; ++j) {
-    const uint64_t i = order != nullptr ? (*order)[j] : j;
-    makeKey(2 * i, key);
-    e.put(key, values.value(i), values.size());
-  }
-  return static_cast<double>(n) / secondsSince(start);
+  return bench::per_second(static_cast<double>(n), bench::time_once([&] {
+    for (size_t j = 0; j < n; ++j) {
+      const uint64_t i = order != nullptr ? (*order)[j] : j;
+      makeKey(2 * i, key);
+      e.put(key, values.value(i), values.size());
+    }
+  }));
 }
 
 double readRandom(Engine& e, const ValuePool& values, size_t n) {
   char key[KEY_BYTES];
   Rng rng(7);
   size_t wrong = 0;
-  const Clock::time_point start = Clock::now();
-  for (size_t j = 0; j < n; ++j) {
-    const uint64_t r = rng.next();
-    const bool hit = (r >> 63) != 0;
-    makeKey(2 * ((r >> 1) % n) + (hit ? 0 : 1), key);
-    size_t len = 0;
-    const bool found = e.get(key, &len);
-    if (found != hit || (found && len != values.size())) ++wrong;
-  }
-  const double ops = static_cast<double>(n) / secondsSince(start);
+  const double ops = bench::per_second(static_cast<double>(n), bench::time_once([&] {
+    for (size_t j = 0; j < n; ++j) {
+      const uint64_t r = rng.next();
+      const bool hit = (r >> 63) != 0;
+      makeKey(2 * ((r >> 1) % n) + (hit ? 0 : 1), key);
+      size_t len = 0;
+      const bool found = e.get(key, &len);
+      if (found != hit || (found && len != values.size())) ++wrong;
+    }
+  }));
   if (wrong != 0) die("point reads: " + std::to_string(wrong) + " wrong answers");
   return ops;
 }
@@ -466,16 +460,9 @@ double mix(Engine& e, const ValuePool& values, size_t n, unsigned threads) {
     }
     wrong += bad;
   };
-  const Clock::time_point start = Clock::now();
-  if (threads <= 1) {
-    work(0, n);
-  } else {
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t)
-      pool.emplace_back(work, t, n * (t + 1) / threads - n * t / threads);
-    for (std::thread& th : pool) th.join();
-  }
-  const double ops = static_cast<double>(n) / secondsSince(start);
+  const double ops = bench::per_second(static_cast<double>(n), bench::time_once([&] {
+    bench::split_over_threads(threads, n, [&work](unsigned t, size_t b, size_t e) { work(t, e - b); });
+  }));
   if (wrong != 0) die("mix: " + std::to_string(wrong.load()) + " wrong answers");
   return ops;
 }

@@ -7,7 +7,6 @@
 #include <Poco/Util/LayeredConfiguration.h>
 #include <Poco/Util/MapConfiguration.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "src/wdb/kc/OpenKCFromConfig.h"
 #include "src/xlabs.h"
 
@@ -53,46 +53,36 @@ int main(int argc, char** argv) {
   // Each get copies the value out, as the natives copy it into a fresh Java array.
   std::vector<char> out(100);
 
-  typedef std::chrono::steady_clock clock;
   long failures = 0;
-  clock::time_point t0 = clock::now();
-  for (long i = 0; i < n; ++i) {
-    const std::string& k = keys[static_cast<size_t>(i)];
-    if (store->putTx0(nullptr, k.data(), k.size(), value, sizeof value, 3) < 0) ++failures;
-  }
-  clock::time_point t1 = clock::now();
-  for (long i = 0; i < n; ++i) {
-    const std::string& k = keys[static_cast<size_t>(i)];
-    void* v = nullptr;
-    size_t len = 0;
-    if (store->getTx0(nullptr, &v, &len, k.data(), k.size()) < 0 || v == nullptr) {
-      ++failures;
-      continue;
+  const double put = bench::time_once([&] {
+    for (long i = 0; i < n; ++i) {
+      const std::string& k = keys[static_cast<size_t>(i)];
+      if (store->putTx0(nullptr, k.data(), k.size(), value, sizeof value, 3) < 0) ++failures;
     }
-    std::memcpy(out.data(), v, len < out.size() ? len : out.size());
-    store->freeData(v);
-  }
-  clock::time_point t2 = clock::now();
+  });
+  // n gets, the i-th of the key keyOf(i).
+  auto gets = [&](auto keyOf) {
+    for (long i = 0; i < n; ++i) {
+      const std::string& k = keys[keyOf(i)];
+      void* v = nullptr;
+      size_t len = 0;
+      if (store->getTx0(nullptr, &v, &len, k.data(), k.size()) < 0 || v == nullptr) {
+        ++failures;
+        continue;
+      }
+      std::memcpy(out.data(), v, len < out.size() ? len : out.size());
+      store->freeData(v);
+    }
+  };
+  const double get = bench::time_once([&] { gets([](long i) { return static_cast<size_t>(i); }); });
   // The same gets over 1024 keys only: the store's lookups stay in the caches, so the
   // difference to the SornJNI figure is the cost of the JNI layer per call.
-  for (long i = 0; i < n; ++i) {
-    const std::string& k = keys[static_cast<size_t>(i & 1023)];
-    void* v = nullptr;
-    size_t len = 0;
-    if (store->getTx0(nullptr, &v, &len, k.data(), k.size()) < 0 || v == nullptr) {
-      ++failures;
-      continue;
-    }
-    std::memcpy(out.data(), v, len < out.size() ? len : out.size());
-    store->freeData(v);
-  }
-  clock::time_point t3 = clock::now();
-  const double putNs = std::chrono::duration<double, std::nano>(t1 - t0).count() / n;
-  const double getNs = std::chrono::duration<double, std::nano>(t2 - t1).count() / n;
+  const double hot = bench::time_once([&] { gets([](long i) { return static_cast<size_t>(i & 1023); }); });
+  const double putNs = bench::ns_per_op(put, n);
+  const double getNs = bench::ns_per_op(get, n);
   std::printf("RESULT cpp %s put %.0f ns/op %.0f ops/s get %.0f ns/op %.0f ops/s failures %ld\n",
               distrib.c_str(), putNs, 1e9 / putNs, getNs, 1e9 / getNs, failures);
-  std::printf("RESULT cpphot get %.0f ns/op\n",
-              std::chrono::duration<double, std::nano>(t3 - t2).count() / n);
+  std::printf("RESULT cpphot get %.0f ns/op\n", bench::ns_per_op(hot, n));
   store.reset();
   return failures == 0 ? 0 : 1;
 }

@@ -19,24 +19,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "src/wdb/kc/SKV_ContMKCStg.h"
 
 namespace {
 
 const char kTune[] = "#bnum=2000000";
 const unsigned kMode = 7;  // reader, writer, create
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string freshDir(const std::string& base) {
   std::string t = base + "/toka-bench-cont-XXXXXX";
@@ -170,19 +165,17 @@ Result run(Target& t, const std::vector<std::string>& keys, const std::string& v
     std::fprintf(stderr, "open failed in %s\n", dir.c_str());
     std::exit(1);
   }
-  double t0 = now();
-  for (const std::string& k : keys)
-    if (!t.put(k, value)) {
-      std::fprintf(stderr, "put failed\n");
-      std::exit(1);
-    }
-  double t1 = now();
-  r.put = keys.size() / (t1 - t0);
-  t0 = now();
+  r.put = bench::per_second(keys.size(), bench::time_once([&] {
+    for (const std::string& k : keys)
+      if (!t.put(k, value)) {
+        std::fprintf(stderr, "put failed\n");
+        std::exit(1);
+      }
+  }));
   size_t found = 0;
-  for (const std::string& k : keys) found += t.get(k) ? 1 : 0;
-  t1 = now();
-  r.get = keys.size() / (t1 - t0);
+  r.get = bench::per_second(keys.size(), bench::time_once([&] {
+    for (const std::string& k : keys) found += t.get(k) ? 1 : 0;
+  }));
   r.found = found;
   t.close();
   removeDir(dir);

@@ -11,16 +11,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <libhashkit-1.0/hashkit.h>
 
+#include "bench/support/bench_timer.h"
 #include "src/wdb/kc/SKV_UniMKCStg.h"
 #include "src/wdb/kc/fileutil.h"
 
@@ -28,8 +27,6 @@ namespace {
 
 const unsigned PARTITIONS = 8;
 const unsigned THREADS = 8;
-
-typedef std::chrono::steady_clock Clock;
 
 struct Setup {
   std::vector<std::string> keys;  // shuffled
@@ -42,19 +39,9 @@ struct Setup {
 template <typename Op>
 double run(const Setup& st, unsigned threads, Op op) {
   const size_t n = st.keys.size();
-  const Clock::time_point start = Clock::now();
-  if (threads <= 1) {
-    op(0, n);
-  } else {
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t) {
-      const size_t b = n * t / threads, e = n * (t + 1) / threads;
-      pool.emplace_back([&op, b, e] { op(b, e); });
-    }
-    for (std::thread& th : pool) th.join();
-  }
-  const double secs = std::chrono::duration<double>(Clock::now() - start).count();
-  return static_cast<double>(n) / secs;
+  const double secs = bench::time_once(
+      [&] { bench::split_over_threads(threads, n, [&op](unsigned, size_t b, size_t e) { op(b, e); }); });
+  return bench::per_second(static_cast<double>(n), secs);
 }
 
 // The two sides, both open at once so that their measurements can alternate.

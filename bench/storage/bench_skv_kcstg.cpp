@@ -10,22 +10,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "src/wdb/kc/SKV_KCStg.h"
 
 namespace {
-
-typedef std::chrono::steady_clock Clock;
-
-double secondsSince(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 struct Data {
   std::vector<std::string> keys;
@@ -130,9 +124,9 @@ class Store {
 // One chunk of one phase, timed.
 template <typename DB, typename Op>
 double chunk(DB& db, const Data& d, size_t from, size_t to, Op op) {
-  const Clock::time_point t0 = Clock::now();
-  for (size_t i = from; i < to; ++i) op(db, d, i);
-  return secondsSince(t0);
+  return bench::time_once([&] {
+    for (size_t i = from; i < to; ++i) op(db, d, i);
+  });
 }
 
 // Runs the three phases on both contenders in alternating chunks of keys, so that both see
@@ -184,31 +178,31 @@ void rawCodec(const Data& d, double* snC, double* snD, double* lzC, double* lzD)
   const double mb = n * 100.0 / 1e6;
   std::vector<char> out(snappy_max_compressed_length(100) + 200);
   std::vector<std::string> comp(n);
-  Clock::time_point t0 = Clock::now();
-  for (size_t i = 0; i < n; ++i) {
-    size_t len = out.size();
-    snappy_compress(d.values[i].data(), 100, out.data(), &len);
-    comp[i].assign(out.data(), len);
-  }
-  *snC = mb / secondsSince(t0);
-  t0 = Clock::now();
-  for (size_t i = 0; i < n; ++i) {
-    size_t len = out.size();
-    snappy_uncompress(comp[i].data(), comp[i].size(), out.data(), &len);
-    g_sink += len;
-  }
-  *snD = mb / secondsSince(t0);
-  t0 = Clock::now();
-  for (size_t i = 0; i < n; ++i) {
-    unsigned len = lzf_compress(d.values[i].data(), 100, out.data(), 174);
-    comp[i].assign(out.data(), len);
-  }
-  *lzC = mb / secondsSince(t0);
-  t0 = Clock::now();
-  for (size_t i = 0; i < n; ++i) {
-    g_sink += lzf_decompress(comp[i].data(), comp[i].size(), out.data(), out.size());
-  }
-  *lzD = mb / secondsSince(t0);
+  *snC = mb / bench::time_once([&] {
+    for (size_t i = 0; i < n; ++i) {
+      size_t len = out.size();
+      snappy_compress(d.values[i].data(), 100, out.data(), &len);
+      comp[i].assign(out.data(), len);
+    }
+  });
+  *snD = mb / bench::time_once([&] {
+    for (size_t i = 0; i < n; ++i) {
+      size_t len = out.size();
+      snappy_uncompress(comp[i].data(), comp[i].size(), out.data(), &len);
+      g_sink += len;
+    }
+  });
+  *lzC = mb / bench::time_once([&] {
+    for (size_t i = 0; i < n; ++i) {
+      unsigned len = lzf_compress(d.values[i].data(), 100, out.data(), 174);
+      comp[i].assign(out.data(), len);
+    }
+  });
+  *lzD = mb / bench::time_once([&] {
+    for (size_t i = 0; i < n; ++i) {
+      g_sink += lzf_decompress(comp[i].data(), comp[i].size(), out.data(), out.size());
+    }
+  });
 }
 
 }  // namespace

@@ -16,17 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "mopralib/inc/PocoEx/TNotificationQueue_impl.h"
 #include "src/wdb/TNotification.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-      .count();
-}
 
 // The baseline: one mutex, one condition variable, a deque of strings; empty string = stop.
 class StdQueue {
@@ -73,7 +67,7 @@ struct NfQueue {
 double throughputStd(int p, int c, int perProducer) {
   StdQueue q;
   std::vector<std::thread> ts;
-  const int64_t t0 = nowNs();
+  const int64_t t0 = bench::now_ns();
   for (int i = 0; i < c; ++i) {
     ts.emplace_back([&] {
       while (!q.take().empty()) {
@@ -89,7 +83,7 @@ double throughputStd(int p, int c, int perProducer) {
   for (auto& t : ps) t.join();
   for (int i = 0; i < c; ++i) q.put(std::string());
   for (auto& t : ts) t.join();
-  return double(p) * perProducer * 1e9 / double(nowNs() - t0);
+  return double(p) * perProducer * 1e9 / double(bench::now_ns() - t0);
 }
 
 double throughputNf(int p, int c, int perProducer) {
@@ -97,7 +91,7 @@ double throughputNf(int p, int c, int perProducer) {
   const int64_t total = int64_t(p) * perProducer;
   std::atomic<int64_t> received{0};
   std::vector<std::thread> ts;
-  const int64_t t0 = nowNs();
+  const int64_t t0 = bench::now_ns();
   for (int i = 0; i < c; ++i) {
     ts.emplace_back([&] {
       while (received.load(std::memory_order_relaxed) < total) {
@@ -115,7 +109,7 @@ double throughputNf(int p, int c, int perProducer) {
   }
   for (auto& t : ps) t.join();
   while (received.load() < total) std::this_thread::yield();
-  const int64_t t1 = nowNs();
+  const int64_t t1 = bench::now_ns();
   // Consumers still blocked leave on a wake-up.
   std::atomic<bool> joined{false};
   std::thread waker([&] {
@@ -135,8 +129,7 @@ struct Latency {
 };
 
 Latency percentiles(std::vector<int64_t>& v) {
-  std::sort(v.begin(), v.end());
-  return {v[v.size() / 2] / 1e3, v[v.size() * 99 / 100] / 1e3};
+  return {bench::percentile(v, 50) / 1e3, bench::percentile(v, 99) / 1e3};
 }
 
 // One producer, one consumer that is blocked at each send: the producer pauses before it
@@ -148,12 +141,12 @@ Latency handOff(int samples, Put put, Take take) {
   std::thread consumer([&] {
     for (int i = 0; i < samples; ++i) {
       const int64_t stamp = take();
-      lat.push_back(nowNs() - stamp);
+      lat.push_back(bench::now_ns() - stamp);
     }
   });
   for (int i = 0; i < samples; ++i) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
-    put(nowNs());
+    put(bench::now_ns());
   }
   consumer.join();
   return percentiles(lat);

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "mopralib/inc/xds/xhash_compare.h"
 #include "mopralib/inc/xds/xlru_table_impl.h"
 #include "src/xstring.h"
@@ -138,14 +139,14 @@ double measure(int threads, double seconds, Op op) {
   }
   while (ready.load() < threads) {
   }
-  const auto start = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  stop.store(true);
-  for (auto& th : pool) th.join();
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double elapsed = bench::time_once([&] {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop.store(true);
+    for (auto& th : pool) th.join();
+  });
   uint64_t total = 0;
   for (uint64_t n : done) total += n;
-  return double(total) / elapsed;
+  return bench::per_second(double(total), elapsed);
 }
 
 }  // namespace
@@ -174,25 +175,28 @@ int main(int argc, char** argv) {
         plain.put(keys[i], value);
       }
       // Best of three alternating rounds: the machine may be shared.
-      double tg = 0, pg = 0, tp = 0, pp = 0;
-      for (int round = 0; round < 3; ++round) {
-        tg = std::max(tg, measure(threads, seconds, [&](std::mt19937_64& rng, std::string& out) {
-          table.get(xkeys[rng() % nkeys], out);
-        }));
-        pg = std::max(pg, measure(threads, seconds, [&](std::mt19937_64& rng, std::string& out) {
-          plain.get(keys[rng() % nkeys], out);
-        }));
-      }
-      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "get", threads, tg, pg, tg / pg);
-      for (int round = 0; round < 3; ++round) {
-        tp = std::max(tp, measure(threads, seconds, [&](std::mt19937_64& rng, std::string&) {
-          table.put(xkeys[rng() % nkeys], value);
-        }));
-        pp = std::max(pp, measure(threads, seconds, [&](std::mt19937_64& rng, std::string&) {
-          plain.put(keys[rng() % nkeys], value);
-        }));
-      }
-      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "put", threads, tp, pp, tp / pp);
+      const bench::Pair get = bench::best_rates(
+          3,
+          [&] {
+            return measure(threads, seconds,
+                           [&](std::mt19937_64& rng, std::string& out) { table.get(xkeys[rng() % nkeys], out); });
+          },
+          [&] {
+            return measure(threads, seconds,
+                           [&](std::mt19937_64& rng, std::string& out) { plain.get(keys[rng() % nkeys], out); });
+          });
+      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "get", threads, get.a, get.b, get.a / get.b);
+      const bench::Pair put = bench::best_rates(
+          3,
+          [&] {
+            return measure(threads, seconds,
+                           [&](std::mt19937_64& rng, std::string&) { table.put(xkeys[rng() % nkeys], value); });
+          },
+          [&] {
+            return measure(threads, seconds,
+                           [&](std::mt19937_64& rng, std::string&) { plain.put(keys[rng() % nkeys], value); });
+          });
+      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "put", threads, put.a, put.b, put.a / put.b);
       std::fflush(stdout);
     }
   }

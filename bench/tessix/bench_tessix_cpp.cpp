@@ -7,7 +7,6 @@
 #include <jni.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "src/TessiX_impl.h"
 
 namespace {
@@ -70,11 +70,11 @@ double run(tessi::TessiGeneric& c, int threads, long ops, bool puts, const std::
   }
   while (ready.load() < threads) {
   }
-  const auto t0 = std::chrono::steady_clock::now();
-  go = true;
-  for (std::thread& t : ts) t.join();
-  const auto t1 = std::chrono::steady_clock::now();
-  return double(threads) * double(ops) / std::chrono::duration<double>(t1 - t0).count();
+  const double seconds = bench::time_once([&] {
+    go = true;
+    for (std::thread& t : ts) t.join();
+  });
+  return bench::per_second(double(threads) * double(ops), seconds);
 }
 
 }  // namespace

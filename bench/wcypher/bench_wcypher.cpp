@@ -6,7 +6,6 @@
 #include <lzf.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timer.h"
 #include "shared-types/WCypher.h"
 #include "shared-types/base64.h"
 
@@ -22,33 +22,11 @@ namespace {
 double g_seconds = 0.5;
 volatile size_t g_sink = 0;
 
-// CPU time of this thread in seconds: time spent preempted on a busy machine is not counted.
-double cpu_now() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Runs fn repeatedly for about `seconds` of CPU time in several rounds; returns the best
-// seconds per call.
+// Best seconds per call of fn over `rounds` rounds sharing `seconds` of CPU time (a warm-up
+// call first).
 template <class Fn>
 double time_per_call(Fn&& fn, int rounds = 5, double seconds = -1) {
-  if (seconds < 0) seconds = g_seconds;
-  fn();  // warm up
-  double best = 1e30;
-  for (int r = 0; r < rounds; ++r) {
-    size_t calls = 0;
-    const double start = cpu_now();
-    const double stop = start + seconds / rounds;
-    double now = start;
-    do {
-      for (int i = 0; i < 8; ++i) fn();
-      calls += 8;
-      now = cpu_now();
-    } while (now < stop);
-    best = std::min(best, (now - start) / calls);
-  }
-  return best;
+  return bench::best_cpu_per_call(fn, rounds, seconds < 0 ? g_seconds : seconds);
 }
 
 // liblzf keeps its 256 KiB hash table on the stack, so the time of one call depends on where
@@ -81,15 +59,12 @@ PairTimes time_pair(A&& a, B&& b) {
   for (size_t k = 0; k < kStackOffsets; ++k) {
     auto call_a = [&] { at_stack_offset(k * kStackStep, a); };
     auto call_b = [&] { at_stack_offset(k * kStackStep, b); };
-    double best_a = 1e30, best_b = 1e30;
-    for (int r = 0; r < rounds; ++r) {
-      best_a = std::min(best_a, time_per_call(call_a, 1, slice));
-      best_b = std::min(best_b, time_per_call(call_b, 1, slice));
-    }
-    sum_a += best_a;
-    sum_b += best_b;
-    min_a = std::min(min_a, best_a);
-    max_a = std::max(max_a, best_a);
+    const bench::Pair best = bench::best_times(
+        rounds, [&] { return time_per_call(call_a, 1, slice); }, [&] { return time_per_call(call_b, 1, slice); });
+    sum_a += best.a;
+    sum_b += best.b;
+    min_a = std::min(min_a, best.a);
+    max_a = std::max(max_a, best.a);
   }
   return {sum_a / kStackOffsets, sum_b / kStackOffsets, max_a / min_a - 1};
 }

@@ -265,10 +265,21 @@ class xlru_table {
   void _link_lru(_ItemEntry* e);
   void _unlink_lru(_ItemEntry* e);
   static void _detach_lru(_ItemEntry* e);
-  void _link_dirty(_ItemEntry* e, uint8_t kind);
-  void _unlink_dirty(_ItemEntry* e);
-  void _link_dirty_del(_ItemEntry* e);
-  void _unlink_dirty_del(_ItemEntry* e);
+  // One of the two dirty lists (both chain through dirty_next/dirty_prev): its ends, its
+  // counter, and whether an entry already marked ADD..ADD_OR_UPDATE stays as it is when linked
+  // again (the dirty list) or is moved to the tail (the dirty-delete list).
+  struct _dirty_list {
+    _ItemEntry*& head;
+    _ItemEntry*& tail;
+    counter_id count;
+    bool keeps_first_kind;
+  };
+  _dirty_list _changed() { return {_dirty_head, _dirty_tail, CNT_DIRTY, true}; }
+  _dirty_list _deleted() { return {_dirty_del_head, _dirty_del_tail, CNT_DIRTY_DEL, false}; }
+  // Appends e to the list with the given kind, taking it out of any list it is in first.
+  void _link_dirty(_dirty_list l, _ItemEntry* e, uint8_t kind);
+  // Takes e out of the list; nothing when e is not in a list.
+  void _unlink_dirty(_dirty_list l, _ItemEntry* e);
   static void _detach_dirty(_ItemEntry* e);
   static bool _in_list(_ItemEntry* e, _ItemEntry* head, _ItemEntry* tail);
   bool _has_dirty() const { return _dirty_head != nullptr || _dirty_del_head != nullptr; }
@@ -382,7 +393,7 @@ void XLRU_TABLE::_find_for_add(_find_results& r, _ItemEntry* e, uint64_t h) {
   if (_dirty_del != nullptr) {
     _find_in(r.del, _dirty_del, e, h);
     if (r.del.found != nullptr) {  // the pending delete of the key is dropped
-      _unlink_dirty_del(_E(r.del.found));
+      _unlink_dirty(_deleted(), _E(r.del.found));
       xassoc_remove(_dirty_del, &r.del);
     }
   }
@@ -439,55 +450,28 @@ bool XLRU_TABLE::_in_list(_ItemEntry* e, _ItemEntry* head, _ItemEntry* tail) {
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_link_dirty(_ItemEntry* e, uint8_t kind) {
-  if (_dirty_head == nullptr) {
-    _detach_dirty(e);
-    e->dirty = kind;
-    e->evictable = false;
-    _dirty_head = _dirty_tail = e;
-    _counters[CNT_DIRTY].fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  if (e->dirty >= ADD && e->dirty <= ADD_OR_UPDATE) return;  // stays once, with its first kind
+void XLRU_TABLE::_link_dirty(_dirty_list l, _ItemEntry* e, uint8_t kind) {
+  // In the dirty list an entry stays once, with its first kind.
+  if (l.keeps_first_kind && l.head != nullptr && e->dirty >= ADD && e->dirty <= ADD_OR_UPDATE) return;
   _detach_dirty(e);
   e->dirty = kind;
   e->evictable = false;
-  e->dirty_prev = _dirty_tail;
-  _dirty_tail->dirty_next = e;
-  _dirty_tail = e;
-  _counters[CNT_DIRTY].fetch_add(1, std::memory_order_relaxed);
-}
-
-XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_unlink_dirty(_ItemEntry* e) {
-  if (_dirty_head == nullptr || !_in_list(e, _dirty_head, _dirty_tail)) return;
-  _counters[CNT_DIRTY].fetch_sub(1, std::memory_order_relaxed);
-  if (e == _dirty_head) _dirty_head = _D(e->dirty_next);
-  if (e == _dirty_tail) _dirty_tail = _D(e->dirty_prev);
-  _detach_dirty(e);
-}
-
-XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_link_dirty_del(_ItemEntry* e) {
-  _detach_dirty(e);
-  e->dirty = DELETE;
-  e->evictable = false;
-  if (_dirty_del_head == nullptr) {
-    _dirty_del_head = _dirty_del_tail = e;
+  if (l.head == nullptr) {
+    l.head = l.tail = e;
   } else {
-    e->dirty_prev = _dirty_del_tail;
-    _dirty_del_tail->dirty_next = e;
-    _dirty_del_tail = e;
+    e->dirty_prev = l.tail;
+    l.tail->dirty_next = e;
+    l.tail = e;
   }
-  _counters[CNT_DIRTY_DEL].fetch_add(1, std::memory_order_relaxed);
+  _counters[l.count].fetch_add(1, std::memory_order_relaxed);
 }
 
 XLRU_TABLE_TEMPLATE
-void XLRU_TABLE::_unlink_dirty_del(_ItemEntry* e) {
-  if (_dirty_del_head == nullptr || !_in_list(e, _dirty_del_head, _dirty_del_tail)) return;
-  _counters[CNT_DIRTY_DEL].fetch_sub(1, std::memory_order_relaxed);
-  if (e == _dirty_del_head) _dirty_del_head = _D(e->dirty_next);
-  if (e == _dirty_del_tail) _dirty_del_tail = _D(e->dirty_prev);
+void XLRU_TABLE::_unlink_dirty(_dirty_list l, _ItemEntry* e) {
+  if (l.head == nullptr || !_in_list(e, l.head, l.tail)) return;
+  _counters[l.count].fetch_sub(1, std::memory_order_relaxed);
+  if (e == l.head) l.head = _D(e->dirty_next);
+  if (e == l.tail) l.tail = _D(e->dirty_prev);
   _detach_dirty(e);
 }
 
@@ -514,14 +498,14 @@ void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h, _deferred& la
   if (_is_dumping()) _log(DELETE, e);
   _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e)) : nullptr;
   _unlink_lru(e);
-  _unlink_dirty(e);
+  _unlink_dirty(_changed(), e);
   xassoc_remove(_main, &r.main);  // releases the index's reference
   _sync_count();
   if (d != nullptr) {
     xassoc_find_result rd;
     _find_in(rd, _dirty_del, d, h);
     xassoc_insert(_dirty_del, &rd, d);
-    _link_dirty_del(d);
+    _link_dirty(_deleted(), d, DELETE);
   }
 }
 
@@ -533,7 +517,7 @@ void XLRU_TABLE::_tombstone(const _find_results& r, const _Key& key) {
   t.ctor1(key);
   _ItemEntry* d = t.duplicate();
   xassoc_insert(_dirty_del, &r.del, d);  // r.del is the not-found position of the key
-  _link_dirty_del(d);
+  _link_dirty(_deleted(), d, DELETE);
   if (_is_dumping()) _log(DELETE, d);
 }
 
@@ -674,7 +658,7 @@ void XLRU_TABLE::evict_lru() {
     _find_same(r.main, e, HASH(e));
     XCHECK(r.main.found != nullptr, "find_result.found != 0");
     _unlink_lru(e);
-    _unlink_dirty(e);
+    _unlink_dirty(_changed(), e);
     later.hold(e);
     xassoc_remove(_main, &r.main);
   }

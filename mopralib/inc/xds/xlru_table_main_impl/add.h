@@ -17,7 +17,7 @@ bool XLRU_TABLE::add(table_item& data) {
   xassoc_insert(_main, &r.main, e);
   _sync_count();
   _link_lru(e);
-  if (dirty) _link_dirty(e, ADD);
+  if (dirty) _link_dirty(_changed(), e, ADD);
   if (_is_dumping()) _log(ADD, e);
   lock.unlock();
   evict_lru();

@@ -24,13 +24,13 @@ void XLRU_TABLE::add_or_update(table_item& data) {
     _ItemEntry* old = _E(r.main.found);
     if (old->dirty != CLEAN) kind = old->dirty;
     _unlink_lru(old);
-    _unlink_dirty(old);
+    _unlink_dirty(_changed(), old);
     e = _take(data);
     later.hold(old);
     xassoc_replace(_main, &r.main, e);
   }
   _link_lru(e);
-  if (dirty) _link_dirty(e, kind);
+  if (dirty) _link_dirty(_changed(), e, kind);
   if (_is_dumping()) _log(ADD_OR_UPDATE, e);
   lock.unlock();
   if (inserted) evict_lru();

@@ -19,12 +19,12 @@ bool XLRU_TABLE::update(table_item& data) {
   const uint8_t kind = old->dirty != CLEAN ? old->dirty : uint8_t(UPDATE);
   // Unlinked before the new entry is prepared: the handle may hold the very same entry.
   _unlink_lru(old);
-  _unlink_dirty(old);
+  _unlink_dirty(_changed(), old);
   _ItemEntry* e = _take(data);
   later.hold(old);
   xassoc_replace(_main, &r.main, e);  // releases the old entry's index reference
   _link_lru(e);
-  if (dirty) _link_dirty(e, kind);
+  if (dirty) _link_dirty(_changed(), e, kind);
   if (_is_dumping()) _log(UPDATE, e);
   return true;
 }

@@ -22,7 +22,7 @@ bool XLRU_TABLE::warmup(table_item* out, table_item& data, bool force) {
   if (r.main.found != nullptr) {
     _ItemEntry* old = _E(r.main.found);
     _unlink_lru(old);
-    _unlink_dirty(old);
+    _unlink_dirty(_changed(), old);
     _ItemEntry* e = _take(data);
     later.hold(old);
     xassoc_replace(_main, &r.main, e);
