@@ -15,12 +15,13 @@
 // MALLOC takes from the calling thread's stripe copy, so that threads on different stripes
 // take different pool locks. Each block records where it came from, and FREE hands it
 // back there (a pool chunk to the pool that owns its page, whichever thread frees it); a
-// pool block freed after the allocator stopped is kept (its pages are gone). POOL is set once and then fixed for the life of the process; after the stop MALLOC
-// leaves it alone and falls back to malloc, and INIT_POOL makes no new attempt (a process
-// that stops before its first INIT_POOL reports the failed attempt once). Blocks are laid out
-// so that the entry after the 16-bit reference count is naturally aligned; the pool's class
-// size is POOL_CLASS_SIZE (entry, count, alignment room), or the nearest larger size the
-// slab set accepts when a class of that size exists already.
+// pool block freed after the allocator stopped is kept (its pages are gone). POOL and its
+// stripe copies are set once and then fixed for the life of the process; after the stop
+// MALLOC leaves them alone and falls back to malloc, and INIT_POOL makes no new attempt (a
+// process that stops before its first INIT_POOL reports the failed attempt once). Blocks
+// are laid out so that the entry after the 16-bit reference count is naturally aligned; the
+// pool's class size is POOL_CLASS_SIZE (entry, count, alignment room), or the nearest
+// larger size the slab set accepts when a class of that size exists already.
 //
 // Threads: a handle is used by one thread at a time; reference counts are atomic, so
 // handles on different threads may share an entry. The value of a shared entry is read or
