@@ -462,6 +462,17 @@ xpool* xlabs_get_pool(xlabs* set, size_t size) { return set != nullptr ? find_po
 
 uint64_t xlabs_get_max_class_size(xlabs* set) { return set != nullptr ? max_class_size(set) : 0; }
 
+unsigned xlabs_thread_stripe() { return thread_stripe(); }
+
+xpool* xlabs_stripe_pool(xpool* pool, unsigned stripe) {
+  for (; pool != nullptr && stripe > 0; --stripe) {
+    xpool* next = load_acq(&pool->stripe_next);
+    if (next == nullptr) break;
+    pool = next;
+  }
+  return pool;
+}
+
 int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
   if (set == nullptr || class_size == 0) return 0;
   pthread_mutex_lock(&init_lock);

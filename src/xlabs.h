@@ -79,6 +79,16 @@ void delete_xlabs(xlabs* set);
 void* xlabs_alloc(xlabs* set, size_t size);
 xpool* xlabs_get_pool(xlabs* set, size_t size);  // smallest class >= size, or null
 uint64_t xlabs_get_max_class_size(xlabs* set);   // 0 when the set has no pool
+// The calling thread's stripe, 0 to XPAGE_STRIPES - 1: chosen at its first allocation (or
+// first call here) as described above and fixed for the thread's life. No lock; after the
+// first call one thread-local read.
+unsigned xlabs_thread_stripe();
+// The copy in the given stripe of a default set's pool as xlabs_get_pool gives it (stripe
+// 0): pool's stripe_next chain followed stripe times, stopping at its end, so a pool of an
+// unstriped set answers itself; null for a null pool. The copies never change while the
+// allocator runs, so a caller may keep the answer per stripe (e.g. an array filled once)
+// and pick its entry with xlabs_thread_stripe() instead of asking per allocation.
+xpool* xlabs_stripe_pool(xpool* pool, unsigned stripe);
 // 1 when a pool of exactly class_size was added; 0 when a class within the tolerance
 // exists, the set is full, or the pool cannot be created.
 int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance);

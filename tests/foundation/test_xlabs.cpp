@@ -340,6 +340,32 @@ TEST_F(XLabs, NullSet) {
   EXPECT_TRUE(d.kv.empty());
 }
 
+// A striped set's pool has one copy per stripe, each over its stripe's page allocator;
+// an unstriped pool answers itself; stripes past the chain's end answer its last copy.
+TEST_F(XLabs, StripePoolWalksTheCopiesOfAClass) {
+  EXPECT_EQ(nullptr, xlabs_stripe_pool(nullptr, 3));
+  xpool* huge = xlabs_get_pool(default_xhugelabs, 3000000);
+  for (unsigned k : {0u, 1u, XPAGE_STRIPES - 1}) EXPECT_EQ(huge, xlabs_stripe_pool(huge, k)) << k;
+  for (xlabs* set : {default_xlabs, default_xbiglabs}) {
+    xpool* first = xlabs_get_pool(set, 100);
+    xpage_allocator* pages = xlabs_get_page_allocator(set);
+    for (unsigned k = 0; k < XPAGE_STRIPES; ++k, pages = pages->stripe_next) {
+      xpool* copy = xlabs_stripe_pool(first, k);
+      EXPECT_EQ(xpool_get_class_size(first), xpool_get_class_size(copy)) << k;
+      EXPECT_EQ(pages, xpool_get_page_allocator(copy)) << k;
+      EXPECT_EQ(k == 0, copy == first) << k;
+    }
+    EXPECT_EQ(xlabs_stripe_pool(first, XPAGE_STRIPES - 1), xlabs_stripe_pool(first, XPAGE_STRIPES + 5));
+  }
+  // The calling thread keeps its stripe; its allocations come from that stripe's copy.
+  const unsigned mine = xlabs_thread_stripe();
+  EXPECT_LT(mine, XPAGE_STRIPES);
+  EXPECT_EQ(mine, xlabs_thread_stripe());
+  void* m = xa_malloc(100);
+  EXPECT_EQ(xlabs_stripe_pool(xlabs_get_pool(default_xlabs, 100), mine), pool_of(m));
+  xa_free(m);
+}
+
 TEST_F(XLabs, ReallocAlwaysMovesAndCopiesTheSmallerSize) {
   unsigned char* a = static_cast<unsigned char*>(xa_malloc(10));
   for (int i = 0; i < 16; ++i) a[i] = static_cast<unsigned char>(i + 1);  // the whole 16-byte class

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstring>
 #include <cstddef>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +139,80 @@ TEST(EntryPool, FirstUseFromManyThreadsAddsOnePool) {
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(pools + 1, xlabs_get_num_pools(find_xlabs_default(OtherItem::POOL_CLASS_SIZE)));
   EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+}
+
+// The pool whose page holds a pool chunk (the page header in front of the chunk's tag).
+xpool* owner_of(const void* chunk) {
+  uint32_t tag;
+  std::memcpy(&tag, static_cast<const char*>(chunk) - 4, 4);
+  return reinterpret_cast<const xpage_in_pool*>(static_cast<const char*>(chunk) - 4 - tag)->pool;
+}
+uint64_t in_use(const xpool* p) {
+  return static_cast<uint64_t>(p->chunks_per_page) * p->total_pages - p->free_chunks;
+}
+
+// Threads alive at once hold different stripes; each takes its entries from its stripe's
+// copy of the entry pool, and a free from another thread puts each chunk back into the
+// copy that owns it. The dump of POOL reports the sums.
+TEST(EntryPool, EachThreadTakesFromItsStripeCopyAndFreesGoBackToTheOwner) {
+  TestItem::INIT_POOL();
+  xpool* const pool = TestItem::POOL();
+  ASSERT_NE(nullptr, pool);
+  std::set<xpool*> copies;
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) copies.insert(xlabs_stripe_pool(pool, k));
+  ASSERT_EQ(XPAGE_STRIPES, copies.size());
+  EXPECT_EQ(pool, xlabs_stripe_pool(pool, 0));
+  const unsigned main_stripe = xlabs_thread_stripe();
+  std::vector<uint64_t> before(XPAGE_STRIPES);
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) before[k] = in_use(xlabs_stripe_pool(pool, k));
+
+  const size_t counts[3] = {11, 23, 37};
+  std::vector<TestItem> made[3] = {std::vector<TestItem>(11), std::vector<TestItem>(23), std::vector<TestItem>(37)};
+  unsigned stripe[3];
+  std::mutex m;
+  std::condition_variable cv;
+  int done = 0;
+  bool go = false;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      stripe[t] = xlabs_thread_stripe();
+      for (size_t i = 0; i < counts[t]; ++i) made[t][i].ctor1(std::to_string(t * 100 + i));
+      std::unique_lock<std::mutex> lock(m);
+      ++done;
+      cv.notify_all();
+      cv.wait(lock, [&] { return go; });  // keeps the stripe until the checks are done
+    });
+  }
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done == 3; });
+  }
+  const std::set<unsigned> distinct = {main_stripe, stripe[0], stripe[1], stripe[2]};
+  EXPECT_EQ(4u, distinct.size());
+  uint64_t live = 0;
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) live += in_use(xlabs_stripe_pool(pool, k)) - before[k];
+  EXPECT_EQ(11u + 23u + 37u, live);
+  for (int t = 0; t < 3; ++t) {
+    xpool* const own = xlabs_stripe_pool(pool, stripe[t]);
+    EXPECT_EQ(before[stripe[t]] + counts[t], in_use(own)) << t;
+    for (const TestItem& item : made[t]) EXPECT_EQ(own, owner_of(chunk_of(item.get_ptr()))) << t;
+  }
+  EXPECT_EQ(before[main_stripe], in_use(xlabs_stripe_pool(pool, main_stripe)));
+  Dump d;
+  xpool_dump_info(pool, &Dump::cb, &d);
+  uint64_t sum = 0;
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) sum += in_use(xlabs_stripe_pool(pool, k));
+  EXPECT_EQ(sum, std::stoull(d.kv["total_chunks"]) - std::stoull(d.kv["free_chunks"]));
+
+  for (auto& items : made) items.clear();  // freed on the main thread's stripe
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) EXPECT_EQ(before[k], in_use(xlabs_stripe_pool(pool, k))) << k;
+  {
+    std::lock_guard<std::mutex> lock(m);
+    go = true;
+  }
+  cv.notify_all();
+  for (auto& th : threads) th.join();
 }
 
 TEST(EntryRecord, FieldOrderNaturalAlignmentAndBuildState) {

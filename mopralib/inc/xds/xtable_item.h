@@ -9,15 +9,19 @@
 // frees the block (FREE). Handles are not copyable: share an entry with duplicate/reset.
 //
 // Entry memory (static members, one set per entry type): MALLOC gives a block from the
-// entry pool POOL once INIT_POOL has added it to the default slab set, otherwise a
-// self-describing block over malloc. Each block records where it came from, and FREE hands
-// it back there; a pool block freed after the allocator stopped is kept (its pages are
-// gone). POOL is set once and then fixed for the life of the process; after the stop MALLOC
-// leaves it alone and falls back to malloc, and INIT_POOL makes no new attempt (a process
-// that stops before its first INIT_POOL reports the failed attempt once). Blocks are laid out
-// so that the entry after the 16-bit reference count is naturally aligned; the pool's class
-// size is POOL_CLASS_SIZE (entry, count, alignment room), or the nearest larger size the
-// slab set accepts when a class of that size exists already.
+// entry pool once INIT_POOL has added it to the default slab set, otherwise a
+// self-describing block over malloc. The class exists in every stripe of the set
+// (src/xlabs.h): POOL is stripe 0's copy, the one the set's lookups and dumps show, and
+// MALLOC takes from the calling thread's stripe copy, so that threads on different stripes
+// take different pool locks. Each block records where it came from, and FREE hands it
+// back there (a pool chunk to the pool that owns its page, whichever thread frees it); a
+// pool block freed after the allocator stopped is kept (its pages are gone). POOL and its
+// stripe copies are set once and then fixed for the life of the process; after the stop
+// MALLOC leaves them alone and falls back to malloc, and INIT_POOL makes no new attempt (a
+// process that stops before its first INIT_POOL reports the failed attempt once). Blocks
+// are laid out so that the entry after the 16-bit reference count is naturally aligned; the
+// pool's class size is POOL_CLASS_SIZE (entry, count, alignment room), or the nearest
+// larger size the slab set accepts when a class of that size exists already.
 //
 // Threads: a handle is used by one thread at a time; reference counts are atomic, so
 // handles on different threads may share an entry. The value of a shared entry is read or
@@ -227,6 +231,8 @@ class xtable_item {
         }
       }
       if (pool != nullptr) {
+        // The stripe copies first: MALLOC reads them once it has seen the slot set.
+        for (unsigned k = 0; k < XPAGE_STRIPES; ++k) _stripe_pools()[k] = xlabs_stripe_pool(pool, k);
         __atomic_store_n(&slot, pool, __ATOMIC_RELEASE);
         std::printf("[inf] %s: class_size=%d, pool_class_size=%d\n", "xtable_item::INIT_POOL",
                     static_cast<int>(class_size), static_cast<int>(xpool_get_class_size(pool)));
@@ -238,10 +244,12 @@ class xtable_item {
     pthread_mutex_unlock(&init_lock);
   }
 
-  // A block of at most ENTRY_BLOCK_SIZE bytes whose address + 2 is aligned for the entry.
+  // A block of at most ENTRY_BLOCK_SIZE bytes whose address + 2 is aligned for the entry,
+  // from the calling thread's stripe copy of the entry pool while the allocator runs.
   static void* MALLOC(size_t size) {
     xpool* pool = __atomic_load_n(&_pool_slot(), __ATOMIC_ACQUIRE);
     if (pool != nullptr && find_xlabs_default(1) == nullptr) pool = nullptr;  // stopped
+    if (pool != nullptr) pool = _stripe_pools()[xlabs_thread_stripe()];
     char* chunk;
     uint8_t origin;
     if (pool != nullptr) {
@@ -261,7 +269,8 @@ class xtable_item {
     return block;
   }
 
-  // Gives a block from MALLOC back to where it came from.
+  // Gives a block from MALLOC back to where it came from: xpool_free finds the owning
+  // stripe's pool through the chunk's page header.
   static void FREE(void* mem) {
     if (mem == nullptr) return;
     char* block = static_cast<char*>(mem);
@@ -280,6 +289,12 @@ class xtable_item {
   static xpool*& _pool_slot() {
     static xpool* pool = nullptr;
     return pool;
+  }
+  // The entry pool's copy in each stripe: written once by INIT_POOL before the slot, then
+  // only read (one line of its own).
+  static xpool** _stripe_pools() {
+    alignas(64) static xpool* pools[XPAGE_STRIPES] = {};
+    return pools;
   }
 
   static void* _alloc_block() {
