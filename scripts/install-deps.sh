@@ -14,7 +14,7 @@ PKGS=(
   libsnappy-dev liblzf-dev libhashkit-dev zlib1g-dev
   php8.2-dev php8.2-cli
   junit5
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   libjemalloc-dev libmimalloc-dev libgoogle-perftools-dev
   libleveldb-dev librocksdb-dev
   libleveldb-java libcaffeine-java

@@ -16,6 +16,8 @@ std::string u(const char* s, size_t n) { return std::string(s, n); }
 
 TEST(MopraXJNIConv, ValidTextIsUnchangedAndInvalidBecomesReplacement) {
   const std::string R = "\xef\xbf\xbd";
+  // One row per case; "\xff" "A" stays on its row (the split ends the hex escape).
+  // clang-format off
   struct Case {
     std::string in, out;
   } cases[] = {
@@ -39,6 +41,7 @@ TEST(MopraXJNIConv, ValidTextIsUnchangedAndInvalidBecomesReplacement) {
       {"\xf4\x90\x80\x80", R + R + R + R},
       {"\xf8\x88\x80\x80\x80", R + R + R + R + R},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(c.out, mx::toModifiedUtf8(c.in)) << c.in;
 }
 

@@ -85,8 +85,11 @@ TProtocolException::TProtocolExceptionType readFailure(const std::string& hex, u
 
 static_assert(std::is_base_of<apache::thrift::TException, WException>::value, "WException is a TException");
 
+// The wire strings keep one field per group; the formatter would give each literal a line.
+// clang-format off
 // Field headers: type byte, then the id as a big-endian i16.
-const std::string kVersion1234 = "080001" "00000001" "080002" "00000002" "080003" "00000003" "080004" "00000004" "00";
+const std::string kVersion1234 =
+    "080001" "00000001" "080002" "00000002" "080003" "00000003" "080004" "00000004" "00";
 
 TEST(IdlWire, WExceptionWritesMessageOnlyWhenFlagged) {
   WException e;
@@ -108,8 +111,8 @@ TEST(IdlWire, OpHandleWithOnlySourceReadsAndWritesBackAlone) {
   OpHandle h;
   readFrom(wire, h);
   EXPECT_EQ("src", h.source);
-  EXPECT_FALSE(h.__isset.auth || h.__isset.reason || h.__isset.seq || h.__isset.fwseq || h.__isset.session ||
-               h.__isset._selfSeq);
+  EXPECT_FALSE(h.__isset.auth || h.__isset.reason || h.__isset.seq || h.__isset.fwseq ||
+               h.__isset.session || h.__isset._selfSeq);
   EXPECT_EQ(wire, wireOf(h));
   EXPECT_EQ(wire, wireOf(OpHandle(h)));
 }
@@ -229,14 +232,16 @@ TEST(IdlWire, MissingRequiredFieldFailsAfterConsumingTheStruct) {
     TProtocolException::TProtocolExceptionType (*read)(const std::string&, uint32_t*);
   } cases[] = {
       {"TAppInfo without wConnInfo",
-       "0b0001" "00000001" "6e" "0b0002" "00000001" "64" "0c0003" + kVersion1234 + "0c0004" + connR + "00",
+       "0b0001" "00000001" "6e" "0b0002" "00000001" "64" "0c0003" + kVersion1234 +
+           "0c0004" + connR + "00",
        readFailure<TAppInfo>},
       {"TVersion with an i64 field 2",
        "080001" "00000001" "0a0002" "0000000000000002" "080003" "00000003" "080004" "00000004" "00",
        readFailure<TVersion>},
       {"TVersion without verRev", "080001" "00000001" "080002" "00000002" "080003" "00000003" "00",
        readFailure<TVersion>},
-      {"TConnInfo without framed", "0b0001" "00000001" "72" "080002" "00000001" "00", readFailure<TConnInfo>},
+      {"TConnInfo without framed", "0b0001" "00000001" "72" "080002" "00000001" "00",
+       readFailure<TConnInfo>},
       {"TAppConnInfo without wConnInfo", "0f0001" "0c" "00000000" "00", readFailure<TAppConnInfo>},
       {"WException without error", "0b0002" "00000001" "6d" "00", readFailure<WException>},
       {"OpHandle without source", "0a0004" "0000000000000001" "00", readFailure<OpHandle>},
@@ -247,6 +252,7 @@ TEST(IdlWire, MissingRequiredFieldFailsAfterConsumingTheStruct) {
     EXPECT_EQ(0u, left) << c.what;
   }
 }
+// clang-format on
 
 using Names = std::vector<std::pair<int, std::string>>;
 

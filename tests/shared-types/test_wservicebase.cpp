@@ -160,6 +160,7 @@ void callByName(WServiceBaseClient& c, const std::string& m) {
   std::string s;
   TAppInfo a;
   TAppConnInfo ac;
+  // clang-format off
   if (m == "ping") c.ping();
   else if (m == "getIfSig") c.getIfSig(s);
   else if (m == "getAppInfo") c.getAppInfo(a);
@@ -169,6 +170,7 @@ void callByName(WServiceBaseClient& c, const std::string& m) {
   else if (m == "getEnqueSeq") c.getEnqueSeq();
   else if (m == "getDequeSeq") c.getDequeSeq();
   else FAIL() << m;
+  // clang-format on
 }
 
 std::string be32(uint32_t v) {
@@ -207,14 +209,18 @@ TEST_F(WServiceBaseLoopback, CallsCarryTheMethodNameSequenceZeroAndEmptyArgument
 }
 
 TEST_F(WServiceBaseLoopback, ReplyBytes) {
+  // clang-format off
   client.getReqSeq();
-  EXPECT_EQ("80010002" "00000009" + toHex("getReqSeq") + "00000000" "0a0000" "0102030405060708" "00",
+  EXPECT_EQ("80010002" "00000009" + toHex("getReqSeq") +
+                "00000000" "0a0000" "0102030405060708" "00",
             toHex(wire->lastReply));
   client.ping();
   EXPECT_EQ("80010002" "00000004" + toHex("ping") + "00000000" "00", toHex(wire->lastReply));
   client.getServiceState();
-  EXPECT_EQ("80010002" "0000000f" + toHex("getServiceState") + "00000000" "080000" "00000002" "00",
+  EXPECT_EQ("80010002" "0000000f" + toHex("getServiceState") +
+                "00000000" "080000" "00000002" "00",
             toHex(wire->lastReply));
+  // clang-format on
 }
 
 // Direct processor calls over two memory buffers.
@@ -362,6 +368,7 @@ TEST(WServiceBaseClient, EmptyResultIsAMissingResultExceptPing) {
     TAppConnInfo ac;
     std::string name(m);
     std::function<void()> recv;
+    // clang-format off
     if (name == "ping") recv = [&] { client.recv_ping(); };
     else if (name == "getIfSig") recv = [&] { client.recv_getIfSig(s); };
     else if (name == "getAppInfo") recv = [&] { client.recv_getAppInfo(a); };
@@ -370,6 +377,7 @@ TEST(WServiceBaseClient, EmptyResultIsAMissingResultExceptPing) {
     else if (name == "getReqSeq") recv = [&] { client.recv_getReqSeq(); };
     else if (name == "getEnqueSeq") recv = [&] { client.recv_getEnqueSeq(); };
     else recv = [&] { client.recv_getDequeSeq(); };
+    // clang-format on
     if (name == "ping") {
       EXPECT_NO_THROW(recv());
     } else {

@@ -193,9 +193,12 @@ std::string metaEntry(const std::string& path, const std::string& keyMin) {
 std::vector<DamageCase> cases() {
   std::vector<DamageCase> c;
   const char* failOpenDB = "[ERR] wdb::SKV_KCStg::open: Fail open DB: ";
+  // One case per push_back, laid out by hand: the formatter would give each field a line.
+  // clang-format off
   // --- uniform: a partition that does not open leaves the others serving.
   c.push_back({"uni_truncated_partition", UNIFORM, true,
-               [](Env& e) { truncateHalf(e.part(1)); }, SERVES, failOpenDB, 1, {}, {"home/kv-1.kch"}});
+               [](Env& e) { truncateHalf(e.part(1)); }, SERVES, failOpenDB, 1, {},
+               {"home/kv-1.kch"}});
   c.push_back({"uni_garbage_partition", UNIFORM, true, [](Env& e) { garbage(e.part(1)); },
                SERVES, failOpenDB, 1, {}, {"home/kv-1.kch"}});
   c.push_back({"uni_zero_header_partition", UNIFORM, true, [](Env& e) { zeroHeader(e.part(1)); },
@@ -294,6 +297,7 @@ std::vector<DamageCase> cases() {
   c.push_back({"cont_home_is_a_file", CONTIGUOUS, false,
                [](Env& e) { writeFile(e.dir.file("home"), "x"); }, FAILS, failOpenDB, -1, {},
                {}});
+  // clang-format on
   return c;
 }
 

@@ -170,10 +170,12 @@ TEST_P(CompressorTest, DamagedCompressedRecordsFailWithoutOverRead) {
 TEST(SnappyCompressorTest, RecordClaimingHugeLengthFails) {
   SnappyCompressor c;
   size_t n = 0;
+  // clang-format off
   // Varint 0xFFFFFFFF0F: an uncompressed length of about 4 GiB over a 3-byte body.
   EXPECT_FALSE(decompressExact(c, std::string("n\x01\xFF\xFF\xFF\xFF\x0F" "abc", 10), &n));
   // 1 GiB claimed, far more than the body can expand to.
   EXPECT_FALSE(decompressExact(c, std::string("n\x01\x80\x80\x80\x80\x04" "abc", 10), &n));
+  // clang-format on
   // A length varint that never ends.
   EXPECT_FALSE(decompressExact(c, std::string("n\x01\xFF\xFF", 4), &n));
 }

@@ -18,6 +18,8 @@ inline uint32_t lookup3(const std::string& s, uint32_t initval) {
   size_t length = s.size();
   uint32_t a, b, c;
   a = b = c = 0xdeadbeefu + static_cast<uint32_t>(length) + initval;
+  // The mixing steps keep the reference's three per line.
+  // clang-format off
   while (length > 12) {
     a += k[0] + (uint32_t{k[1]} << 8) + (uint32_t{k[2]} << 16) + (uint32_t{k[3]} << 24);
     b += k[4] + (uint32_t{k[5]} << 8) + (uint32_t{k[6]} << 16) + (uint32_t{k[7]} << 24);
@@ -53,6 +55,7 @@ inline uint32_t lookup3(const std::string& s, uint32_t initval) {
   a ^= c; a -= rot(c, 4);
   b ^= a; b -= rot(a, 14);
   c ^= b; c -= rot(b, 24);
+  // clang-format on
   return c;
 }
 
