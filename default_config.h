@@ -9,10 +9,10 @@
 
 // Parameters of one page allocator, in the order new_xpage_allocator takes them.
 struct xpage_config {
-  uint64_t page_size;         // usable bytes of a page (the 40-byte header is extra)
-  uint64_t max_pages;         // most pages at once; 0 = unlimited
-  uint64_t pre_alloc_pages;   // pages pre-allocated in one block at creation
-  int64_t limit_free_pages;   // most released pages kept for reuse; -1 = all
+  uint64_t page_size;        // usable bytes of a page (the 40-byte header is extra)
+  uint64_t max_pages;        // most pages at once; 0 = unlimited
+  uint64_t pre_alloc_pages;  // pages pre-allocated in one block at creation
+  int64_t limit_free_pages;  // most released pages kept for reuse; -1 = all
   void* (*alloc_func)(size_t);
   void (*free_func)(void*);
 };

@@ -47,13 +47,13 @@ int __printLog(const char* tag, const char* place, const char* fmt, ...) {
   return r;
 }
 
-#define TOKA_DEFINE_LEVEL_PRINTER(name, tag)               \
-  int name(const char* place, const char* fmt, ...) {      \
-    va_list ap;                                            \
-    va_start(ap, fmt);                                     \
-    int r = __vprintLog(tag, place, fmt, ap);              \
-    va_end(ap);                                            \
-    return r;                                              \
+#define TOKA_DEFINE_LEVEL_PRINTER(name, tag)          \
+  int name(const char* place, const char* fmt, ...) { \
+    va_list ap;                                       \
+    va_start(ap, fmt);                                \
+    int r = __vprintLog(tag, place, fmt, ap);         \
+    va_end(ap);                                       \
+    return r;                                         \
   }
 
 TOKA_DEFINE_LEVEL_PRINTER(__printLogDbg, "dbg")

@@ -23,7 +23,8 @@ int main() {
   }
 
   std::printf("--- with blocks in use\n");
-  xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator};
+  xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator,
+                               default_xhugepage_allocator};
   xlabs* sets[3] = {default_xlabs, default_xbiglabs, default_xhugelabs};
   for (xpage_allocator* a : pages) xpage_allocator_dump_info(a, nullptr, nullptr);
   for (xlabs* s : sets) xlabs_dump_info(s, nullptr, nullptr);

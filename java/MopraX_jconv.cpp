@@ -143,8 +143,8 @@ std::string toModifiedUtf8(const std::string& s) {
       const bool second = i + 1 < n && isCont(p[i + 1]) && (c > 0xf0 || p[i + 1] >= 0x90) &&
                           (c < 0xf4 || p[i + 1] < 0x90);
       if (second && i + 3 < n && isCont(p[i + 2]) && isCont(p[i + 3])) {
-        const unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3fu) << 12) | ((p[i + 2] & 0x3fu) << 6) |
-                            (p[i + 3] & 0x3fu);
+        const unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3fu) << 12) |
+                            ((p[i + 2] & 0x3fu) << 6) | (p[i + 3] & 0x3fu);
         const unsigned v = cp - 0x10000;
         appendThreeByte(out, 0xd800 | (v >> 10));
         appendThreeByte(out, 0xdc00 | (v & 0x3ff));

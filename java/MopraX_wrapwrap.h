@@ -177,10 +177,11 @@ inline void setValue(H* holder, const V& v) {
 #define MX_NATIVE(RESULT, NAME, CALL, ...)                                                      \
   extern "C" JNIEXPORT MX_JTYPE_##RESULT JNICALL Java_com_olm_toka_jni_moprax_MopraXJNI_##NAME( \
       JNIEnv* env, jclass MX_FOR(MX_PARAM, __VA_ARGS__)) {                                      \
-    return tjni::guarded<MX_JTYPE_##RESULT>(env, mx::throwCurrent, [&]() -> MX_JTYPE_##RESULT { \
-      MX_FOR(MX_CONV, __VA_ARGS__)                                                              \
-      return MX_RESULT_##RESULT(CALL);                                                          \
-    });                                                                                         \
+    return tjni::guarded<MX_JTYPE_##RESULT>(                                                    \
+        env, mx::throwCurrent, [&]() -> MX_JTYPE_##RESULT {                                     \
+          MX_FOR(MX_CONV, __VA_ARGS__)                                                          \
+          return MX_RESULT_##RESULT(CALL);                                                      \
+        });                                                                                     \
   }
 
 #endif  // TOKA_JAVA_MOPRAX_WRAPWRAP_H

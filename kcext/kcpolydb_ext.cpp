@@ -209,8 +209,7 @@ BasicDB* buildDB(const Tuning& t, Compressor* comp) {
       if (t.rcomp) db->tune_comparator(t.rcomp);
       return db;
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 

@@ -65,9 +65,7 @@ struct VectorFns {
     c.ret_object(c.argc() == 0 ? new V() : new V(static_cast<size_t>(c.count(0))));
   }
   static void size(php55::Call& c) { c.ret_int(static_cast<int64_t>(c.obj<V>(0).size())); }
-  static void capacity(php55::Call& c) {
-    c.ret_int(static_cast<int64_t>(c.obj<V>(0).capacity()));
-  }
+  static void capacity(php55::Call& c) { c.ret_int(static_cast<int64_t>(c.obj<V>(0).capacity())); }
   static void reserve(php55::Call& c) { c.obj<V>(0).reserve(static_cast<size_t>(c.count(1))); }
   static void clear(php55::Call& c) { c.obj<V>(0).clear(); }
   static void push(php55::Call& c) { c.obj<V>(0).push_back(Item::arg(c, 1)); }
@@ -103,9 +101,7 @@ struct HolderVectorFns : VectorFns<HolderVector, HolderItem> {
 
 template <typename M, typename Key, typename Value>
 struct MapFns {
-  static void create(php55::Call& c) {
-    c.ret_object(c.argc() == 0 ? new M() : new M(c.obj<M>(0)));
-  }
+  static void create(php55::Call& c) { c.ret_object(c.argc() == 0 ? new M() : new M(c.obj<M>(0))); }
   static void size(php55::Call& c) { c.ret_int(static_cast<int64_t>(c.obj<M>(0).size())); }
   static void clear(php55::Call& c) { c.obj<M>(0).clear(); }
   static void get(php55::Call& c) {

@@ -38,11 +38,30 @@ using moprax::StringVector;
 // ---- resource types, in registration order --------------------------------------------
 
 enum Type : uint8_t {
-  T_KEY_TYPE, T_UNSIGNED_CHAR, T_SIGNED_CHAR, T_UNSIGNED_INT, T_SIZE_TYPE,
-  T_UNSIGNED_LONG_LONG, T_LONG_LONG, T_UNSIGNED_SHORT, T_SHORT, T_VEC_HOLDER,
-  T_MAPPED_TYPE, T_VEC_INT, T_DIFFERENCE_TYPE, T_VALUE_TYPE, T_MAP_II,
-  T_STRINGHOLDER, T_OPHANDLEHOLDER, T_VEC_STR, T_MAP_IS, T_MAP_SS,
-  T_MAP_SI, T_INT, T_STRHOLDER, T_INTEGRALHOLDER,
+  T_KEY_TYPE,
+  T_UNSIGNED_CHAR,
+  T_SIGNED_CHAR,
+  T_UNSIGNED_INT,
+  T_SIZE_TYPE,
+  T_UNSIGNED_LONG_LONG,
+  T_LONG_LONG,
+  T_UNSIGNED_SHORT,
+  T_SHORT,
+  T_VEC_HOLDER,
+  T_MAPPED_TYPE,
+  T_VEC_INT,
+  T_DIFFERENCE_TYPE,
+  T_VALUE_TYPE,
+  T_MAP_II,
+  T_STRINGHOLDER,
+  T_OPHANDLEHOLDER,
+  T_VEC_STR,
+  T_MAP_IS,
+  T_MAP_SS,
+  T_MAP_SI,
+  T_INT,
+  T_STRHOLDER,
+  T_INTEGRALHOLDER,
   T_COUNT
 };
 
@@ -61,7 +80,8 @@ const php55::ResType kTypes[T_COUNT] = {
     {"_p_long_long", "", nullptr},
     {"_p_unsigned_short", "", nullptr},
     {"_p_short", "", nullptr},
-    {"_p_std__vectorT_mopra__StrHolder_t", "std::vector<(mopra::StrHolder)>", &destroy<HolderVector>},
+    {"_p_std__vectorT_mopra__StrHolder_t", "std::vector<(mopra::StrHolder)>",
+     &destroy<HolderVector>},
     {"_p_mapped_type", "", nullptr},
     {"_p_std__vectorT_int_t", "std::vector<(int)>", &destroy<IntVector>},
     {"_p_difference_type", "", nullptr},
@@ -81,14 +101,14 @@ const php55::ResType kTypes[T_COUNT] = {
 
 // ---- row vocabulary ---------------------------------------------------------------------
 
-constexpr Arg I{Kind::Int, 0};         // integer argument
-constexpr Arg N{Kind::Count, 0};       // count argument
-constexpr Arg L{Kind::Int64, 0};       // 64-bit argument
-constexpr Arg B{Kind::Bool, 0};        // boolean argument
-constexpr Arg S{Kind::Str, 0};         // string argument
-constexpr Arg BIN{Kind::BytesIn, 0};   // byte buffer, read
-constexpr Arg BOUT{Kind::BytesOut, 0}; // byte buffer, written in place
-constexpr Arg ANY{Kind::AnyObject, 0}; // any of the module's object resources
+constexpr Arg I{Kind::Int, 0};          // integer argument
+constexpr Arg N{Kind::Count, 0};        // count argument
+constexpr Arg L{Kind::Int64, 0};        // 64-bit argument
+constexpr Arg B{Kind::Bool, 0};         // boolean argument
+constexpr Arg S{Kind::Str, 0};          // string argument
+constexpr Arg BIN{Kind::BytesIn, 0};    // byte buffer, read
+constexpr Arg BOUT{Kind::BytesOut, 0};  // byte buffer, written in place
+constexpr Arg ANY{Kind::AnyObject, 0};  // any of the module's object resources
 constexpr Arg This(uint8_t t) { return Arg{Kind::This, t}; }
 constexpr Arg Ref(uint8_t t) { return Arg{Kind::Ref, t}; }
 
@@ -463,8 +483,8 @@ template <size_t... Is>
 constexpr std::array<zif_handler, sizeof...(Is)> make_handlers(std::index_sequence<Is...>) {
   return {{&php55::handler<kRows, Is>...}};
 }
-const std::array<zif_handler, kRowCount> kHandlers =
-    make_handlers(std::make_index_sequence<kRowCount>{});
+const std::array<zif_handler, kRowCount> kHandlers = make_handlers(
+    std::make_index_sequence<kRowCount>{});
 
 }  // namespace
 
@@ -521,7 +541,6 @@ zend_module_entry MopraX_module_entry = {
 
 extern "C" ZEND_DLEXPORT zend_module_entry* get_module(void) {
   if (MopraX_module_entry.functions == nullptr)
-    MopraX_module_entry.functions =
-        php55::build_function_table(kRows, kRowCount, kHandlers.data());
+    MopraX_module_entry.functions = php55::build_function_table(kRows, kRowCount, kHandlers.data());
   return &MopraX_module_entry;
 }

@@ -36,8 +36,8 @@ void set_fatal(const char* message) {
 }
 
 void set_type_error(int pos, const char* function, const char* type_name) {
-  snprintf(g_message, sizeof g_message, "Type error in argument %d of %s. Expected SWIGTYPE%s",
-           pos, function, type_name);
+  snprintf(g_message, sizeof g_message, "Type error in argument %d of %s. Expected SWIGTYPE%s", pos,
+           function, type_name);
   set_fatal(g_message);
 }
 
@@ -70,9 +70,7 @@ void resource_dtor(zend_resource* res) {
 
 // Reads a PHP string as a signed decimal number: leading white space and a sign, digits up
 // to the first other character, saturating beyond the 64-bit range.
-int64_t string_to_int64(const char* s) {
-  return static_cast<int64_t>(strtoll(s, nullptr, 10));
-}
+int64_t string_to_int64(const char* s) { return static_cast<int64_t>(strtoll(s, nullptr, 10)); }
 
 // A float truncated toward zero, saturating like the string rule; NaN gives 0.
 int64_t double_to_int64(double d) {
@@ -182,13 +180,25 @@ Outcome run_guarded(const Row& row, Call& call, zend_long* code) noexcept {
     return Outcome::Done;
   } catch (const std::out_of_range& e) {
     *code = (row.flags & kRange) != 0 ? -4 : -3;
-    try { g_exception.assign(e.what()); } catch (...) { g_exception.clear(); }
+    try {
+      g_exception.assign(e.what());
+    } catch (...) {
+      g_exception.clear();
+    }
   } catch (const std::exception& e) {
     *code = -3;
-    try { g_exception.assign(e.what()); } catch (...) { g_exception.clear(); }
+    try {
+      g_exception.assign(e.what());
+    } catch (...) {
+      g_exception.clear();
+    }
   } catch (...) {
     *code = -1;
-    try { g_exception.assign("Unknown exception"); } catch (...) { g_exception.clear(); }
+    try {
+      g_exception.assign("Unknown exception");
+    } catch (...) {
+      g_exception.clear();
+    }
   }
   return Outcome::Exception;
 }
@@ -209,8 +219,7 @@ bool make_resource(zval* return_value, void* object, int t, int owned, zend_reso
     return false;
   }
   if (id == 0) {
-    snprintf(g_message, sizeof g_message, "Type: %s failed to register with zend",
-             g_types[t].name);
+    snprintf(g_message, sizeof g_message, "Type: %s failed to register with zend", g_types[t].name);
     set_fatal(g_message);
     return false;
   }
@@ -285,8 +294,7 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
       }
     }
     if (!fits) {
-      snprintf(g_message, sizeof g_message, "No matching function for overloaded '%s'",
-               row.name);
+      snprintf(g_message, sizeof g_message, "No matching function for overloaded '%s'", row.name);
       set_fatal(g_message);
       goto fatal;
     }
@@ -310,8 +318,8 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
     fetched = i + 1;
     switch (arg.kind) {
       case Kind::Int:
-        call._slot[i].l = static_cast<int32_t>(static_cast<uint32_t>(
-            Z_TYPE_P(a) == IS_LONG ? Z_LVAL_P(a) : zval_get_long(a)));
+        call._slot[i].l = static_cast<int32_t>(
+            static_cast<uint32_t>(Z_TYPE_P(a) == IS_LONG ? Z_LVAL_P(a) : zval_get_long(a)));
         break;
       case Kind::Count:
         call._slot[i].l = Z_TYPE_P(a) == IS_LONG ? Z_LVAL_P(a) : zval_get_long(a);
@@ -326,9 +334,7 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
         else
           call._slot[i].l = zval_get_long(a);
         break;
-      case Kind::Bool:
-        call._slot[i].l = zend_is_true(a) ? 1 : 0;
-        break;
+      case Kind::Bool: call._slot[i].l = zend_is_true(a) ? 1 : 0; break;
       case Kind::Str:
       case Kind::BytesIn:
         call._slot[i].s = zval_get_string(a);
@@ -370,8 +376,7 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
         }
         break;
       }
-      case Kind::None:
-        break;
+      case Kind::None: break;
     }
     if (EG(exception) != nullptr) goto release;
   }
@@ -398,19 +403,11 @@ void dispatch(const Row& row, zend_execute_data* execute_data, zval* return_valu
   }
 
   switch (row.ret.kind) {
-    case RKind::Null:
-      RETVAL_NULL();
-      break;
-    case RKind::Int:
-      RETVAL_LONG(static_cast<int32_t>(call._ret.l));
-      break;
+    case RKind::Null: RETVAL_NULL(); break;
+    case RKind::Int: RETVAL_LONG(static_cast<int32_t>(call._ret.l)); break;
     case RKind::Size:
-    case RKind::Int64:
-      RETVAL_LONG(call._ret.l);
-      break;
-    case RKind::Bool:
-      RETVAL_BOOL(call._ret.l != 0);
-      break;
+    case RKind::Int64: RETVAL_LONG(call._ret.l); break;
+    case RKind::Bool: RETVAL_BOOL(call._ret.l != 0); break;
     case RKind::Str:
       RETVAL_STRINGL(call._view != nullptr ? call._view : "", call._view_len);
       if (call._view == g_scratch.data() && g_scratch.capacity() > 65536) {
@@ -438,7 +435,6 @@ fatal:
   zend_error(MopraX_globals.level, "%s", MopraX_globals.message);
 }
 
-
 namespace {
 
 constexpr int kMaxRows = 160;
@@ -460,7 +456,8 @@ const zend_function_entry* build_function_table(const Row* rows, int count,
     XCHECK(n < sizeof g_names[i], "function name too long");
     for (size_t k = 0; k <= n; ++k) {
       char c = row.name[k];
-      g_names[i][k] = (!row.keep_case && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      g_names[i][k] = (!row.keep_case && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a')
+                                                               : c;
     }
     bool ctor = (row.flags & (kCtorVector | kCtorMap)) != 0;
     // Untyped argument information; the engine does not hold internal functions to its

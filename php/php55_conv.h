@@ -74,12 +74,12 @@ int type_id(int t);
 
 // The resource record.
 struct Record {
-  void* object;        // the object; null for an element record (see owner)
-  int newobject;       // owned flag as scripts see it: 1 owned, 0 borrowed
-  int born_borrowed;   // 1: never deletes, whatever newobject says
-  zend_resource* owner;                    // element records: the vector's resource
-  int owner_type;                          // the vector's type index
-  uint32_t index;                          // the element's index in the vector
+  void* object;          // the object; null for an element record (see owner)
+  int newobject;         // owned flag as scripts see it: 1 owned, 0 borrowed
+  int born_borrowed;     // 1: never deletes, whatever newobject says
+  zend_resource* owner;  // element records: the vector's resource
+  int owner_type;        // the vector's type index
+  uint32_t index;        // the element's index in the vector
   void* (*element)(void* container, uint32_t index);  // null when index is gone
 };
 
@@ -87,16 +87,16 @@ struct Record {
 
 enum class Kind : uint8_t {
   None,
-  Int,       // signed 32-bit: PHP's integer conversion, low 32 bits
-  Count,     // unsigned 64-bit count: PHP's integer conversion
-  Int64,     // signed 64-bit: float truncated (saturated, NaN 0), string read as decimal
-  Bool,      // PHP's boolean conversion
-  Str,       // PHP's string conversion, all bytes
-  BytesIn,   // a string used as a read-only buffer
-  BytesOut,  // a string written in place: prefer-by-reference, separated before writing
-  This,      // the object of a member function: null gives "this pointer is NULL"
-  Ref,       // an object passed by reference: null gives the type-error message
-  AnyObject, // a resource of any of the module's object types (the ownership functions)
+  Int,        // signed 32-bit: PHP's integer conversion, low 32 bits
+  Count,      // unsigned 64-bit count: PHP's integer conversion
+  Int64,      // signed 64-bit: float truncated (saturated, NaN 0), string read as decimal
+  Bool,       // PHP's boolean conversion
+  Str,        // PHP's string conversion, all bytes
+  BytesIn,    // a string used as a read-only buffer
+  BytesOut,   // a string written in place: prefer-by-reference, separated before writing
+  This,       // the object of a member function: null gives "this pointer is NULL"
+  Ref,        // an object passed by reference: null gives the type-error message
+  AnyObject,  // a resource of any of the module's object types (the ownership functions)
 };
 
 struct Arg {
@@ -148,7 +148,9 @@ class Call {
   char* bytes(int i) const { return ZSTR_VAL(_slot[i].s); }
   int size(int i) const { return static_cast<int>(ZSTR_LEN(_slot[i].s)); }
   template <typename T>
-  T& obj(int i) const { return *static_cast<T*>(_slot[i].p); }
+  T& obj(int i) const {
+    return *static_cast<T*>(_slot[i].p);
+  }
   Record* record(int i) const { return _slot[i].r; }
 
   void ret_int(int64_t v) { _ret.l = v; }

@@ -19,7 +19,8 @@ int get_bin_val(const std::string& value, char* buf, int size, int offset) {
   if (buf == nullptr || size < 0 || offset < 0) return -1;
   const int room = size - offset;
   if (room < 1) return 0;
-  const size_t n = value.size() < static_cast<size_t>(room) ? value.size() : static_cast<size_t>(room);
+  const size_t n = value.size() < static_cast<size_t>(room) ? value.size()
+                                                            : static_cast<size_t>(room);
   if (n != 0) std::memcpy(buf + offset, value.data(), n);
   return static_cast<int>(n);
 }
@@ -38,7 +39,8 @@ void append_le(std::string& out, uint64_t v, int bytes) {
 
 uint64_t load_le(const char* p, int bytes) {
   uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  for (int i = 0; i < bytes; ++i)
+    v |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
   return v;
 }
 
@@ -58,8 +60,7 @@ void unpack_int(const StrHolder& h, IntegralHolder& out, bool advance, int bytes
   const uint64_t raw = load_le(h.value.data() + h.cursor, bytes);
   const int shift = 64 - 8 * bytes;
   // Sign extension through the top bits (the shift of a signed value is arithmetic).
-  out.value = shift == 0 ? static_cast<int64_t>(raw)
-                         : static_cast<int64_t>(raw << shift) >> shift;
+  out.value = shift == 0 ? static_cast<int64_t>(raw) : static_cast<int64_t>(raw << shift) >> shift;
   out.error = 0;
   if (advance) h.cursor += bytes;
 }
@@ -96,10 +97,18 @@ int StrHolder::packBin(const char* buf, int size, int offset, int len) {
   return n;
 }
 
-void StrHolder::unpackI8(IntegralHolder& out, bool advance) const { unpack_int(*this, out, advance, 1); }
-void StrHolder::unpackI16(IntegralHolder& out, bool advance) const { unpack_int(*this, out, advance, 2); }
-void StrHolder::unpackI32(IntegralHolder& out, bool advance) const { unpack_int(*this, out, advance, 4); }
-void StrHolder::unpackI64(IntegralHolder& out, bool advance) const { unpack_int(*this, out, advance, 8); }
+void StrHolder::unpackI8(IntegralHolder& out, bool advance) const {
+  unpack_int(*this, out, advance, 1);
+}
+void StrHolder::unpackI16(IntegralHolder& out, bool advance) const {
+  unpack_int(*this, out, advance, 2);
+}
+void StrHolder::unpackI32(IntegralHolder& out, bool advance) const {
+  unpack_int(*this, out, advance, 4);
+}
+void StrHolder::unpackI64(IntegralHolder& out, bool advance) const {
+  unpack_int(*this, out, advance, 8);
+}
 
 void StrHolder::unpackStr(StrHolder& out, bool advance) const {
   const int32_t n = record_length(*this);

@@ -67,10 +67,11 @@ void append_holders(strholder_vector& out, string_vector& items) {
 
 std::string info() {
   static const std::string build_time = std::string(__DATE__) + " " + __TIME__;
-  static const std::string text = "Name:\t\t\tMopraX" MOPRA_LINE_END "Version:\t\t" MOPRA_VERSION MOPRA_LINE_END
-                                  "Description:\tShared types, util functions for Toka libraries" MOPRA_LINE_END
-                                  "Build at:\t\t" +
-                                  build_time + MOPRA_LINE_END;
+  static const std::string text =
+      "Name:\t\t\tMopraX" MOPRA_LINE_END "Version:\t\t" MOPRA_VERSION MOPRA_LINE_END
+      "Description:\tShared types, util functions for Toka libraries" MOPRA_LINE_END
+      "Build at:\t\t" +
+      build_time + MOPRA_LINE_END;
   return text;
 }
 
@@ -90,7 +91,9 @@ int serialize(StrHolder& out, const string_vector& list, int extra) {
   return wcypher::serialize0(out.value, list, spare(extra));
 }
 
-int deserialize(string_vector& list, const StrHolder& in) { return wcypher::deserialize0(list, in.value); }
+int deserialize(string_vector& list, const StrHolder& in) {
+  return wcypher::deserialize0(list, in.value);
+}
 
 int hash(const StrHolder& in, int kind) { return static_cast<int>(wcypher::hash0(in.value, kind)); }
 
@@ -137,7 +140,9 @@ int denoise(StrHolder& h) {
   return rc;
 }
 
-int noise64(StrHolder& out, int64_t value, int64_t key) { return wcypher::noise64v2(out.value, value, key); }
+int noise64(StrHolder& out, int64_t value, int64_t key) {
+  return wcypher::noise64v2(out.value, value, key);
+}
 
 int denoise64(IntegralHolder& out, const StrHolder& in, int64_t key) {
   int64_t v = 0;
@@ -152,20 +157,22 @@ int denoise64(IntegralHolder& out, const StrHolder& in, int64_t key) {
   return rc;
 }
 
-int wma_encode_withpadding(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags,
-                           int extra) {
+int wma_encode_withpadding(StrHolder& out, const string_vector& parts, const StrHolder& secret,
+                           int flags, int extra) {
   std::string copy;
   const std::string& key = input_of(out, secret, copy);
   return wcypher::wma_encode_withpadding(out.value, parts, key, flags, spare(extra));
 }
 
-int wma_encode(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags, int extra) {
+int wma_encode(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags,
+               int extra) {
   std::string copy;
   const std::string& key = input_of(out, secret, copy);
   return wcypher::wma_encode0(out.value, parts, key, flags, spare(extra));
 }
 
-int wma_decode(string_vector& parts, const StrHolder& in, const StrHolder& secret, int flags, int maxAgeSec) {
+int wma_decode(string_vector& parts, const StrHolder& in, const StrHolder& secret, int flags,
+               int maxAgeSec) {
   const uint64_t max_age = static_cast<uint64_t>(static_cast<int64_t>(maxAgeSec));
   return wcypher::wma_decode0(parts, in.value, secret.value, flags, max_age);
 }
@@ -218,22 +225,25 @@ int deserialize2(strholder_vector& list, const StrHolder& in) {
   return rc;
 }
 
-int wma_encode_withpadding2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags,
-                            int extra) {
+int wma_encode_withpadding2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret,
+                            int flags, int extra) {
   std::string result;
-  int rc = wcypher::wma_encode_withpadding(result, holder_values(parts), secret.value, flags, spare(extra));
+  int rc = wcypher::wma_encode_withpadding(result, holder_values(parts), secret.value, flags,
+                                           spare(extra));
   out.value.swap(result);
   return rc;
 }
 
-int wma_encode2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags, int extra) {
+int wma_encode2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags,
+                int extra) {
   std::string result;
   int rc = wcypher::wma_encode0(result, holder_values(parts), secret.value, flags, spare(extra));
   out.value.swap(result);
   return rc;
 }
 
-int wma_decode2(strholder_vector& parts, const StrHolder& in, const StrHolder& secret, int flags, int maxAgeSec) {
+int wma_decode2(strholder_vector& parts, const StrHolder& in, const StrHolder& secret, int flags,
+                int maxAgeSec) {
   string_vector items;
   int rc = wma_decode(items, in, secret, flags, maxAgeSec);
   if (rc >= 0) append_holders(parts, items);

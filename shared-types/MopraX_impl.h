@@ -59,12 +59,14 @@ int denoise(StrHolder& h);
 int noise64(StrHolder& out, int64_t value, int64_t key);
 // 32 characters: version 1; 20: version 2; any other length -3. out.value only on success.
 int denoise64(IntegralHolder& out, const StrHolder& in, int64_t key);
-int wma_encode_withpadding(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags,
-                           int extra);
-int wma_encode(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags, int extra);
+int wma_encode_withpadding(StrHolder& out, const string_vector& parts, const StrHolder& secret,
+                           int flags, int extra);
+int wma_encode(StrHolder& out, const string_vector& parts, const StrHolder& secret, int flags,
+               int extra);
 // maxAgeSec is sign-extended: a negative one is an age limit too large to reach. -13 (too
 // old) still delivers the parts.
-int wma_decode(string_vector& parts, const StrHolder& in, const StrHolder& secret, int flags, int maxAgeSec);
+int wma_decode(string_vector& parts, const StrHolder& in, const StrHolder& secret, int flags,
+               int maxAgeSec);
 void list_add_strholder(string_vector& list, const StrHolder& h);
 int list_set_strholder(string_vector& list, const StrHolder& h, int index);
 int list_get_strholder(StrHolder& out, const string_vector& list, int index);
@@ -77,11 +79,13 @@ int conv_list_str(strholder_vector& out, const string_vector& in);
 int serialize2(StrHolder& out, const strholder_vector& list, int extra);
 // On a code of 0 or more, appends the items (the holder list is not cleared first).
 int deserialize2(strholder_vector& list, const StrHolder& in);
-int wma_encode_withpadding2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags,
-                            int extra);
-int wma_encode2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags, int extra);
+int wma_encode_withpadding2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret,
+                            int flags, int extra);
+int wma_encode2(StrHolder& out, const strholder_vector& parts, const StrHolder& secret, int flags,
+                int extra);
 // Appends the parts only on a code of 0 or more: a too old envelope (-13) delivers none.
-int wma_decode2(strholder_vector& parts, const StrHolder& in, const StrHolder& secret, int flags, int maxAgeSec);
+int wma_decode2(strholder_vector& parts, const StrHolder& in, const StrHolder& secret, int flags,
+                int maxAgeSec);
 int64_t encode_i32_to_i64_by_keyspace(int id, int keyspace, int64_t key);
 // The id, or -1.
 int decode_i64_to_i32_by_keyspace(int64_t value, int keyspace, int64_t key);

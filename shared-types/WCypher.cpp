@@ -18,8 +18,8 @@ namespace wcypher {
 namespace {
 
 // The C library's generator that noise() draws from, seeded once when the library loads.
-[[maybe_unused]] const bool g_rand_seeded =
-    (std::srand(static_cast<unsigned>(std::time(nullptr))), true);
+[[maybe_unused]] const bool g_rand_seeded = (std::srand(static_cast<unsigned>(std::time(nullptr))),
+                                             true);
 
 constexpr uint64_t kM1 = 0x3a91c5e70d2b48ULL;
 constexpr uint64_t kM2 = 0x6e02b9d4f1a735ULL;
@@ -177,10 +177,10 @@ void undo_cascade(uint64_t x, uint32_t& high, uint32_t& low) {
   l[3] = b[2] ^ b[4];
   l[1] = b[0] ^ b[2];
   l[0] = b[1] ^ b[0];
-  l[2] = b[3] ^ b[2] ^ l[0] ^ l[1];           // byte 3 = m ^ u
-  const uint8_t o = b[5] ^ b[4];              // byte 5 = o ^ t
+  l[2] = b[3] ^ b[2] ^ l[0] ^ l[1];  // byte 3 = m ^ u
+  const uint8_t o = b[5] ^ b[4];     // byte 5 = o ^ t
   l[4] = o ^ l[0] ^ l[1] ^ l[2] ^ l[3];
-  l[6] = b[6] ^ l[5] ^ o ^ l[7];              // byte 6 = w
+  l[6] = b[6] ^ l[5] ^ o ^ l[7];  // byte 6 = w
   low = bytes_to_u32(l[0], l[1], l[2], l[3]);
   high = bytes_to_u32(l[4], l[5], l[6], l[7]);
 }
@@ -231,8 +231,7 @@ int wma_finish(std::string& out, const std::string& serialized, const std::strin
   return 0;
 }
 
-int wma_open(std::string& serialized, const std::string& in, const std::string& secret,
-             int flags) {
+int wma_open(std::string& serialized, const std::string& in, const std::string& secret, int flags) {
   const unsigned f = static_cast<unsigned>(flags);
   const int method = static_cast<int>(f & 0xffu);
   const int kind = static_cast<int>((f >> 8) & 0xffu);
@@ -246,8 +245,8 @@ int wma_open(std::string& serialized, const std::string& in, const std::string& 
   return decompress0(serialized, opened, method, 0);
 }
 
-int wma_check(const char* version, size_t version_size, const char* time_item,
-              size_t time_size, uint64_t maxAgeSec) {
+int wma_check(const char* version, size_t version_size, const char* time_item, size_t time_size,
+              uint64_t maxAgeSec) {
   if (version_size < 4) return -9;
   if (load_u32le(version) == 0) return -12;
   if (time_size < 8) return -9;
@@ -321,19 +320,14 @@ int64_t hash0(const std::string& in, int kind) {
   if (size == 0) return 0;
   switch (kind) {
     case mopra::HashMed::NOHASH:
-    case mopra::HashMed::JENKINS:
-      return static_cast<int64_t>(libhashkit_jenkins(data, size));
-    case mopra::HashMed::MURMUR:
-      return static_cast<int64_t>(libhashkit_murmur(data, size));
+    case mopra::HashMed::JENKINS: return static_cast<int64_t>(libhashkit_jenkins(data, size));
+    case mopra::HashMed::MURMUR: return static_cast<int64_t>(libhashkit_murmur(data, size));
     case mopra::HashMed::MURJENS:
       return static_cast<int64_t>((uint64_t{libhashkit_murmur(data, size)} << 32) |
                                   libhashkit_jenkins(data, size));
-    default:
-      return -1;
+    default: return -1;
   }
 }
-
-
 
 // ---- compression --------------------------------------------------------------------------
 
@@ -571,9 +565,9 @@ int64_t encode_i32_to_i64_by_keyspace(int32_t id, int32_t keyspace, int64_t key)
   const uint8_t u = L[3] ^ t;
   const uint8_t v = L[1] ^ u;
   const uint8_t w = L[6] ^ L[5] ^ o ^ r;
-  const uint8_t outb[8] = {v, static_cast<uint8_t>(L[0] ^ v), u, static_cast<uint8_t>(m ^ u),
-                           t, static_cast<uint8_t>(o ^ t), w,
-                           static_cast<uint8_t>((w & 0x7f) ^ r)};
+  const uint8_t outb[8] = {
+      v, static_cast<uint8_t>(L[0] ^ v), u, static_cast<uint8_t>(m ^ u),
+      t, static_cast<uint8_t>(o ^ t),    w, static_cast<uint8_t>((w & 0x7f) ^ r)};
   uint64_t x = 0;
   for (int i = 0; i < 8; ++i) x |= uint64_t{outb[i]} << (8 * i);
   return static_cast<int64_t>(x ^ static_cast<uint64_t>(key));
@@ -603,11 +597,11 @@ int32_t decode_i64_to_i32_by_keyspace(int32_t* keyspace_out, int64_t value, int6
 
 template int serialize0(std::string&, const std::vector<std::string>&, uint64_t);
 template int deserialize0(std::vector<std::string>&, const std::string&);
-template int wma_encode0(std::string&, const std::vector<std::string>&, const std::string&,
-                         int, uint64_t);
+template int wma_encode0(std::string&, const std::vector<std::string>&, const std::string&, int,
+                         uint64_t);
 template int wma_encode_withpadding(std::string&, const std::vector<std::string>&,
                                     const std::string&, int, uint64_t);
-template int wma_decode0(std::vector<std::string>&, const std::string&, const std::string&,
-                         int, uint64_t);
+template int wma_decode0(std::vector<std::string>&, const std::string&, const std::string&, int,
+                         uint64_t);
 
 }  // namespace wcypher

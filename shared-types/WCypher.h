@@ -125,8 +125,8 @@ int wma_finish(std::string& out, const std::string& serialized, const std::strin
 // Base64-decodes, unscrambles, opens the seal and decompresses in into serialized.
 int wma_open(std::string& serialized, const std::string& in, const std::string& secret, int flags);
 // The version and time checks over the last two items; 0, -9, -12 or -13.
-int wma_check(const char* version, size_t version_size, const char* time_item,
-              size_t time_size, uint64_t maxAgeSec);
+int wma_check(const char* version, size_t version_size, const char* time_item, size_t time_size,
+              uint64_t maxAgeSec);
 
 // Serializes items followed by tail_count further items from tail.
 template <class List>
@@ -251,12 +251,12 @@ int wma_decode0(List& parts, const std::string& in, const std::string& secret, i
 
 extern template int serialize0(std::string&, const std::vector<std::string>&, uint64_t);
 extern template int deserialize0(std::vector<std::string>&, const std::string&);
-extern template int wma_encode0(std::string&, const std::vector<std::string>&,
-                                const std::string&, int, uint64_t);
+extern template int wma_encode0(std::string&, const std::vector<std::string>&, const std::string&,
+                                int, uint64_t);
 extern template int wma_encode_withpadding(std::string&, const std::vector<std::string>&,
                                            const std::string&, int, uint64_t);
-extern template int wma_decode0(std::vector<std::string>&, const std::string&,
-                                const std::string&, int, uint64_t);
+extern template int wma_decode0(std::vector<std::string>&, const std::string&, const std::string&,
+                                int, uint64_t);
 
 }  // namespace wcypher
 

@@ -44,8 +44,7 @@ struct GroupTable {
   constexpr GroupTable() : v() {
     for (int k = 0; k < 4; ++k)
       for (int c = 0; c < 256; ++c)
-        v[k][c] = kDecode.v[c] < 0 ? kNotData
-                                   : static_cast<uint32_t>(kDecode.v[c]) << (18 - 6 * k);
+        v[k][c] = kDecode.v[c] < 0 ? kNotData : static_cast<uint32_t>(kDecode.v[c]) << (18 - 6 * k);
   }
 };
 constexpr GroupTable kGroup;

@@ -14,7 +14,8 @@
 #define TOKA_SHARED_TYPES_MOPRA_BUILD_H
 
 #if defined(MOPRA_PX_BUILD) == defined(MOPRA_JNI_BUILD)
-#error "define exactly one of MOPRA_PX_BUILD and MOPRA_JNI_BUILD (link mopra_holders_px or mopra_holders_jni)"
+#error \
+    "define exactly one of MOPRA_PX_BUILD and MOPRA_JNI_BUILD (link mopra_holders_px or mopra_holders_jni)"
 #endif
 
 #endif  // TOKA_SHARED_TYPES_MOPRA_BUILD_H

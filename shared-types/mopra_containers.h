@@ -36,14 +36,17 @@ using container_allocator = std::allocator<T>;
 
 typedef std::vector<int, container_allocator<int>> int_vector;
 typedef std::vector<std::string, container_allocator<std::string>> string_vector;
-typedef std::map<int, std::string, std::less<int>, container_allocator<std::pair<const int, std::string>>>
+typedef std::map<int, std::string, std::less<int>,
+                 container_allocator<std::pair<const int, std::string>>>
     int_string_map;
 typedef std::map<std::string, std::string, std::less<std::string>,
                  container_allocator<std::pair<const std::string, std::string>>>
     string_string_map;
-typedef std::map<std::string, int, std::less<std::string>, container_allocator<std::pair<const std::string, int>>>
+typedef std::map<std::string, int, std::less<std::string>,
+                 container_allocator<std::pair<const std::string, int>>>
     string_int_map;
-typedef std::map<int, int, std::less<int>, container_allocator<std::pair<const int, int>>> int_int_map;
+typedef std::map<int, int, std::less<int>, container_allocator<std::pair<const int, int>>>
+    int_int_map;
 
 #ifdef MOPRA_PX_BUILD
 // MopraX only: the list of holders (held by value).

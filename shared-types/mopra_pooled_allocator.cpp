@@ -33,7 +33,8 @@ int reg_uninit_xallocator() {
 }
 
 pooled_counters pooled_allocator_counters() {
-  return {s_live_blocks.load(std::memory_order_relaxed), s_live_bytes.load(std::memory_order_relaxed),
+  return {s_live_blocks.load(std::memory_order_relaxed),
+          s_live_bytes.load(std::memory_order_relaxed),
           s_kept_blocks.load(std::memory_order_relaxed)};
 }
 

@@ -79,7 +79,9 @@ class pooled_allocator {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     return static_cast<T*>(detail::pooled_allocate(n * sizeof(T), alignof(T)));
   }
-  void deallocate(T* p, size_t n) noexcept { detail::pooled_deallocate(p, n * sizeof(T), alignof(T)); }
+  void deallocate(T* p, size_t n) noexcept {
+    detail::pooled_deallocate(p, n * sizeof(T), alignof(T));
+  }
 };
 
 template <typename T, typename U>

@@ -55,7 +55,8 @@ void sornx__uninitialize() {
   // Stores hold pooled memory: stopping under them would leave them on freed pages.
   const int64_t live = xlive_count();
   if (live > 0) {
-    __printLogErr("sornx__uninitialize", "%lld SornGeneric objects are alive: the allocator keeps running",
+    __printLogErr("sornx__uninitialize",
+                  "%lld SornGeneric objects are alive: the allocator keeps running",
                   static_cast<long long>(live));
     return;
   }
@@ -101,7 +102,8 @@ class StoreClaim {
       if (f == file) return true;
     }
     const std::string::size_type slash = file.rfind('/');
-    const std::string dir = slash == 0 ? "/" : file.substr(0, slash == std::string::npos ? 0 : slash);
+    const std::string dir = slash == 0 ? "/"
+                                       : file.substr(0, slash == std::string::npos ? 0 : slash);
     const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
     return dir == home && (prefixed(base, dbname + "-") || prefixed(base, dbname + "."));
   }
@@ -147,8 +149,7 @@ void releaseClaim(const StoreClaim* claim) {
   if (claim == nullptr) return;
   ClaimRegistry& r = claimRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  for (std::vector<const StoreClaim*>::iterator it = r.claims.begin(); it != r.claims.end();
-       ++it) {
+  for (std::vector<const StoreClaim*>::iterator it = r.claims.begin(); it != r.claims.end(); ++it) {
     if (*it == claim) {
       r.claims.erase(it);
       return;
@@ -201,7 +202,8 @@ std::string SornGeneric::_setConfig(Poco::Util::LayeredConfiguration& config, JN
 
   tjni::JStringUTF jdistrib(env, distribType);
   if (jdistrib.empty()) return std::string();
-  config.setString(wdb::configKey(n, "distrib_type"), std::string(jdistrib.data(), jdistrib.length()));
+  config.setString(wdb::configKey(n, "distrib_type"),
+                   std::string(jdistrib.data(), jdistrib.length()));
 
   // A string the VM could not supply leaves an exception pending: stop before the next call.
   tjni::JStringUTF jdbtype(env, dbtype);
@@ -259,9 +261,8 @@ bool SornGeneric::open(JNIEnv* env, jstring name, jstring home, jstring dbname, 
                        jlong partRecords, jstring tune, jobjectArray paths) {
   std::unique_ptr<StoreConfig> config(new StoreConfig());
   std::unique_ptr<StoreClaim> claim(new StoreClaim());
-  config->name = _setConfig(config->config, env, name, home, dbname, dbtype, autoSync,
-                            distribType, partitions, partMB, partRecords, tune, paths,
-                            claim.get());
+  config->name = _setConfig(config->config, env, name, home, dbname, dbtype, autoSync, distribType,
+                            partitions, partMB, partRecords, tune, paths, claim.get());
   if (config->name.empty()) return false;
   // Everything the configuration can tell is checked here, before the old store is touched.
   wdb::PreparedKCStore prepared = wdb::PrepareKCFromConfig(config->config, config->name);
@@ -388,8 +389,7 @@ jobject SornGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString
 
 void SornGeneric::_putBack(const char* key, int keyLen, const void* value, size_t length) {
   // As an add: a record written under the key meanwhile is newer and stays.
-  _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), value, length,
-                   mopra::PutPolicy::ADD);
+  _innerDb->putTx0(nullptr, key, static_cast<size_t>(keyLen), value, length, mopra::PutPolicy::ADD);
 }
 
 bool SornGeneric::put(const char* key, int keyLen, const char* value, int valueLen, int policy) {

@@ -44,14 +44,14 @@ class LayeredConfiguration;
 }  // namespace Poco
 
 // Module functions of SornX.
-void sornx__setLogLevel(int level);     // any value is accepted
+void sornx__setLogLevel(int level);  // any value is accepted
 int sornx__getLogLevel();
 // The module level tests of the callers: errors, information lines, debug dumps.
 bool sornx__errOn();
 bool sornx__infOn();
 bool sornx__dbgOn();
-xstring sornx__info();                  // a copy of the information text
-int sornx__initialize();                // starts the pooled allocator; always 1
+xstring sornx__info();    // a copy of the information text
+int sornx__initialize();  // starts the pooled allocator; always 1
 // Stops the pooled allocator for good; while any SornGeneric is alive it prints the error
 // line "[ERR] sornx__uninitialize: <n> SornGeneric objects are alive: the allocator keeps
 // running" (at every log level) and stops nothing.
@@ -86,8 +86,8 @@ class SornGeneric {
   // old store closed for a new one that then fails is opened again with its own
   // configuration.
   bool open(JNIEnv* env, jstring name, jstring home, jstring dbname, jstring dbtype,
-            jboolean autoSync, jstring distribType, jint partitions, jint partMB,
-            jlong partRecords, jstring tune, jobjectArray paths);
+            jboolean autoSync, jstring distribType, jint partitions, jint partMB, jlong partRecords,
+            jstring tune, jobjectArray paths);
   void close();
   bool isOpen() const { return static_cast<bool>(_db); }
   // The kind of the last store opened, also after close.

@@ -163,8 +163,8 @@ TessiGeneric::TessiGeneric(int64_t tblSize, int64_t lruSize)
   }
   if (lruSize < 1) throw wexception("lruSize must be at least 1");
   tessix__initialize(kKeyLocks);
-  _table.reset(new TessiTable(static_cast<uint64_t>(tblSize), static_cast<uint64_t>(lruSize),
-                              false, true));
+  _table.reset(
+      new TessiTable(static_cast<uint64_t>(tblSize), static_cast<uint64_t>(lruSize), false, true));
 }
 
 TessiGeneric::~TessiGeneric() {}
@@ -244,9 +244,7 @@ bool TessiGeneric::put(const char* key, int keyLen, const char* value, int value
       if (_table->update(item)) return true;
       if (tessix__infOn()) __printLogInf("put", "\"%s\" Not exist!", item.data().key.c_str());
       return false;
-    case mopra::PutPolicy::ADD_OR_UDP:
-      _table->add_or_update(item);
-      return true;
+    case mopra::PutPolicy::ADD_OR_UDP: _table->add_or_update(item); return true;
     default:
       if (tessix__infOn()) {
         __printLogInf("put", "\"%s\" Invalid parameter!", item.data().key.c_str());
@@ -368,23 +366,12 @@ bool TessiGeneric::setItemFlag(const char* key, int keyLen, int value, int op) {
   int16_t& flags = item.data().flags;
   const int16_t low = static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
   switch (op) {
-    case mopra::BitwiseCommand::C_SET:
-      flags = low;
-      return true;
-    case mopra::BitwiseCommand::C_AND:
-      flags = static_cast<int16_t>(flags & low);
-      return true;
-    case mopra::BitwiseCommand::C_OR:
-      flags = static_cast<int16_t>(flags | low);
-      return true;
-    case mopra::BitwiseCommand::C_XOR:
-      flags = static_cast<int16_t>(flags ^ low);
-      return true;
-    case mopra::BitwiseCommand::C_NOT:
-      flags = static_cast<int16_t>(~flags);
-      return true;
-    default:
-      return false;
+    case mopra::BitwiseCommand::C_SET: flags = low; return true;
+    case mopra::BitwiseCommand::C_AND: flags = static_cast<int16_t>(flags & low); return true;
+    case mopra::BitwiseCommand::C_OR: flags = static_cast<int16_t>(flags | low); return true;
+    case mopra::BitwiseCommand::C_XOR: flags = static_cast<int16_t>(flags ^ low); return true;
+    case mopra::BitwiseCommand::C_NOT: flags = static_cast<int16_t>(~flags); return true;
+    default: return false;
   }
 }
 

@@ -38,7 +38,7 @@
 // Module functions of TessiX.
 void tessix__setLogLevel(int level);  // any value is accepted
 int tessix__getLogLevel();
-xstring tessix__info();               // a copy of the information text
+xstring tessix__info();  // a copy of the information text
 // Starts the allocator, the item pool and the key-lock array of n mutexes (a negative n
 // counts as 0; the array is built by the first call with n above 0). Always 1.
 int tessix__initialize(int n);
@@ -66,7 +66,8 @@ struct Tessi_Value {
   Tessi_Value() : flags(0), compressMed(0), expiry(0) {}
   // From a key (any byte string with data() and size()); everything else default.
   template <typename _Key>
-  explicit Tessi_Value(const _Key& k) : key(k.data(), k.size()), flags(0), compressMed(0), expiry(0) {}
+  explicit Tessi_Value(const _Key& k)
+      : key(k.data(), k.size()), flags(0), compressMed(0), expiry(0) {}
   Tessi_Value(const Tessi_Value& other) = default;
 };
 

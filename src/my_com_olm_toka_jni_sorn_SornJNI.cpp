@@ -38,11 +38,12 @@ jboolean putValue(SornGeneric& s, const char* k, int kn, const char* v, int vn, 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1setLogLevel(JNIEnv* env, jclass,
-                                                                            jint level) {
+                                                                               jint level) {
   tjni::guardedVoid(env, kReport, [&]() { sornx__setLogLevel(level); });
 }
 
-JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1getLogLevel(JNIEnv* env, jclass) {
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1getLogLevel(JNIEnv* env,
+                                                                               jclass) {
   return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return sornx__getLogLevel(); });
 }
 
@@ -54,7 +55,8 @@ JNIEXPORT jint JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1initialize(JN
   return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return sornx__initialize(); });
 }
 
-JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1uninitialize(JNIEnv* env, jclass) {
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_sornx_1_1uninitialize(JNIEnv* env,
+                                                                                jclass) {
   tjni::guardedVoid(env, kReport, [&]() { sornx__uninitialize(); });
 }
 
@@ -63,7 +65,7 @@ JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_sorn_SornJNI_new_1SornGeneric(JNIE
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_delete_1SornGeneric(JNIEnv* env, jclass,
-                                                                           jlong handle) {
+                                                                              jlong handle) {
   tjni::deleteNative<SornGeneric>(env, kReport, handle);
 }
 
@@ -72,81 +74,84 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1open(
     jboolean autoSync, jstring distribType, jint partitions, jint partMB, jlong partRecords,
     jstring tune, jobjectArray paths) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return tjni::jbool(object(handle).open(env, name, home, dbname, dbtype, autoSync,
-                                           distribType, partitions, partMB, partRecords,
-                                           tune, paths));
+    return tjni::jbool(object(handle).open(env, name, home, dbname, dbtype, autoSync, distribType,
+                                           partitions, partMB, partRecords, tune, paths));
   });
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1close(JNIEnv* env, jclass,
-                                                                          jlong handle) {
+                                                                             jlong handle) {
   tjni::guardedVoid(env, kReport, [&]() { object(handle).close(); });
 }
 
-JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isOpen(JNIEnv* env, jclass,
-                                                                               jlong handle) {
-  return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
-    return tjni::jbool(object(handle).isOpen());
-  });
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isOpen(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong handle) {
+  return tjni::guarded<jboolean>(
+      env, kReport, JNI_FALSE, [&]() -> jboolean { return tjni::jbool(object(handle).isOpen()); });
 }
 
-JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isContiguous(JNIEnv* env,
-                                                                                     jclass,
-                                                                                     jlong handle) {
+JNIEXPORT jboolean JNICALL
+Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1isContiguous(JNIEnv* env, jclass, jlong handle) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
     return tjni::jbool(object(handle).isContiguous());
   });
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1size(JNIEnv* env, jclass,
-                                                                          jlong handle) {
-  return tjni::guarded<jlong>(env, kReport, 0,
-                              [&]() -> jlong { return object(handle).size(); });
+                                                                             jlong handle) {
+  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong { return object(handle).size(); });
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1clear(JNIEnv* env, jclass,
-                                                                          jlong handle) {
+                                                                             jlong handle) {
   tjni::guardedVoid(env, kReport, [&]() { object(handle).clear(); });
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1get(JNIEnv* env, jclass,
-                                                                              jlong handle,
-                                                                              jstring key) {
+JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1get(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle,
+                                                                                 jstring key) {
   return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
-JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1getAsString(
-    JNIEnv* env, jclass, jlong handle, jstring key) {
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1getAsString(JNIEnv* env,
+                                                                                      jclass,
+                                                                                      jlong handle,
+                                                                                      jstring key) {
   return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kGetAsString, false, true);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1pop(JNIEnv* env, jclass,
-                                                                              jlong handle,
-                                                                              jstring key) {
+JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1pop(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle,
+                                                                                 jstring key) {
   return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
-JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1popAsString(
-    JNIEnv* env, jclass, jlong handle, jstring key) {
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1popAsString(JNIEnv* env,
+                                                                                      jclass,
+                                                                                      jlong handle,
+                                                                                      jstring key) {
   return tjni::readNative<jstring>(env, kKeys, handle, key, rows::kPopAsString, true, true);
 }
 
-JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist(JNIEnv* env, jclass,
-                                                                              jlong handle,
-                                                                              jstring key) {
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1exist(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle,
+                                                                                 jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, rows::kExist, [&](SornGeneric& s, const char* k, int n) {
-        return tjni::jbool(s.exist(k, n));
-      });
+      env, kKeys, handle, key, rows::kExist,
+      [&](SornGeneric& s, const char* k, int n) { return tjni::jbool(s.exist(k, n)); });
 }
 
-JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remove(JNIEnv* env, jclass,
-                                                                               jlong handle,
-                                                                               jstring key) {
+JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1remove(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong handle,
+                                                                                  jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, rows::kRemove, [&](SornGeneric& s, const char* k, int n) {
-        return tjni::jbool(s.remove(k, n));
-      });
+      env, kKeys, handle, key, rows::kRemove,
+      [&](SornGeneric& s, const char* k, int n) { return tjni::jbool(s.remove(k, n)); });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_sorn_SornJNI_SornGeneric_1put(

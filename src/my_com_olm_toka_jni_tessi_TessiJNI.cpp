@@ -45,8 +45,8 @@ extern "C" {
 // Module functions.
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1setLogLevel(JNIEnv* env,
-                                                                               jclass,
-                                                                               jint level) {
+                                                                                  jclass,
+                                                                                  jint level) {
   tjni::guardedVoid(env, kReport, [&]() { tessix__setLogLevel(level); });
 }
 
@@ -54,18 +54,19 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1info(JN
   return tjni::textNative(env, kReport, &tessix__info);
 }
 
-JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1initialize(JNIEnv* env, jclass,
-                                                                              jint n) {
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1initialize(JNIEnv* env,
+                                                                                 jclass, jint n) {
   return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return tessix__initialize(n); });
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1uninitialize(JNIEnv* env,
-                                                                                jclass) {
+                                                                                   jclass) {
   tjni::guardedVoid(env, kReport, [&]() { tessix__uninitialize(); });
 }
 
-JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat(JNIEnv* env, jclass,
-                                                                              jint kind) {
+JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jint kind) {
   return tjni::textNative(env, kReport, [&]() { return tessix__memstat(kind); });
 }
 
@@ -73,41 +74,40 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_tessix_1_1memstat
 // Cache objects.
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_new_1TessiGeneric(JNIEnv* env, jclass,
-                                                                            jlong tblSize,
-                                                                            jlong lruSize) {
+                                                                               jlong tblSize,
+                                                                               jlong lruSize) {
   // Refused sizes and a lack of memory throw in the constructor: the native answers 0.
   return tjni::newNative<TessiGeneric>(env, kReport, tblSize, lruSize);
 }
 
-JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_delete_1TessiGeneric(JNIEnv* env, jclass,
-                                                                              jlong handle) {
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_delete_1TessiGeneric(JNIEnv* env,
+                                                                                 jclass,
+                                                                                 jlong handle) {
   tjni::deleteNative<TessiGeneric>(env, kReport, handle);
 }
 
-JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getTblSize(JNIEnv* env,
-                                                                                   jclass,
-                                                                                   jlong handle) {
+JNIEXPORT jlong JNICALL
+Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getTblSize(JNIEnv* env, jclass, jlong handle) {
   return tjni::guarded<jlong>(env, kReport, 0,
                               [&]() -> jlong { return cache(handle).getTblSize(); });
 }
 
-JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getLruSize(JNIEnv* env,
-                                                                                   jclass,
-                                                                                   jlong handle) {
+JNIEXPORT jlong JNICALL
+Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getLruSize(JNIEnv* env, jclass, jlong handle) {
   return tjni::guarded<jlong>(env, kReport, 0,
                               [&]() -> jlong { return cache(handle).getLruSize(); });
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setExpTime(JNIEnv* env,
-                                                                                  jclass,
-                                                                                  jlong handle,
-                                                                                  jint value) {
+                                                                                     jclass,
+                                                                                     jlong handle,
+                                                                                     jint value) {
   tjni::guardedVoid(env, kReport, [&]() { cache(handle).setExpTime(value); });
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getExpTime(JNIEnv* env,
-                                                                                  jclass,
-                                                                                  jlong handle) {
+                                                                                     jclass,
+                                                                                     jlong handle) {
   return tjni::guarded<jint>(env, kReport, 0, [&]() -> jint { return cache(handle).getExpTime(); });
 }
 
@@ -134,56 +134,55 @@ JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getThr
 }
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1size(JNIEnv* env, jclass,
-                                                                             jlong handle) {
-  return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong {
-    return static_cast<jlong>(cache(handle).size());
-  });
+                                                                                jlong handle) {
+  return tjni::guarded<jlong>(env, kReport, 0,
+                              [&]() -> jlong { return static_cast<jlong>(cache(handle).size()); });
 }
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1clear(JNIEnv* env, jclass,
-                                                                             jlong handle) {
+                                                                                jlong handle) {
   tjni::guardedVoid(env, kReport, [&]() { cache(handle).clear(); });
 }
 
 // ---------------------------------------------------------------------------------------
 // Key natives.
 
-JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemFlag(
-    JNIEnv* env, jclass, jlong handle, jstring key) {
-  return tjni::keyNative(
-      env, kKeys, handle, key, kGetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-        return static_cast<jint>(c.getItemFlag(k, n));
-      });
+JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemFlag(JNIEnv* env,
+                                                                                      jclass,
+                                                                                      jlong handle,
+                                                                                      jstring key) {
+  return tjni::keyNative(env, kKeys, handle, key, kGetItemFlag,
+                         [&](TessiGeneric& c, const char* k, int n) {
+                           return static_cast<jint>(c.getItemFlag(k, n));
+                         });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1setItemFlag(
     JNIEnv* env, jclass, jlong handle, jstring key, jint value, jint op) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kSetItemFlag, [&](TessiGeneric& c, const char* k, int n) {
-        return jbool(c.setItemFlag(k, n, value, op));
-      });
+      env, kKeys, handle, key, kSetItemFlag,
+      [&](TessiGeneric& c, const char* k, int n) { return jbool(c.setItemFlag(k, n, value, op)); });
 }
 
 JNIEXPORT jint JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1getItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key) {
-  return tjni::keyNative(
-      env, kKeys, handle, key, kGetItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-        return static_cast<jint>(c.getItemTimeExp(k, n));
-      });
+  return tjni::keyNative(env, kKeys, handle, key, kGetItemTimeExp,
+                         [&](TessiGeneric& c, const char* k, int n) {
+                           return static_cast<jint>(c.getItemTimeExp(k, n));
+                         });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1extItemTimeExp(
     JNIEnv* env, jclass, jlong handle, jstring key, jint delta) {
   return tjni::keyNative(
-      env, kKeys, handle, key, kExtItemTimeExp, [&](TessiGeneric& c, const char* k, int n) {
-        return jbool(c.extItemTimeExp(k, n, delta));
-      });
+      env, kKeys, handle, key, kExtItemTimeExp,
+      [&](TessiGeneric& c, const char* k, int n) { return jbool(c.extItemTimeExp(k, n, delta)); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1get(JNIEnv* env,
-                                                                                 jclass,
-                                                                                 jlong handle,
-                                                                                 jstring key) {
+                                                                                    jclass,
+                                                                                    jlong handle,
+                                                                                    jstring key) {
   return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kGet, false, false);
 }
 
@@ -193,9 +192,9 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1get
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pop(JNIEnv* env,
-                                                                                 jclass,
-                                                                                 jlong handle,
-                                                                                 jstring key) {
+                                                                                    jclass,
+                                                                                    jlong handle,
+                                                                                    jstring key) {
   return tjni::readNative<jbyteArray>(env, kKeys, handle, key, rows::kPop, true, false);
 }
 
@@ -205,21 +204,20 @@ JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1pop
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1remove(JNIEnv* env,
-                                                                                  jclass,
-                                                                                  jlong handle,
-                                                                                  jstring key) {
+                                                                                     jclass,
+                                                                                     jlong handle,
+                                                                                     jstring key) {
   return tjni::keyNative(
-      env, kKeys, handle, key, rows::kRemove, [&](TessiGeneric& c, const char* k, int n) {
-        return jbool(c.remove(k, n));
-      });
+      env, kKeys, handle, key, rows::kRemove,
+      [&](TessiGeneric& c, const char* k, int n) { return jbool(c.remove(k, n)); });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_tessi_TessiJNI_TessiGeneric_1exist(
     JNIEnv* env, jclass, jlong handle, jstring key, jboolean check) {
-  return tjni::keyNative(
-      env, kKeys, handle, key, rows::kExist, [&](TessiGeneric& c, const char* k, int n) {
-        return jbool(c.exist(k, n, check != JNI_FALSE));
-      });
+  return tjni::keyNative(env, kKeys, handle, key, rows::kExist,
+                         [&](TessiGeneric& c, const char* k, int n) {
+                           return jbool(c.exist(k, n, check != JNI_FALSE));
+                         });
 }
 
 // ---------------------------------------------------------------------------------------

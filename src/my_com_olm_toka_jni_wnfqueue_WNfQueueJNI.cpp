@@ -53,7 +53,7 @@ J dequeueNative(JNIEnv* env, jlong handle, bool wait, jlong timeout, bool asStri
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_new_1WNfQueueGeneric(JNIEnv* env,
-                                                                                     jclass) {
+                                                                                        jclass) {
   return tjni::newNative<WNfQueueGeneric>(env, kReport);
 }
 
@@ -74,15 +74,13 @@ JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGener
                               [&]() -> jlong { return queue(handle).getMaxNfSize(); });
 }
 
-JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1size(JNIEnv* env,
-                                                                                      jclass,
-                                                                                      jlong handle) {
+JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1size(
+    JNIEnv* env, jclass, jlong handle) {
   return tjni::guarded<jlong>(env, kReport, 0, [&]() -> jlong { return queue(handle).size(); });
 }
 
-JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1clear(JNIEnv* env,
-                                                                                      jclass,
-                                                                                      jlong handle) {
+JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1clear(
+    JNIEnv* env, jclass, jlong handle) {
   tjni::guardedVoid(env, kReport, [&]() { queue(handle).clear(); });
 }
 
@@ -92,8 +90,7 @@ JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneri
 }
 
 JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1enqueue(
-    JNIEnv* env, jclass, jlong handle, jbyteArray data, jint offset, jint length,
-    jboolean urgent) {
+    JNIEnv* env, jclass, jlong handle, jbyteArray data, jint offset, jint length, jboolean urgent) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
     WNfQueueGeneric& q = queue(handle);
     // A null or empty array is refused; an empty slice of a non-empty one is an empty payload.
@@ -104,8 +101,11 @@ JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGe
   });
 }
 
-JNIEXPORT jboolean JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1enqueueString(
-    JNIEnv* env, jclass, jlong handle, jstring data, jboolean urgent) {
+JNIEXPORT jboolean JNICALL
+Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1enqueueString(JNIEnv* env, jclass,
+                                                                          jlong handle,
+                                                                          jstring data,
+                                                                          jboolean urgent) {
   return tjni::guarded<jboolean>(env, kReport, JNI_FALSE, [&]() -> jboolean {
     WNfQueueGeneric& q = queue(handle);
     tjni::JStringUTF text(env, data);
@@ -120,20 +120,23 @@ JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueue
   return dequeueNative<jbyteArray>(env, handle, false, 0, false);
 }
 
-JNIEXPORT jstring JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1dequeueAsString(
-    JNIEnv* env, jclass, jlong handle) {
+JNIEXPORT jstring JNICALL
+Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1dequeueAsString(JNIEnv* env, jclass,
+                                                                            jlong handle) {
   return dequeueNative<jstring>(env, handle, false, 0, true);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1waitDequeue(
-    JNIEnv* env, jclass, jlong handle, jlong timeout) {
+JNIEXPORT jbyteArray JNICALL
+Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1waitDequeue(JNIEnv* env, jclass,
+                                                                        jlong handle,
+                                                                        jlong timeout) {
   return dequeueNative<jbyteArray>(env, handle, true, timeout, false);
 }
 
 JNIEXPORT jstring JNICALL
 Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_WNfQueueGeneric_1waitDequeueAsString(JNIEnv* env, jclass,
-                                                                              jlong handle,
-                                                                              jlong timeout) {
+                                                                                jlong handle,
+                                                                                jlong timeout) {
   return dequeueNative<jstring>(env, handle, true, timeout, true);
 }
 

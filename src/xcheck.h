@@ -9,10 +9,9 @@
 
 [[noreturn]] void xcheck_fail(const char* text, const char* file, int line) noexcept;
 
-#define XCHECK(cond, text)                                   \
-  do {                                                       \
-    if (__builtin_expect(!(cond), 0))                        \
-      xcheck_fail((text), __FILE__, __LINE__);               \
+#define XCHECK(cond, text)                                                     \
+  do {                                                                         \
+    if (__builtin_expect(!(cond), 0)) xcheck_fail((text), __FILE__, __LINE__); \
   } while (0)
 
 #endif  // TOKA_SRC_XCHECK_H

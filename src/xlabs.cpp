@@ -133,7 +133,8 @@ __attribute__((noinline)) unsigned choose_stripe() {
         best = k;
       }
     }
-    if (s_stripe_threads[best].compare_exchange_weak(fewest, fewest + 1, std::memory_order_relaxed)) break;
+    if (s_stripe_threads[best].compare_exchange_weak(fewest, fewest + 1, std::memory_order_relaxed))
+      break;
   }
   t_stripe_release.stripe = static_cast<int>(best);
   t_stripe = static_cast<int>(best);
@@ -159,8 +160,12 @@ template <typename T>
 inline void store_rel(T* p, T v) {
   __atomic_store_n(p, v, __ATOMIC_RELEASE);
 }
-inline void add_counter(uint64_t* counter, uint64_t v) { __atomic_fetch_add(counter, v, __ATOMIC_RELAXED); }
-inline uint64_t read_counter(const uint64_t* counter) { return __atomic_load_n(counter, __ATOMIC_RELAXED); }
+inline void add_counter(uint64_t* counter, uint64_t v) {
+  __atomic_fetch_add(counter, v, __ATOMIC_RELAXED);
+}
+inline uint64_t read_counter(const uint64_t* counter) {
+  return __atomic_load_n(counter, __ATOMIC_RELAXED);
+}
 
 inline uint32_t read_begin(const xlabs* set) {
   for (;;) {
@@ -212,7 +217,9 @@ inline xpool* find_pool(const xlabs* set, const size_index* ix, uint64_t size) {
     if (!read_retry(set, seq)) return pool;
   }
 }
-inline xpool* find_pool(const xlabs* set, uint64_t size) { return find_pool(set, index_of(set), size); }
+inline xpool* find_pool(const xlabs* set, uint64_t size) {
+  return find_pool(set, index_of(set), size);
+}
 
 // Rebuilds a default set's index from its entries; the caller is the only writer (init
 // lock held) and, once the set is published, has made entries_seq odd.
@@ -244,7 +251,8 @@ uint64_t sum_pools(const xlabs* set, uint64_t xpool::*counter) {
     uint32_t seq = read_begin(set);
     uint64_t n = load_acq(&set->num_pools), sum = 0;
     for (uint64_t i = 0; i < n; ++i) {
-      for (xpool* pool = load_acq(&set->entries[i].pool); pool != nullptr; pool = load_acq(&pool->stripe_next))
+      for (xpool* pool = load_acq(&set->entries[i].pool); pool != nullptr;
+           pool = load_acq(&pool->stripe_next))
         sum += __atomic_load_n(&(pool->*counter), __ATOMIC_RELAXED);
     }
     if (!read_retry(set, seq)) return sum;
@@ -284,8 +292,9 @@ void init_record(xlabs* set, xpage_allocator* a, uint64_t max_pools, double fact
 }
 
 // Fills the class sizes of entries [0, result) of a set over allocator a.
-uint64_t compute_class_sizes(const xpage_allocator* a, uint64_t max_pools, uint64_t first_class_size,
-                             uint64_t min_chunks_per_page, double factor, xlab_entry* entries) {
+uint64_t compute_class_sizes(const xpage_allocator* a, uint64_t max_pools,
+                             uint64_t first_class_size, uint64_t min_chunks_per_page, double factor,
+                             xlab_entry* entries) {
   static const uint64_t start[9] = {4, 8, 16, 24, 32, 40, 56, 72, 88};
   uint64_t prev = 0, n = 0;
   for (uint64_t i = 0; i < max_pools; ++i) {
@@ -334,8 +343,8 @@ void init_default_set(xlabs** global, default_set_storage (&family)[N], xpage_al
     default_set_storage* storage = &family[k];
     xlabs* set = record_of(storage);
     init_record(set, a, max_pools, c.class_size_factor);
-    uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page, c.class_size_factor,
-                                     set->entries);
+    uint64_t n = compute_class_sizes(a, max_pools, first_class_size, c.min_chunks_per_page,
+                                     c.class_size_factor, set->entries);
     for (uint64_t i = 0; i < n; ++i) {
       __init_xpool(&storage->pools[i].pool, set->entries[i].class_size, a);
       if (k + 1 < N) storage->pools[i].pool.stripe_next = &family[k + 1].pools[i].pool;
@@ -408,8 +417,8 @@ inline xlabs* pick_default(size_t size) {
 
 }  // namespace
 
-xlabs* new_xlabs(xpage_allocator* a, uint64_t max_pools, uint64_t first_class_size, uint64_t min_chunks_per_page,
-                 double class_size_factor) {
+xlabs* new_xlabs(xpage_allocator* a, uint64_t max_pools, uint64_t first_class_size,
+                 uint64_t min_chunks_per_page, double class_size_factor) {
   XCHECK(a != nullptr && max_pools > 0 && class_size_factor > 1,
          "page_allocator != 0 && max_pools > 0 && class_size_factor > 1");
   uint64_t bytes;
@@ -419,8 +428,8 @@ xlabs* new_xlabs(xpage_allocator* a, uint64_t max_pools, uint64_t first_class_si
   xlabs* set = static_cast<xlabs*>(a->alloc_func(bytes));
   if (set == nullptr) return nullptr;
   init_record(set, a, max_pools, class_size_factor);
-  uint64_t n = compute_class_sizes(a, max_pools, first_class_size, min_chunks_per_page, class_size_factor,
-                                   set->entries);
+  uint64_t n = compute_class_sizes(a, max_pools, first_class_size, min_chunks_per_page,
+                                   class_size_factor, set->entries);
   for (uint64_t i = 0; i < n; ++i) {
     xpool* pool = new_xpool(set->entries[i].class_size, a);
     if (pool == nullptr) {
@@ -453,12 +462,15 @@ void* xlabs_alloc(xlabs* set, size_t size) {
     pool = find_pool(set, size);
   }
   if (pool != nullptr) return __xpool_alloc_for_set(pool, size);  // counts under the pool's mutex
-  void* mem = nullpool_alloc(size, kNullpoolAlign, set->page_allocator->alloc_func, set->page_allocator->free_func);
+  void* mem = nullpool_alloc(size, kNullpoolAlign, set->page_allocator->alloc_func,
+                             set->page_allocator->free_func);
   if (mem != nullptr) add_counter(&set->nullpool_alloc, size);
   return mem;
 }
 
-xpool* xlabs_get_pool(xlabs* set, size_t size) { return set != nullptr ? find_pool(set, size) : nullptr; }
+xpool* xlabs_get_pool(xlabs* set, size_t size) {
+  return set != nullptr ? find_pool(set, size) : nullptr;
+}
 
 uint64_t xlabs_get_max_class_size(xlabs* set) { return set != nullptr ? max_class_size(set) : 0; }
 
@@ -506,15 +518,23 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
   return 1;
 }
 
-xpage_allocator* xlabs_get_page_allocator(const xlabs* set) { return set != nullptr ? set->page_allocator : nullptr; }
-double xlabs_get_class_size_factor(const xlabs* set) { return set != nullptr ? set->class_size_factor : 0; }
-uint64_t xlabs_get_num_pools(const xlabs* set) { return set != nullptr ? load_acq(&set->num_pools) : 0; }
+xpage_allocator* xlabs_get_page_allocator(const xlabs* set) {
+  return set != nullptr ? set->page_allocator : nullptr;
+}
+double xlabs_get_class_size_factor(const xlabs* set) {
+  return set != nullptr ? set->class_size_factor : 0;
+}
+uint64_t xlabs_get_num_pools(const xlabs* set) {
+  return set != nullptr ? load_acq(&set->num_pools) : 0;
+}
 uint64_t xlabs_get_num_alloc_pools(const xlabs* set) { return set != nullptr ? set->max_pools : 0; }
 uint64_t xlabs_get_total_alloc(const xlabs* set) {
   return set != nullptr ? read_counter(&set->total_alloc) + sum_pools(set, &xpool::set_alloc) : 0;
 }
 uint64_t xlabs_get_total_alloc_fail(const xlabs* set) {
-  return set != nullptr ? read_counter(&set->total_alloc_fail) + sum_pools(set, &xpool::set_alloc_fail) : 0;
+  return set != nullptr
+             ? read_counter(&set->total_alloc_fail) + sum_pools(set, &xpool::set_alloc_fail)
+             : 0;
 }
 uint64_t xlabs_get_nullpool_alloc(const xlabs* set) {
   return set != nullptr ? read_counter(&set->nullpool_alloc) : 0;
@@ -523,10 +543,11 @@ uint64_t xlabs_get_nullpool_alloc(const xlabs* set) {
 void xlabs_dump_info(xlabs* set, xdump_property_func_t callback, void* context) {
   if (set == nullptr) return;
   if (callback == nullptr) callback = xlabs_print_property;
-  const unsigned long long values[5] = {load_acq(&set->num_pools), set->max_pools, xlabs_get_total_alloc(set),
-                                        xlabs_get_total_alloc_fail(set), read_counter(&set->nullpool_alloc)};
-  static const char* const keys[5] = {"num_pools", "num_alloc_pools", "total_alloc", "total_alloc_fail",
-                                      "nullpool_alloc"};
+  const unsigned long long values[5] = {load_acq(&set->num_pools), set->max_pools,
+                                        xlabs_get_total_alloc(set), xlabs_get_total_alloc_fail(set),
+                                        read_counter(&set->nullpool_alloc)};
+  static const char* const keys[5] = {"num_pools", "num_alloc_pools", "total_alloc",
+                                      "total_alloc_fail", "nullpool_alloc"};
   char text[256];
   std::snprintf(text, sizeof text, "%.2f", set->class_size_factor);
   callback(context, "class_size_factor", text);
@@ -536,7 +557,9 @@ void xlabs_dump_info(xlabs* set, xdump_property_func_t callback, void* context) 
   }
 }
 
-void xlabs_print_property(void*, const char* key, const char* value) { std::printf("XLA %s=%s \n", key, value); }
+void xlabs_print_property(void*, const char* key, const char* value) {
+  std::printf("XLA %s=%s \n", key, value);
+}
 
 void xlabs_traverse_pools(xlabs* set, xlabs_traverse_func_t callback, void* context) {
   if (set == nullptr) return;
@@ -562,11 +585,14 @@ void xlabs_print_pool(void* context, xpool* pool) {
   if (prev_class_size == 0)
     std::printf("\n");
   else
-    std::printf("clssz_factor=%.2f \n", static_cast<double>(pool->class_size) / static_cast<double>(prev_class_size));
+    std::printf("clssz_factor=%.2f \n",
+                static_cast<double>(pool->class_size) / static_cast<double>(prev_class_size));
   if (prev != nullptr) *prev = pool->class_size;
 }
 
-void xlabs_print_pool_property(void*, const char* key, const char* value) { std::printf("%s=%s | ", key, value); }
+void xlabs_print_pool_property(void*, const char* key, const char* value) {
+  std::printf("%s=%s | ", key, value);
+}
 
 void init_default_xlabs() {
   if (default_xlabs != nullptr) return;
@@ -581,16 +607,19 @@ void init_default_xbiglabs() {
   XCHECK(default_xlabs != nullptr, "default_xlabs != 0");
   const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xlabs)) *
                                                default_xbiglabs_config.class_size_factor);
-  init_default_set(&default_xbiglabs, s_xbiglabs, default_xbigpage_allocator, default_xbiglabs_config, first);
+  init_default_set(&default_xbiglabs, s_xbiglabs, default_xbigpage_allocator,
+                   default_xbiglabs_config, first);
 }
 
 void init_default_xhugelabs() {
   if (default_xhugelabs != nullptr) return;
   XCHECK(default_xhugepage_allocator != nullptr, "default_xhugepage_allocator != 0");
   XCHECK(default_xbiglabs != nullptr, "default_xbiglabs != 0");
-  const uint64_t first = static_cast<uint64_t>(static_cast<double>(max_class_size(default_xbiglabs)) *
-                                               default_xhugelabs_config.class_size_factor);
-  init_default_set(&default_xhugelabs, s_xhugelabs, default_xhugepage_allocator, default_xhugelabs_config, first);
+  const uint64_t first = static_cast<uint64_t>(
+      static_cast<double>(max_class_size(default_xbiglabs)) *
+      default_xhugelabs_config.class_size_factor);
+  init_default_set(&default_xhugelabs, s_xhugelabs, default_xhugepage_allocator,
+                   default_xhugelabs_config, first);
 }
 
 void uninit_default_xlabs() { uninit_default_set(&default_xlabs); }
@@ -610,7 +639,8 @@ void init_xallocator() {
     s_max_big.store(max_class_size(default_xbiglabs), std::memory_order_relaxed);
     update_max_any();
     static bool fork_handlers = false;
-    if (!fork_handlers) fork_handlers = pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0;
+    if (!fork_handlers)
+      fork_handlers = pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0;
     init_state.store(1, std::memory_order_release);
   }
   pthread_mutex_unlock(&init_lock);
@@ -662,7 +692,8 @@ thread_local int t_unpooled_shard = -1;
 inline unsigned own_unpooled_shard() {
   int k = t_unpooled_shard;
   if (k < 0) {
-    k = static_cast<int>(s_unpooled_shards_given.fetch_add(1, std::memory_order_relaxed) % kUnpooledShards);
+    k = static_cast<int>(s_unpooled_shards_given.fetch_add(1, std::memory_order_relaxed) %
+                         kUnpooledShards);
     t_unpooled_shard = k;
   }
   return static_cast<unsigned>(k);
@@ -678,7 +709,8 @@ bool forget_in(unpooled_shard& shard, void* block) {
 }  // namespace
 
 bool xa_unpooled_record(void* block) noexcept {
-  if (!s_unpooled_any.load(std::memory_order_relaxed)) s_unpooled_any.store(true, std::memory_order_release);
+  if (!s_unpooled_any.load(std::memory_order_relaxed))
+    s_unpooled_any.store(true, std::memory_order_release);
   unpooled_shard& shard = s_unpooled[own_unpooled_shard()];
   pthread_mutex_lock(&shard.lock);
   bool recorded = false;
@@ -782,7 +814,8 @@ void each_default_pool(F f) {
 }
 
 void each_default_page_allocator(void (*f)(pthread_mutex_t*)) {
-  for (xpage_allocator* a : {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator})
+  for (xpage_allocator* a :
+       {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator})
     for (; a != nullptr; a = a->stripe_next) f(&a->mutex);
 }
 
@@ -807,7 +840,8 @@ void fork_release() {
   for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);
   if (init_state.load(std::memory_order_relaxed) == 1) {
     each_default_page_allocator(in_child ? xlock_release_in_child : unlock_word);
-    each_default_pool([](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });
+    each_default_pool(
+        [](xpool* p) { in_child ? xlock_release_in_child(&p->mutex) : xlock_release(&p->mutex); });
   }
   pthread_mutex_unlock(&init_lock);
 }

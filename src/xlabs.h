@@ -55,15 +55,15 @@ struct xlabs {
   uint32_t entries_seq;   // even when the entry array is stable; odd while it changes
   xpage_allocator* page_allocator;
   double class_size_factor;
-  uint64_t num_pools;         // entries in use
-  uint64_t max_pools;         // capacity of the entry array ("num_alloc_pools")
+  uint64_t num_pools;  // entries in use
+  uint64_t max_pools;  // capacity of the entry array ("num_alloc_pools")
   // Sizes asked for that a pool served / refused: each pool counts its own under its
   // mutex (xpool::set_alloc, set_alloc_fail) so the request path takes no second lock;
   // these two fields stay 0 and the getters and the dump report field + sum over pools.
   uint64_t total_alloc;
   uint64_t total_alloc_fail;
   uint64_t nullpool_alloc;  // sizes asked for that went to the null pool (atomic)
-  xlab_entry entries[];       // max_pools entries, ascending class_size
+  xlab_entry entries[];     // max_pools entries, ascending class_size
 };
 
 typedef void (*xlabs_traverse_func_t)(void* context, xpool* pool);

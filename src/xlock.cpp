@@ -46,7 +46,8 @@ void acquire_slow(uint32_t* w) {
   // instead, since an unordered release could then miss it.
   static const struct timespec kUnorderedSleep = {0, 1000000};
   for (;;) {
-    const bool ordered = !plain_release || syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0) == 0;
+    const bool ordered = !plain_release ||
+                         syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0) == 0;
     if (try_take(w)) break;
     syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, ordered ? nullptr : &kUnorderedSleep, nullptr, 0);
     if (spin(w)) break;
@@ -60,5 +61,6 @@ void wake_one(uint32_t* w) { syscall(SYS_futex, w, FUTEX_WAKE_PRIVATE, 1, nullpt
 
 // The child has one thread: switching the release kind cannot race with a release.
 void xlock_child_after_fork() {
-  if (xlock_detail::plain_release) xlock_detail::plain_release = xlock_detail::register_membarrier();
+  if (xlock_detail::plain_release)
+    xlock_detail::plain_release = xlock_detail::register_membarrier();
 }

@@ -44,7 +44,9 @@ void wake_one(uint32_t* w);
 inline void xlock_acquire(pthread_mutex_t* m) {
   uint32_t* w = xlock_detail::word(m);
   uint32_t expected = 0;
-  if (__builtin_expect(__atomic_compare_exchange_n(w, &expected, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
+  if (__builtin_expect(
+          __atomic_compare_exchange_n(w, &expected, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED),
+          1))
     return;
   xlock_detail::acquire_slow(w);
 }

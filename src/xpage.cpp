@@ -44,7 +44,8 @@ xpage_group s_xpage_group, s_xbigpage_group;
 // Adds d to the group's free count and gives the count before; the caller holds the mutex
 // of one of the group's copies.
 inline uint64_t group_add(xpage_group* g, uint64_t d) {
-  if (__atomic_load_n(&g->shared, __ATOMIC_RELAXED) != 0) return __atomic_fetch_add(&g->free_pages, d, __ATOMIC_RELAXED);
+  if (__atomic_load_n(&g->shared, __ATOMIC_RELAXED) != 0)
+    return __atomic_fetch_add(&g->free_pages, d, __ATOMIC_RELAXED);
   const uint64_t before = __atomic_load_n(&g->free_pages, __ATOMIC_RELAXED);
   __atomic_store_n(&g->free_pages, before + d, __ATOMIC_RELAXED);
   return before;
@@ -63,9 +64,11 @@ inline void join_group(xpage_allocator* a) {
 // holds the allocator's mutex. A pre-allocated page always has one.
 inline bool reserve_free_place(xpage_allocator* a, bool pre_alloc) {
   if (a->group == nullptr)
-    return a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages || pre_alloc;
+    return a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages ||
+           pre_alloc;
   const uint64_t before = group_add(a->group, 1);
-  if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc) return true;
+  if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc)
+    return true;
   group_add(a->group, ~uint64_t(0));
   return false;
 }
@@ -73,7 +76,9 @@ inline void left_free_list(xpage_allocator* a) {
   if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
 }
 
-inline xpage* header_of(void* page) { return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader); }
+inline xpage* header_of(void* page) {
+  return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader);
+}
 inline void* user_of(xpage* h) { return reinterpret_cast<char*>(h) + kHeader; }
 
 void set_header(xpage* h, xpage_allocator* owner, uint8_t pre_alloc, uint8_t is_free) {
@@ -173,7 +178,8 @@ xpage* take_page(xpage_allocator* a) {
     xlock_acquire(&a->mutex);
     --a->total_alloc_pages;
     xlock_release(&a->mutex);
-    std::fprintf(xalloc_output(), "xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
+    std::fprintf(xalloc_output(),
+                 "xpage_allocator 0x%lx could not allocate more (%lu bytes): out of memory \n",
                  reinterpret_cast<unsigned long>(a), static_cast<unsigned long>(a->page_size));
     std::fflush(xalloc_output());
     XCHECK(false, "!\"out_of_memory\"");
@@ -227,13 +233,14 @@ inline xpage* chain_page(void* page) {
 // Builds the copies of a default allocator; the first one is announced and published and
 // holds the pre-allocated pages, if any.
 template <size_t N>
-void init_default(xpage_allocator** global, line_allocator (&copies)[N], xpage_group* group, const xpage_config& c) {
+void init_default(xpage_allocator** global, line_allocator (&copies)[N], xpage_group* group,
+                  const xpage_config& c) {
   if (*global != nullptr) return;
   xpage_allocator* first = &copies[0].a;
   std::fprintf(xalloc_output(), "init xallocator 0x%lx \n", reinterpret_cast<unsigned long>(first));
   for (size_t k = 0; k < N; ++k) {
-    build_allocator(&copies[k].a, c.page_size, c.max_pages, k == 0 ? c.pre_alloc_pages : 0, c.limit_free_pages,
-                    c.alloc_func, c.free_func);
+    build_allocator(&copies[k].a, c.page_size, c.max_pages, k == 0 ? c.pre_alloc_pages : 0,
+                    c.limit_free_pages, c.alloc_func, c.free_func);
     copies[k].a.stripe_next = k + 1 < N ? &copies[k + 1].a : nullptr;
     copies[k].a.group = group;
   }
@@ -275,9 +282,9 @@ uint64_t sum_copies(xpage_allocator* a, uint64_t xpage_allocator::*counter) {
 
 size_t xpage_overhead_size() { return kHeader; }
 
-xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages, uint64_t pre_alloc_pages,
-                                     int64_t limit_free_pages, xalloc_func_t alloc_func,
-                                     xfree_func_t free_func) {
+xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages,
+                                     uint64_t pre_alloc_pages, int64_t limit_free_pages,
+                                     xalloc_func_t alloc_func, xfree_func_t free_func) {
   XCHECK(page_size > 0, "page_size > 0 && max_pages >= 0 && pre_alloc_pages >= 0");
   if (alloc_func == nullptr) alloc_func = std::malloc;
   if (free_func == nullptr) free_func = std::free;
@@ -372,7 +379,8 @@ void attach_xpage_before(void* moved, void* anchor) {
   xpage* m = chain_page(moved);
   xpage* a = chain_page(anchor);
   if (m == nullptr || a == nullptr || m == a) return;
-  XCHECK(m->page_allocator == a->page_allocator, "p_new_xp->page_allocator == p_xp->page_allocator");
+  XCHECK(m->page_allocator == a->page_allocator,
+         "p_new_xp->page_allocator == p_xp->page_allocator");
   unlink(m);
   m->prev = a->prev;
   m->next = a;
@@ -384,7 +392,8 @@ void attach_xpage_after(void* moved, void* anchor) {
   xpage* m = chain_page(moved);
   xpage* a = chain_page(anchor);
   if (m == nullptr || a == nullptr || m == a) return;
-  XCHECK(m->page_allocator == a->page_allocator, "p_new_xp->page_allocator == p_xp->page_allocator");
+  XCHECK(m->page_allocator == a->page_allocator,
+         "p_new_xp->page_allocator == p_xp->page_allocator");
   unlink(m);
   m->next = a->next;
   m->prev = a;
@@ -437,8 +446,12 @@ void* xpage_get_prev_page(void* page) {
   return h != nullptr && h->prev != nullptr ? user_of(h->prev) : nullptr;
 }
 
-uint64_t xpage_allocator_get_page_size(const xpage_allocator* a) { return a != nullptr ? a->page_size : 0; }
-uint64_t xpage_allocator_get_max_pages(const xpage_allocator* a) { return a != nullptr ? a->max_pages : 0; }
+uint64_t xpage_allocator_get_page_size(const xpage_allocator* a) {
+  return a != nullptr ? a->page_size : 0;
+}
+uint64_t xpage_allocator_get_max_pages(const xpage_allocator* a) {
+  return a != nullptr ? a->max_pages : 0;
+}
 xalloc_func_t xpage_allocator_get_alloc_func(const xpage_allocator* a) {
   return a != nullptr ? a->alloc_func : nullptr;
 }
@@ -457,8 +470,8 @@ uint64_t xpage_allocator_get_free_pages(xpage_allocator* a) {
 void xpage_allocator_dump_info(xpage_allocator* a, xdump_property_func_t callback, void* context) {
   if (a == nullptr) return;
   if (callback == nullptr) callback = xpage_allocator_print_property;
-  unsigned long long values[6] = {a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages),
-                                  0, 0, 0};
+  unsigned long long values[6] = {
+      a->page_size, a->max_pages, static_cast<unsigned long long>(a->limit_free_pages), 0, 0, 0};
   for (xpage_allocator* c = a; c != nullptr; c = c->stripe_next) {
     xlock_acquire(&c->mutex);
     values[3] += c->pre_alloc_pages;
@@ -466,7 +479,7 @@ void xpage_allocator_dump_info(xpage_allocator* a, xdump_property_func_t callbac
     values[5] += c->free_pages;
     xlock_release(&c->mutex);
   }
-  static const char* const keys[6] = {"page_size", "max_pages", "limit_free_pages",
+  static const char* const keys[6] = {"page_size",       "max_pages",         "limit_free_pages",
                                       "pre_alloc_pages", "total_alloc_pages", "free_pages"};
   char text[256];
   for (int i = 0; i < 6; ++i) {
@@ -483,10 +496,12 @@ void init_default_xpage_allocator() {
   init_default(&default_xpage_allocator, s_xpage_allocator, &s_xpage_group, default_xpage_config);
 }
 void init_default_xbigpage_allocator() {
-  init_default(&default_xbigpage_allocator, s_xbigpage_allocator, &s_xbigpage_group, default_xbigpage_config);
+  init_default(&default_xbigpage_allocator, s_xbigpage_allocator, &s_xbigpage_group,
+               default_xbigpage_config);
 }
 void init_default_xhugepage_allocator() {
-  init_default(&default_xhugepage_allocator, s_xhugepage_allocator, nullptr, default_xhugepage_config);
+  init_default(&default_xhugepage_allocator, s_xhugepage_allocator, nullptr,
+               default_xhugepage_config);
 }
 void uninit_default_xpage_allocator() { uninit_default(&default_xpage_allocator); }
 void uninit_default_xbigpage_allocator() { uninit_default(&default_xbigpage_allocator); }

@@ -29,14 +29,14 @@ struct xpage_group;  // shared by the copies of a striped default allocator (bel
 
 // Header placed immediately before the user area of every page.
 struct xpage {
-  char magic[4];                    // "2011"
+  char magic[4];  // "2011"
   uint32_t reserved0;
   xpage_allocator* page_allocator;  // owning allocator
   uint8_t is_pre_alloc;             // 1 inside the pre-allocated block
   uint8_t is_free;                  // 1 while on the free list
   uint8_t reserved1[6];
-  xpage* next;                      // next page in a chain or in the free list
-  xpage* prev;                      // previous page
+  xpage* next;  // next page in a chain or in the free list
+  xpage* prev;  // previous page
 };
 static_assert(sizeof(xpage) == 40, "page header is 40 bytes");
 
@@ -44,7 +44,7 @@ struct xpage_allocator {
   pthread_mutex_t mutex;  // guards the counters and the free list
   char magic[4];          // "2010"
   uint64_t page_size;
-  uint64_t max_pages;     // 0 = unlimited
+  uint64_t max_pages;  // 0 = unlimited
   xalloc_func_t alloc_func;
   xfree_func_t free_func;
   int64_t limit_free_pages;  // -1 keeps every released page
@@ -75,9 +75,9 @@ extern xpage_allocator* default_xhugepage_allocator;
 
 size_t xpage_overhead_size();  // 40
 
-xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages, uint64_t pre_alloc_pages,
-                                     int64_t limit_free_pages, xalloc_func_t alloc_func,
-                                     xfree_func_t free_func);
+xpage_allocator* new_xpage_allocator(uint64_t page_size, uint64_t max_pages,
+                                     uint64_t pre_alloc_pages, int64_t limit_free_pages,
+                                     xalloc_func_t alloc_func, xfree_func_t free_func);
 void delete_xpage_allocator(xpage_allocator* allocator);
 
 void* new_xpage(xpage_allocator* allocator);
@@ -106,8 +106,10 @@ uint64_t xpage_allocator_get_free_pages(xpage_allocator* allocator);
 // Reports page_size, max_pages, limit_free_pages, pre_alloc_pages, total_alloc_pages,
 // free_pages (the last three summed over the stripe_next chain); a null callback prints
 // them with xpage_allocator_print_property.
-void xpage_allocator_dump_info(xpage_allocator* allocator, xdump_property_func_t callback, void* context);
-void xpage_allocator_print_property(void* context, const char* key, const char* value);  // "XPG %s=%s \n"
+void xpage_allocator_dump_info(xpage_allocator* allocator, xdump_property_func_t callback,
+                               void* context);
+void xpage_allocator_print_property(void* context, const char* key,
+                                    const char* value);  // "XPG %s=%s \n"
 
 // Called only by init_xallocator / uninit_xallocator (under the process-wide init lock).
 void init_default_xpage_allocator();

@@ -13,7 +13,9 @@ namespace {
 const uint64_t kPageHeader = sizeof(xpage_in_pool);  // 24
 const uint64_t kMaxPageSize = 0xFFFFFFFFull;         // offsets are 32-bit tags
 
-inline bool page_size_ok(uint64_t page_size) { return page_size > kPageHeader && page_size < kMaxPageSize; }
+inline bool page_size_ok(uint64_t page_size) {
+  return page_size > kPageHeader && page_size < kMaxPageSize;
+}
 
 inline xpage* page_header(void* page) {
   return reinterpret_cast<xpage*>(static_cast<char*>(page) - sizeof(xpage));
@@ -74,7 +76,8 @@ inline uint32_t chunk_index(const xpool* p, uint32_t offset_in_chunks) {
 
 void check_pool_args(uint64_t class_size, const xpage_allocator* a) {
   XCHECK(class_size > 0 && a != nullptr, "class_size > 0 && page_allocator != 0");
-  XCHECK(page_size_ok(a->page_size), "page_size < ((page_offset_type)-1) && page_size > sizeof (xpage_in_pool)");
+  XCHECK(page_size_ok(a->page_size),
+         "page_size < ((page_offset_type)-1) && page_size > sizeof (xpage_in_pool)");
   XCHECK(calc_chunks_per_page(a, class_size) > 0, "chunks_per_page > 0");
 }
 
@@ -90,7 +93,8 @@ static_assert(sizeof(nullpool_header) == 32, "null-pool header fields take 32 by
 }  // namespace
 
 uint32_t calc_chunks_per_page(const xpage_allocator* a, uint64_t class_size) {
-  if (class_size == 0 || a == nullptr || !page_size_ok(a->page_size) || class_size > a->page_size) return 0;
+  if (class_size == 0 || a == nullptr || !page_size_ok(a->page_size) || class_size > a->page_size)
+    return 0;
   return static_cast<uint32_t>((a->page_size - kPageHeader) / (class_size + 8));
 }
 
@@ -138,7 +142,8 @@ void __uninit_xpool(xpool* p) {
   uint64_t total = static_cast<uint64_t>(p->chunks_per_page) * p->total_pages;
   if (p->free_chunks < total)
     std::fprintf(xalloc_output(), "xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n",
-                 reinterpret_cast<unsigned long>(p), static_cast<unsigned long>(total - p->free_chunks),
+                 reinterpret_cast<unsigned long>(p),
+                 static_cast<unsigned long>(total - p->free_chunks),
                  static_cast<unsigned long>(p->class_size));
   if (p->last_page != nullptr) delete_xpages_chain_all(p->last_page);
   p->last_page = p->first_free_page = nullptr;
@@ -161,7 +166,8 @@ inline void* alloc_locked(xpool* p) {
   char* page = static_cast<char*>(p->first_free_page);
   xpage_in_pool* hp;
   if (page == nullptr) {
-    page = static_cast<char*>(p->last_page != nullptr ? new_xpage_after(p->last_page) : new_xpage(p->page_allocator));
+    page = static_cast<char*>(p->last_page != nullptr ? new_xpage_after(p->last_page)
+                                                      : new_xpage(p->page_allocator));
     if (page == nullptr) return nullptr;
     hp = reinterpret_cast<xpage_in_pool*>(page);
     std::memcpy(hp->magic, "2013", 4);
@@ -265,7 +271,8 @@ void xpool_free(void* chunk) {
   xlock_release(&p->mutex);
 }
 
-void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t), void (*free_fn)(void*)) {
+void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t),
+                            void (*free_fn)(void*)) {
   XCHECK(size > 0 && align > 0, "size > 0 && align > 0");
   size_t block_size;
   if (__builtin_add_overflow(size, XNULLPOOL_HEADER_SIZE, &block_size)) return nullptr;
@@ -286,7 +293,9 @@ void* nullpool_alloc(size_t size, size_t align, void* (*alloc_fn)(size_t), void 
   return nullpool_alloc_silent(size, align, alloc_fn, free_fn);
 }
 
-bool xchunk_is_nullpool(const void* chunk) { return chunk != nullptr && load_tag(chunk) == XCHUNK_NULLPOOL_TAG; }
+bool xchunk_is_nullpool(const void* chunk) {
+  return chunk != nullptr && load_tag(chunk) == XCHUNK_NULLPOOL_TAG;
+}
 
 uint64_t xchunk_get_class_size(const void* chunk) {
   if (chunk == nullptr) return 0;
@@ -303,7 +312,9 @@ uint64_t xchunk_get_class_size(const void* chunk) {
 
 uint64_t xpool_get_class_size(const xpool* p) { return p != nullptr ? p->class_size : 0; }
 uint32_t xpool_get_chunks_per_page(const xpool* p) { return p != nullptr ? p->chunks_per_page : 0; }
-xpage_allocator* xpool_get_page_allocator(const xpool* p) { return p != nullptr ? p->page_allocator : nullptr; }
+xpage_allocator* xpool_get_page_allocator(const xpool* p) {
+  return p != nullptr ? p->page_allocator : nullptr;
+}
 
 void xpool_dump_info(xpool* p, xdump_property_func_t callback, void* context) {
   if (p == nullptr) return;
@@ -339,4 +350,6 @@ void xpool_dump_info(xpool* p, xdump_property_func_t callback, void* context) {
   }
 }
 
-void xpool_print_property(void*, const char* key, const char* value) { std::printf("XPO %s=%s \n", key, value); }
+void xpool_print_property(void*, const char* key, const char* value) {
+  std::printf("XPO %s=%s \n", key, value);
+}

@@ -90,7 +90,8 @@ void xpool_free(void* chunk);
 // the system refuses or the size arithmetic overflows. nullpool_alloc prints
 // "nullpool_alloc: <size> \n" first; nullpool_alloc_silent does not.
 void* nullpool_alloc(size_t size, size_t align, void* (*alloc_fn)(size_t), void (*free_fn)(void*));
-void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t), void (*free_fn)(void*));
+void* nullpool_alloc_silent(size_t size, size_t align, void* (*alloc_fn)(size_t),
+                            void (*free_fn)(void*));
 bool xchunk_is_nullpool(const void* chunk);  // tag 0xFFFFFFFF
 
 // 0 for null or a free chunk; the size asked for of a null-pool block; else the class size.

@@ -62,7 +62,8 @@ typedef std::vector<std::pair<std::string, std::function<uint64_t()>>> Contender
 
 // The best seconds of each contender over `rounds` rounds, the contenders in turn; `after`
 // runs after each run.
-std::vector<Result> measure(const Contenders& contenders, int rounds, const std::function<void()>& after) {
+std::vector<Result> measure(const Contenders& contenders, int rounds,
+                            const std::function<void()>& after) {
   std::vector<Result> results(contenders.size());
   for (int r = 0; r < rounds; ++r) {
     for (size_t c = 0; c < contenders.size(); ++c) {
@@ -139,11 +140,11 @@ int main(int argc, char** argv) {
                             }});
     }
 
-    const std::vector<Result> results = measure(contenders, rounds, [&] { ::unlink(path.c_str()); });
+    const std::vector<Result> results = measure(contenders, rounds,
+                                                [&] { ::unlink(path.c_str()); });
     const double best = std::min({results[0].seconds, results[1].seconds, results[2].seconds});
     std::printf("\n%zu-byte records (%zu per run)\n", recordSize, records);
-    std::printf("  %-26s %10s %14s %18s\n", "contender", "MB/s", "syscalls/MB",
-                "vs best baseline");
+    std::printf("  %-26s %10s %14s %18s\n", "contender", "MB/s", "syscalls/MB", "vs best baseline");
     print(results, megabytes, best);
   }
   for (size_t recordSize : {size_t(100), size_t(4096)}) {
@@ -168,13 +169,14 @@ int main(int argc, char** argv) {
                             return uint64_t(records);
                           }});
     for (uint32_t size : {4096u, 65536u}) {
-      contenders.push_back({"TBufferedTransport " + std::to_string(size / 1024) + " KiB", [&, size] {
-                              auto file = std::make_shared<CountingFile>(path, true, false);
-                              TBufferedTransport t(file, size, size);
-                              for (size_t i = 0; i < records; ++i) t.readAll(buf.data(), len);
-                              t.close();
-                              return file->reads;
-                            }});
+      contenders.push_back(
+          {"TBufferedTransport " + std::to_string(size / 1024) + " KiB", [&, size] {
+             auto file = std::make_shared<CountingFile>(path, true, false);
+             TBufferedTransport t(file, size, size);
+             for (size_t i = 0; i < records; ++i) t.readAll(buf.data(), len);
+             t.close();
+             return file->reads;
+           }});
     }
     for (uint32_t cap : {0u, 4096u, 65536u}) {
       contenders.push_back({"WFileTransport " + std::to_string(cap / 1024) + " KiB", [&, cap] {
@@ -206,12 +208,12 @@ int main(int argc, char** argv) {
     double best = 1e30;
     for (int r = 0; r < rounds; ++r) {
       best = std::min(best, bench::time_once([&] {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        for (size_t i = 0; i < writes; ++i) {
-          if (::write(fd, buf.data(), chunk) != ssize_t(chunk)) std::abort();
-        }
-        ::close(fd);
-      }));
+                        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                        for (size_t i = 0; i < writes; ++i) {
+                          if (::write(fd, buf.data(), chunk) != ssize_t(chunk)) std::abort();
+                        }
+                        ::close(fd);
+                      }));
       ::unlink(path.c_str());
     }
     std::printf("  raw write() of %zu-byte chunks: %.1f MB/s\n", chunk,

@@ -96,12 +96,14 @@ void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, 
 
 // Best of three runs; with several threads, the slowest thread of a run counts (wall and
 // CPU time each on their own).
-Figures measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads, size_t iters) {
+Figures measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads,
+                size_t iters) {
   Figures best{1e30, 1e30};
   for (int rep = 0; rep < 3; ++rep) {
     std::vector<Figures> f(threads);
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(ring_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
+    for (int t = 0; t < threads; ++t)
+      pool.emplace_back(ring_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
     for (auto& th : pool) th.join();
     Figures worst;
     for (const Figures& x : f) {
@@ -130,13 +132,15 @@ int main(int argc, char** argv) {
 
   std::vector<Impl> impls = {{"glibc", std::malloc, std::free}, {"xa", xa_malloc, xa_free}};
   std::string why;
-  if (load("libjemalloc.so.2", "mallocx", &je_mallocx, &why) && load("libjemalloc.so.2", "dallocx", &je_dallocx, &why))
+  if (load("libjemalloc.so.2", "mallocx", &je_mallocx, &why) &&
+      load("libjemalloc.so.2", "dallocx", &je_dallocx, &why))
     impls.push_back({"jemalloc", je_alloc, je_free});
   else
     std::printf("# jemalloc not used: %s\n", why.c_str());
   void* (*mi_alloc)(size_t) = nullptr;
   void (*mi_release)(void*) = nullptr;
-  if (load("libmimalloc.so.2", "mi_malloc", &mi_alloc, &why) && load("libmimalloc.so.2", "mi_free", &mi_release, &why))
+  if (load("libmimalloc.so.2", "mi_malloc", &mi_alloc, &why) &&
+      load("libmimalloc.so.2", "mi_free", &mi_release, &why))
     impls.push_back({"mimalloc", mi_alloc, mi_release});
   else
     std::printf("# mimalloc not used: %s\n", why.c_str());
@@ -152,8 +156,8 @@ int main(int argc, char** argv) {
     const char* name;
     size_t lo, hi;
   } mixes[] = {{"8-64", 8, 64}, {"8-2048", 8, 2048}};
-  std::printf("%-10s %-8s %7s %12s %10s %10s %10s\n", "allocator", "mix", "threads", "ns/pair", "vs glibc", "cpu ns",
-              "vs glibc");
+  std::printf("%-10s %-8s %7s %12s %10s %10s %10s\n", "allocator", "mix", "threads", "ns/pair",
+              "vs glibc", "cpu ns", "vs glibc");
   std::vector<int> counts;
   for (const char* c = thread_counts; *c != 0;) {
     counts.push_back(std::atoi(c));
@@ -168,12 +172,14 @@ int main(int argc, char** argv) {
       const size_t n = threads == 1 ? iters : iters / 2;
       Figures glibc;
       for (const Impl& impl : impls) {
-        if (only != nullptr && impl.name != "glibc" && std::string(",") .append(only).append(",").find("," + impl.name + ",") == std::string::npos)
+        if (only != nullptr && impl.name != "glibc" &&
+            std::string(",").append(only).append(",").find("," + impl.name + ",") ==
+                std::string::npos)
           continue;
         const Figures f = measure(impl, sizes, threads, n);
         if (impl.name == "glibc") glibc = f;
-        std::printf("%-10s %-8s %7d %12.1f %9.2fx %10.1f %9.2fx\n", impl.name.c_str(), mix.name, threads, f.wall,
-                    f.wall / glibc.wall, f.cpu, f.cpu / glibc.cpu);
+        std::printf("%-10s %-8s %7d %12.1f %9.2fx %10.1f %9.2fx\n", impl.name.c_str(), mix.name,
+                    threads, f.wall, f.wall / glibc.wall, f.cpu, f.cpu / glibc.cpu);
         std::fflush(stdout);
       }
     }

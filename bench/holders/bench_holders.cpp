@@ -29,14 +29,15 @@ void time_pair(A&& a, B&& b, double& ta, double& tb) {
   a();
   b();
   const bench::Pair best = bench::best_times(
-      rounds, [&] { return bench::cpu_per_call(a, slice); }, [&] { return bench::cpu_per_call(b, slice); });
+      rounds, [&] { return bench::cpu_per_call(a, slice); },
+      [&] { return bench::cpu_per_call(b, slice); });
   ta = best.a;
   tb = best.b;
 }
 
 void report(const char* what, size_t size, double raw, double mopra) {
-  std::printf("%-22s %5zu B  raw %9.1f ns  mopra %9.1f ns  ratio %.3f\n", what, size, raw * 1e9, mopra * 1e9,
-              mopra / raw);
+  std::printf("%-22s %5zu B  raw %9.1f ns  mopra %9.1f ns  ratio %.3f\n", what, size, raw * 1e9,
+              mopra * 1e9, mopra / raw);
 }
 
 }  // namespace
@@ -57,8 +58,16 @@ int main(int argc, char** argv) {
     std::string raw_out, raw_back;
     double tr, tm;
 
-    time_pair([&] { wcypher::hexing0(raw_out, data, 0); g_sink += raw_out.size(); },
-              [&] { mopra::hexing(out, in, 0); g_sink += out.value.size(); }, tr, tm);
+    time_pair(
+        [&] {
+          wcypher::hexing0(raw_out, data, 0);
+          g_sink += raw_out.size();
+        },
+        [&] {
+          mopra::hexing(out, in, 0);
+          g_sink += out.value.size();
+        },
+        tr, tm);
     report("hexing", size, tr, tm);
 
     time_pair(

@@ -179,28 +179,25 @@ class StoreEngine : public Engine {
  public:
   StoreEngine(const std::string& dir, const char* distrib, const char* zcomp)
       : _contiguous(std::strcmp(distrib, "contiguous") == 0) {
-    Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
-        new Poco::Util::LayeredConfiguration());
+    Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
     config->add(
-        Poco::AutoPtr<Poco::Util::AbstractConfiguration>(new Poco::Util::MapConfiguration()),
-        -100, true);
+        Poco::AutoPtr<Poco::Util::AbstractConfiguration>(new Poco::Util::MapConfiguration()), -100,
+        true);
     config->setString("bench.home", dir);
     config->setString("bench.dbname", "bench");
     config->setString("bench.distrib_type", distrib);
     config->setBool("bench.auto_sync", false);
     char tune[160];
     if (zcomp != nullptr) {
-      std::snprintf(tune, sizeof tune, "#buckets=%lld#map=%lld#options=lc#zcomp=%s",
-                    PART_BUCKETS, PART_MAP, zcomp);
+      std::snprintf(tune, sizeof tune, "#buckets=%lld#map=%lld#options=lc#zcomp=%s", PART_BUCKETS,
+                    PART_MAP, zcomp);
     } else {
-      std::snprintf(tune, sizeof tune, "#buckets=%lld#map=%lld#options=l", PART_BUCKETS,
-                    PART_MAP);
+      std::snprintf(tune, sizeof tune, "#buckets=%lld#map=%lld#options=l", PART_BUCKETS, PART_MAP);
     }
     config->setString("bench.tune_options", tune);
     {
       QuietStdio quiet;
-      _store.reset(
-          wdb::OpenKCFromConfig(*config, "bench", static_cast<xstring*>(nullptr)).first);
+      _store.reset(wdb::OpenKCFromConfig(*config, "bench", static_cast<xstring*>(nullptr)).first);
     }
     if (!_store) die(std::string(distrib) + " store open failed in " + dir);
   }
@@ -209,8 +206,8 @@ class StoreEngine : public Engine {
     _store.reset();
   }
   void put(const char* key, const char* value, size_t valueLen) override {
-    const int rc =
-        _store->putTx0(nullptr, key, KEY_BYTES, value, valueLen, mopra::PutPolicy::ADD_OR_UDP);
+    const int rc = _store->putTx0(nullptr, key, KEY_BYTES, value, valueLen,
+                                  mopra::PutPolicy::ADD_OR_UDP);
     if (rc != wdb::RC_OK)
       die("store put failed: " + std::to_string(rc) + " for key " + std::string(key, KEY_BYTES));
   }
@@ -243,8 +240,8 @@ class RawKCEngine : public Engine {
     _db.tune_options(opts);
     // The stores' open mode: reader, writer, create, auto-transaction, no auto-sync. Without
     // auto-transaction for reference: what the stores' open mode costs.
-    const uint32_t mode =
-        autoTran ? wdb::KC_OPEN_MODE : wdb::KC_OPEN_MODE & ~kyotocabinet::BasicDB::OAUTOTRAN;
+    const uint32_t mode = autoTran ? wdb::KC_OPEN_MODE
+                                   : wdb::KC_OPEN_MODE & ~kyotocabinet::BasicDB::OAUTOTRAN;
     if (!_db.open(dir + "/raw.kch", mode))
       die(std::string("raw open failed: ") + _db.error().message());
   }
@@ -358,25 +355,21 @@ std::vector<EngineSpec> allEngines() {
   typedef const std::string& D;
   return {
       {"SornX uniform", false, [](D d) { return new StoreEngine(d, "uniform", nullptr); }},
-      {"SornX contiguous", false,
-       [](D d) { return new StoreEngine(d, "contiguous", nullptr); }},
+      {"SornX contiguous", false, [](D d) { return new StoreEngine(d, "contiguous", nullptr); }},
       {"KC HashDB raw", false, [](D d) { return new RawKCEngine(d, false); }},
       {"LevelDB default", false, [](D d) { return new LevelDBEngine(d, false, true); }},
       {"LevelDB tuned", false, [](D d) { return new LevelDBEngine(d, true, true); }},
       {"RocksDB default", false, [](D d) { return new RocksDBEngine(d, false, true); }},
       {"RocksDB tuned", false, [](D d) { return new RocksDBEngine(d, true, true); }},
-      {"SornX uniform snappy", true,
-       [](D d) { return new StoreEngine(d, "uniform", "snappy"); }},
+      {"SornX uniform snappy", true, [](D d) { return new StoreEngine(d, "uniform", "snappy"); }},
       {"SornX uniform lzf", true, [](D d) { return new StoreEngine(d, "uniform", "lzf"); }},
       {"SornX contiguous snappy", true,
        [](D d) { return new StoreEngine(d, "contiguous", "snappy"); }},
       {"KC HashDB raw snappy", true, [](D d) { return new RawKCEngine(d, true); }},
       {"KC HashDB raw no-autotran", true, [](D d) { return new RawKCEngine(d, false, false); }},
-      {"LevelDB default nocomp", true,
-       [](D d) { return new LevelDBEngine(d, false, false); }},
+      {"LevelDB default nocomp", true, [](D d) { return new LevelDBEngine(d, false, false); }},
       {"LevelDB tuned nocomp", true, [](D d) { return new LevelDBEngine(d, true, false); }},
-      {"RocksDB default nocomp", true,
-       [](D d) { return new RocksDBEngine(d, false, false); }},
+      {"RocksDB default nocomp", true, [](D d) { return new RocksDBEngine(d, false, false); }},
       {"RocksDB tuned nocomp", true, [](D d) { return new RocksDBEngine(d, true, false); }},
   };
 }
@@ -385,8 +378,8 @@ std::vector<EngineSpec> allEngines() {
 // Workloads
 
 enum { FILL_RANDOM, FILL_SEQ, READ_RANDOM, MIX_1, MIX_8, WORKLOADS };
-const char* const WORKLOAD_NAMES[WORKLOADS] = {"fill rnd", "fill seq", "read 50%hit",
-                                               "mix 1t", "mix 8t"};
+const char* const WORKLOAD_NAMES[WORKLOADS] = {"fill rnd", "fill seq", "read 50%hit", "mix 1t",
+                                               "mix 8t"};
 
 struct Result {
   double opsPerSec[WORKLOADS] = {0};
@@ -415,12 +408,12 @@ std::string freshDir(const std::string& base, const char* tag) {
 double fill(Engine& e, const ValuePool& values, const std::vector<uint32_t>* order, size_t n) {
   char key[KEY_BYTES];
   return bench::per_second(static_cast<double>(n), bench::time_once([&] {
-    for (size_t j = 0; j < n; ++j) {
-      const uint64_t i = order != nullptr ? (*order)[j] : j;
-      makeKey(2 * i, key);
-      e.put(key, values.value(i), values.size());
-    }
-  }));
+                             for (size_t j = 0; j < n; ++j) {
+                               const uint64_t i = order != nullptr ? (*order)[j] : j;
+                               makeKey(2 * i, key);
+                               e.put(key, values.value(i), values.size());
+                             }
+                           }));
 }
 
 double readRandom(Engine& e, const ValuePool& values, size_t n) {
@@ -428,15 +421,16 @@ double readRandom(Engine& e, const ValuePool& values, size_t n) {
   Rng rng(7);
   size_t wrong = 0;
   const double ops = bench::per_second(static_cast<double>(n), bench::time_once([&] {
-    for (size_t j = 0; j < n; ++j) {
-      const uint64_t r = rng.next();
-      const bool hit = (r >> 63) != 0;
-      makeKey(2 * ((r >> 1) % n) + (hit ? 0 : 1), key);
-      size_t len = 0;
-      const bool found = e.get(key, &len);
-      if (found != hit || (found && len != values.size())) ++wrong;
-    }
-  }));
+                                         for (size_t j = 0; j < n; ++j) {
+                                           const uint64_t r = rng.next();
+                                           const bool hit = (r >> 63) != 0;
+                                           makeKey(2 * ((r >> 1) % n) + (hit ? 0 : 1), key);
+                                           size_t len = 0;
+                                           const bool found = e.get(key, &len);
+                                           if (found != hit || (found && len != values.size()))
+                                             ++wrong;
+                                         }
+                                       }));
   if (wrong != 0) die("point reads: " + std::to_string(wrong) + " wrong answers");
   return ops;
 }
@@ -460,15 +454,17 @@ double mix(Engine& e, const ValuePool& values, size_t n, unsigned threads) {
     }
     wrong += bad;
   };
-  const double ops = bench::per_second(static_cast<double>(n), bench::time_once([&] {
-    bench::split_over_threads(threads, n, [&work](unsigned t, size_t b, size_t e) { work(t, e - b); });
-  }));
+  const double ops = bench::per_second(
+      static_cast<double>(n), bench::time_once([&] {
+        bench::split_over_threads(threads, n,
+                                  [&work](unsigned t, size_t b, size_t e) { work(t, e - b); });
+      }));
   if (wrong != 0) die("mix: " + std::to_string(wrong.load()) + " wrong answers");
   return ops;
 }
 
-Result runEngine(const EngineSpec& spec, const std::string& base, size_t n,
-                 const ValuePool& values, const std::vector<uint32_t>& order) {
+Result runEngine(const EngineSpec& spec, const std::string& base, size_t n, const ValuePool& values,
+                 const std::vector<uint32_t>& order) {
   Result r;
   {
     const std::string dir = freshDir(base, "seq");
@@ -560,8 +556,9 @@ void runSize(size_t valueBytes, size_t n, const std::string& base, const std::st
     std::fflush(out);
   }
   if (selected("SornX contiguous", filter))
-    std::fprintf(out, "\nThe contiguous store refuses keys below its first key: its random fill "
-                      "starts with the smallest key, untimed.\n");
+    std::fprintf(out,
+                 "\nThe contiguous store refuses keys below its first key: its random fill "
+                 "starts with the smallest key, untimed.\n");
 }
 
 }  // namespace
@@ -602,9 +599,10 @@ int main(int argc, char** argv) {
   const std::string base = tmpl;
   g_tempDir = base;
 
-  std::fprintf(out, "bench_peers: stores at default tuning (8 x %lld buckets, %lld-byte maps), "
-              "raw KC %lld buckets; no sync anywhere; %u threads for the 8-thread mix\n",
-              PART_BUCKETS, PART_MAP, PART_BUCKETS * PARTITIONS, MIX_THREADS);
+  std::fprintf(out,
+               "bench_peers: stores at default tuning (8 x %lld buckets, %lld-byte maps), "
+               "raw KC %lld buckets; no sync anywhere; %u threads for the 8-thread mix\n",
+               PART_BUCKETS, PART_MAP, PART_BUCKETS * PARTITIONS, MIX_THREADS);
   size_t pos = 0;
   while (pos < sizes.size()) {
     const size_t end = std::min(sizes.find(',', pos), sizes.size());

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
   const double get = bench::time_once([&] { gets([](long i) { return static_cast<size_t>(i); }); });
   // The same gets over 1024 keys only: the store's lookups stay in the caches, so the
   // difference to the SornJNI figure is the cost of the JNI layer per call.
-  const double hot = bench::time_once([&] { gets([](long i) { return static_cast<size_t>(i & 1023); }); });
+  const double hot = bench::time_once(
+      [&] { gets([](long i) { return static_cast<size_t>(i & 1023); }); });
   const double putNs = bench::ns_per_op(put, n);
   const double getNs = bench::ns_per_op(get, n);
   std::printf("RESULT cpp %s put %.0f ns/op %.0f ops/s get %.0f ns/op %.0f ops/s failures %ld\n",

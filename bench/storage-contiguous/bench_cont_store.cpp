@@ -66,9 +66,7 @@ class Target {
 
 class Raw : public Target {
  public:
-  bool open(const std::string& dir) override {
-    return db.open(dir + "/raw.kch" + kTune, kMode);
-  }
+  bool open(const std::string& dir) override { return db.open(dir + "/raw.kch" + kTune, kMode); }
   bool put(const std::string& k, const std::string& v) override {
     return db.set(k.data(), k.size(), v.data(), v.size());
   }
@@ -166,16 +164,16 @@ Result run(Target& t, const std::vector<std::string>& keys, const std::string& v
     std::exit(1);
   }
   r.put = bench::per_second(keys.size(), bench::time_once([&] {
-    for (const std::string& k : keys)
-      if (!t.put(k, value)) {
-        std::fprintf(stderr, "put failed\n");
-        std::exit(1);
-      }
-  }));
+                              for (const std::string& k : keys)
+                                if (!t.put(k, value)) {
+                                  std::fprintf(stderr, "put failed\n");
+                                  std::exit(1);
+                                }
+                            }));
   size_t found = 0;
   r.get = bench::per_second(keys.size(), bench::time_once([&] {
-    for (const std::string& k : keys) found += t.get(k) ? 1 : 0;
-  }));
+                              for (const std::string& k : keys) found += t.get(k) ? 1 : 0;
+                            }));
   r.found = found;
   t.close();
   removeDir(dir);

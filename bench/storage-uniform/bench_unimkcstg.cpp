@@ -39,8 +39,9 @@ struct Setup {
 template <typename Op>
 double run(const Setup& st, unsigned threads, Op op) {
   const size_t n = st.keys.size();
-  const double secs = bench::time_once(
-      [&] { bench::split_over_threads(threads, n, [&op](unsigned, size_t b, size_t e) { op(b, e); }); });
+  const double secs = bench::time_once([&] {
+    bench::split_over_threads(threads, n, [&op](unsigned, size_t b, size_t e) { op(b, e); });
+  });
   return bench::per_second(static_cast<double>(n), secs);
 }
 
@@ -110,8 +111,7 @@ class RawSide : public Side {
     db.tune_buckets(st.bucketsPerPartition * PARTITIONS);
     db.tune_map(st.mapPerPartition * PARTITIONS);
     db.tune_options(kyotocabinet::HashDB::TLINEAR);
-    if (!db.open(dir + "/raw.kch", kyotocabinet::HashDB::OWRITER |
-                                       kyotocabinet::HashDB::OCREATE |
+    if (!db.open(dir + "/raw.kch", kyotocabinet::HashDB::OWRITER | kyotocabinet::HashDB::OCREATE |
                                        kyotocabinet::HashDB::OTRUNCATE)) {
       std::fprintf(stderr, "raw open failed: %s\n", db.error().message());
       std::exit(1);
@@ -225,8 +225,8 @@ int main(int argc, char** argv) {
   st.value.assign(valueBytes, 'v');
   // About two buckets per record in total, and a map that holds the whole file.
   st.bucketsPerPartition = static_cast<int64_t>(records * 2 / PARTITIONS) + 1;
-  st.mapPerPartition =
-      static_cast<int64_t>((records * (valueBytes + 64) * 2) / PARTITIONS) + (8 << 20);
+  st.mapPerPartition = static_cast<int64_t>((records * (valueBytes + 64) * 2) / PARTITIONS) +
+                       (8 << 20);
 
   double best[3][METRICS] = {{0}};  // store, raw, split
   {
@@ -248,14 +248,15 @@ int main(int argc, char** argv) {
   }
   deleteFile(dir);
 
-  std::printf("records %zu, value %zu bytes, %u partitions x %lld buckets vs 1 x %lld, "
-              "best of %d rounds\n",
-              records, valueBytes, PARTITIONS, static_cast<long long>(st.bucketsPerPartition),
-              static_cast<long long>(st.bucketsPerPartition * PARTITIONS), rounds);
-  std::printf("%-16s %12s %12s %7s %14s %7s\n", "operation", "store ops/s", "raw ops/s",
-              "ratio", "8 raw dbs ops/s", "ratio");
+  std::printf(
+      "records %zu, value %zu bytes, %u partitions x %lld buckets vs 1 x %lld, "
+      "best of %d rounds\n",
+      records, valueBytes, PARTITIONS, static_cast<long long>(st.bucketsPerPartition),
+      static_cast<long long>(st.bucketsPerPartition * PARTITIONS), rounds);
+  std::printf("%-16s %12s %12s %7s %14s %7s\n", "operation", "store ops/s", "raw ops/s", "ratio",
+              "8 raw dbs ops/s", "ratio");
   for (int m = 0; m < METRICS; ++m)
-    std::printf("%-16s %12.0f %12.0f %7.2f %14.0f %7.2f\n", METRIC_NAMES[m], best[0][m],
-                best[1][m], best[0][m] / best[1][m], best[2][m], best[2][m] / best[1][m]);
+    std::printf("%-16s %12.0f %12.0f %7.2f %14.0f %7.2f\n", METRIC_NAMES[m], best[0][m], best[1][m],
+                best[0][m] / best[1][m], best[2][m], best[2][m] / best[1][m]);
   return 0;
 }

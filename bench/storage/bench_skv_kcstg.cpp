@@ -132,8 +132,7 @@ double chunk(DB& db, const Data& d, size_t from, size_t to, Op op) {
 // Runs the three phases on both contenders in alternating chunks of keys, so that both see
 // the same load of the machine; the files are swapped between rounds.
 void compare(const std::string& fileA, const std::string& fileB, const std::string& rawTune,
-             const std::string& storeTune, const Data& d, int rounds, Times* raw,
-             Times* store) {
+             const std::string& storeTune, const Data& d, int rounds, Times* raw, Times* store) {
   const size_t n = d.keys.size();
   const size_t step = 5000;
   auto put = [](auto& db, const Data& dd, size_t i) { db.put(dd.keys[i], dd.values[i]); };
@@ -154,11 +153,13 @@ void compare(const std::string& fileA, const std::string& fileB, const std::stri
         double tr = 0, ts = 0;
         for (int k = 0; k < 2; ++k) {
           if ((k == 0) == rawFirst) {
-            tr = phase == 0 ? chunk(r, d, from, to, put)
-                            : phase == 1 ? chunk(r, d, from, to, get) : chunk(r, d, from, to, pop);
+            tr = phase == 0   ? chunk(r, d, from, to, put)
+                 : phase == 1 ? chunk(r, d, from, to, get)
+                              : chunk(r, d, from, to, pop);
           } else {
-            ts = phase == 0 ? chunk(s, d, from, to, put)
-                            : phase == 1 ? chunk(s, d, from, to, get) : chunk(s, d, from, to, pop);
+            ts = phase == 0   ? chunk(s, d, from, to, put)
+                 : phase == 1 ? chunk(s, d, from, to, get)
+                              : chunk(s, d, from, to, pop);
           }
         }
         double* tRaw = phase == 0 ? &raw->put : phase == 1 ? &raw->get : &raw->pop;
@@ -179,30 +180,30 @@ void rawCodec(const Data& d, double* snC, double* snD, double* lzC, double* lzD)
   std::vector<char> out(snappy_max_compressed_length(100) + 200);
   std::vector<std::string> comp(n);
   *snC = mb / bench::time_once([&] {
-    for (size_t i = 0; i < n; ++i) {
-      size_t len = out.size();
-      snappy_compress(d.values[i].data(), 100, out.data(), &len);
-      comp[i].assign(out.data(), len);
-    }
-  });
+           for (size_t i = 0; i < n; ++i) {
+             size_t len = out.size();
+             snappy_compress(d.values[i].data(), 100, out.data(), &len);
+             comp[i].assign(out.data(), len);
+           }
+         });
   *snD = mb / bench::time_once([&] {
-    for (size_t i = 0; i < n; ++i) {
-      size_t len = out.size();
-      snappy_uncompress(comp[i].data(), comp[i].size(), out.data(), &len);
-      g_sink += len;
-    }
-  });
+           for (size_t i = 0; i < n; ++i) {
+             size_t len = out.size();
+             snappy_uncompress(comp[i].data(), comp[i].size(), out.data(), &len);
+             g_sink += len;
+           }
+         });
   *lzC = mb / bench::time_once([&] {
-    for (size_t i = 0; i < n; ++i) {
-      unsigned len = lzf_compress(d.values[i].data(), 100, out.data(), 174);
-      comp[i].assign(out.data(), len);
-    }
-  });
+           for (size_t i = 0; i < n; ++i) {
+             unsigned len = lzf_compress(d.values[i].data(), 100, out.data(), 174);
+             comp[i].assign(out.data(), len);
+           }
+         });
   *lzD = mb / bench::time_once([&] {
-    for (size_t i = 0; i < n; ++i) {
-      g_sink += lzf_decompress(comp[i].data(), comp[i].size(), out.data(), out.size());
-    }
-  });
+           for (size_t i = 0; i < n; ++i) {
+             g_sink += lzf_decompress(comp[i].data(), comp[i].size(), out.data(), out.size());
+           }
+         });
 }
 
 }  // namespace
@@ -217,8 +218,8 @@ int main(int argc, char** argv) {
   const int rounds = 4;
   const double ops = static_cast<double>(n) * rounds;
 
-  std::printf("records %zu, 100-byte values, tuning \"%s\", %d rounds, alternating chunks\n",
-              n, tune.c_str(), rounds);
+  std::printf("records %zu, 100-byte values, tuning \"%s\", %d rounds, alternating chunks\n", n,
+              tune.c_str(), rounds);
   Times raw, store;
   compare(fileA, fileB, tune, tune, d, rounds, &raw, &store);
   std::printf("%-30s %12s %12s %12s\n", "", "put/s", "get/s", "pop/s");
@@ -240,8 +241,8 @@ int main(int argc, char** argv) {
     std::printf("%-30s %12.1f %12.1f %12.1f\n", (std::string("SKV_KCStg ") + z).c_str(),
                 mb / zs.put, mb / zs.get, mb / zs.pop);
   }
-  std::printf("%-30s %12.1f %12.1f %12s\n", "raw PolyDB uncompressed", mb / raw.put,
-              mb / raw.get, "");
+  std::printf("%-30s %12.1f %12.1f %12s\n", "raw PolyDB uncompressed", mb / raw.put, mb / raw.get,
+              "");
   std::printf("%-30s %12.1f %12.1f %12s\n", "raw snappy compress/uncompress", snC, snD, "");
   std::printf("%-30s %12.1f %12.1f %12s\n", "raw LZF compress/decompress", lzC, lzD, "");
   std::remove(fileA.c_str());

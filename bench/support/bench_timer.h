@@ -74,11 +74,13 @@ Pair best_alternating(int rounds, double none, Pick pick, A&& a, B&& b) {
 }
 template <class A, class B>
 Pair best_rates(int rounds, A&& a, B&& b) {
-  return best_alternating(rounds, 0.0, [](double x, double y) { return std::max(x, y); }, a, b);
+  return best_alternating(
+      rounds, 0.0, [](double x, double y) { return std::max(x, y); }, a, b);
 }
 template <class A, class B>
 Pair best_times(int rounds, A&& a, B&& b) {
-  return best_alternating(rounds, 1e30, [](double x, double y) { return std::min(x, y); }, a, b);
+  return best_alternating(
+      rounds, 1e30, [](double x, double y) { return std::min(x, y); }, a, b);
 }
 
 // Runs fn(t, begin, end) over [0, n) split evenly over `threads` threads (on this thread

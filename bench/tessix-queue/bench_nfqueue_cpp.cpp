@@ -192,11 +192,13 @@ int main(int argc, char** argv) {
     if (b.p50 < lNf.p50) lNf = b;
   }
   for (int t = 0; t < 3; ++t) {
-    std::printf("RESULT cpp %dP%dC std-deque-cv %.2fM items/s  TNotificationQueue %.2fM items/s  ratio %.2fx\n",
-                threads[t], threads[t], best[t][0] / 1e6, best[t][1] / 1e6, best[t][1] / best[t][0]);
+    std::printf(
+        "RESULT cpp %dP%dC std-deque-cv %.2fM items/s  TNotificationQueue %.2fM items/s  ratio %.2fx\n",
+        threads[t], threads[t], best[t][0] / 1e6, best[t][1] / 1e6, best[t][1] / best[t][0]);
   }
-  std::printf("RESULT cpp hand-off std-condition-variable p50 %.1f us p99 %.1f us  "
-              "TNotificationQueue p50 %.1f us p99 %.1f us\n",
-              lStd.p50, lStd.p99, lNf.p50, lNf.p99);
+  std::printf(
+      "RESULT cpp hand-off std-condition-variable p50 %.1f us p99 %.1f us  "
+      "TNotificationQueue p50 %.1f us p99 %.1f us\n",
+      lStd.p50, lStd.p99, lNf.p50, lNf.p99);
   return 0;
 }

@@ -43,10 +43,13 @@ struct BenchHasher {
   static uint64_t HASH(const BenchValue& v) { return jenkins_hasher::HASH(v.key); }
 };
 struct BenchComparator {
-  static int COMPARE(const BenchValue& a, const BenchValue& b) { return Comparator::COMPARE(a.key, b.key); }
+  static int COMPARE(const BenchValue& a, const BenchValue& b) {
+    return Comparator::COMPARE(a.key, b.key);
+  }
 };
 typedef xlru_item_entry<BenchValue, 1> BenchEntry;
-typedef xlru_table<BenchEntry, BenchHasher, BenchHasher, BenchComparator, xtable_null_event<BenchValue>, 1, 0>
+typedef xlru_table<BenchEntry, BenchHasher, BenchHasher, BenchComparator,
+                   xtable_null_event<BenchValue>, 1, 0>
     Table;
 typedef Table::table_item Item;
 
@@ -157,7 +160,8 @@ int main(int argc, char** argv) {
   Item::INIT_POOL();
   global_locks<BenchEntry, 1>::construct(10000);
   const std::string value(64, 'v');
-  std::printf("%-8s %-7s %-4s %14s %14s %7s\n", "lru", "op", "thr", "xlru_table/s", "plain_lru/s", "ratio");
+  std::printf("%-8s %-7s %-4s %14s %14s %7s\n", "lru", "op", "thr", "xlru_table/s", "plain_lru/s",
+              "ratio");
   for (size_t lru : {size_t(10000), size_t(100000)}) {
     const size_t nkeys = 2 * lru;
     std::vector<std::string> keys;
@@ -178,25 +182,31 @@ int main(int argc, char** argv) {
       const bench::Pair get = bench::best_rates(
           3,
           [&] {
-            return measure(threads, seconds,
-                           [&](std::mt19937_64& rng, std::string& out) { table.get(xkeys[rng() % nkeys], out); });
+            return measure(threads, seconds, [&](std::mt19937_64& rng, std::string& out) {
+              table.get(xkeys[rng() % nkeys], out);
+            });
           },
           [&] {
-            return measure(threads, seconds,
-                           [&](std::mt19937_64& rng, std::string& out) { plain.get(keys[rng() % nkeys], out); });
+            return measure(threads, seconds, [&](std::mt19937_64& rng, std::string& out) {
+              plain.get(keys[rng() % nkeys], out);
+            });
           });
-      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "get", threads, get.a, get.b, get.a / get.b);
+      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "get", threads, get.a, get.b,
+                  get.a / get.b);
       const bench::Pair put = bench::best_rates(
           3,
           [&] {
-            return measure(threads, seconds,
-                           [&](std::mt19937_64& rng, std::string&) { table.put(xkeys[rng() % nkeys], value); });
+            return measure(threads, seconds, [&](std::mt19937_64& rng, std::string&) {
+              table.put(xkeys[rng() % nkeys], value);
+            });
           },
           [&] {
-            return measure(threads, seconds,
-                           [&](std::mt19937_64& rng, std::string&) { plain.put(keys[rng() % nkeys], value); });
+            return measure(threads, seconds, [&](std::mt19937_64& rng, std::string&) {
+              plain.put(keys[rng() % nkeys], value);
+            });
           });
-      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "put", threads, put.a, put.b, put.a / put.b);
+      std::printf("%-8zu %-7s %-4d %14.0f %14.0f %6.2fx\n", lru, "put", threads, put.a, put.b,
+                  put.a / put.b);
       std::fflush(stdout);
     }
   }

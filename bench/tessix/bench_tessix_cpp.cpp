@@ -27,7 +27,8 @@ jbyteArray JNICALL newByteArray(JNIEnv*, jsize n) {
   return reinterpret_cast<jbyteArray>(&t_result);
 }
 void JNICALL setByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize len, const jbyte* buf) {
-  std::memcpy(reinterpret_cast<std::vector<jbyte>*>(a)->data() + start, buf, static_cast<size_t>(len));
+  std::memcpy(reinterpret_cast<std::vector<jbyte>*>(a)->data() + start, buf,
+              static_cast<size_t>(len));
 }
 
 struct Env {
@@ -100,14 +101,15 @@ int main(int argc, char** argv) {
   for (int threads : {1, 2, 4, 8}) {
     tessi::TessiGeneric c(int64_t(items) * 2, items);
     for (int i = 0; i < items; ++i) {
-      c.put(keys[size_t(i)].data(), int(keys[size_t(i)].size()), value.data(), int(value.size()), true, 0, 3);
+      c.put(keys[size_t(i)].data(), int(keys[size_t(i)].size()), value.data(), int(value.size()),
+            true, 0, 3);
     }
     run(c, threads, ops / 4, false, value);  // warm-up
     double get = 0, put = 0;
     for (int r = 0; r < rounds; ++r) get = std::max(get, run(c, threads, ops, false, value));
     for (int r = 0; r < rounds; ++r) put = std::max(put, run(c, threads, ops / 2, true, value));
-    std::printf("RESULT cpp threads %d get %.0f ops/s %.1f ns/op put %.0f ops/s %.1f ns/op\n", threads,
-                get, 1e9 * threads / get, put, 1e9 * threads / put);
+    std::printf("RESULT cpp threads %d get %.0f ops/s %.1f ns/op put %.0f ops/s %.1f ns/op\n",
+                threads, get, 1e9 * threads / get, put, 1e9 * threads / put);
   }
   return 0;
 }

@@ -60,7 +60,8 @@ PairTimes time_pair(A&& a, B&& b) {
     auto call_a = [&] { at_stack_offset(k * kStackStep, a); };
     auto call_b = [&] { at_stack_offset(k * kStackStep, b); };
     const bench::Pair best = bench::best_times(
-        rounds, [&] { return time_per_call(call_a, 1, slice); }, [&] { return time_per_call(call_b, 1, slice); });
+        rounds, [&] { return time_per_call(call_a, 1, slice); },
+        [&] { return time_per_call(call_b, 1, slice); });
     sum_a += best.a;
     sum_b += best.b;
     min_a = std::min(min_a, best.a);
@@ -75,8 +76,8 @@ void report_mbs(const char* what, size_t bytes, double sec) {
 
 // Text-like data: repeated words with numbers, compresses about 2-3:1 with LZF.
 std::string sample_text(size_t n, unsigned seed) {
-  static const char* words[] = {"user", "session", "token", "value", "expires", "flags",
-                                "42", "1024", "secret", "payload", "=", ";", " "};
+  static const char* words[] = {"user", "session", "token",   "value", "expires", "flags", "42",
+                                "1024", "secret",  "payload", "=",     ";",       " "};
   std::mt19937 rng(seed);
   std::string s;
   while (s.size() < n) {
@@ -156,11 +157,13 @@ void bench_envelope(size_t total, int method) {
   }
   std::printf("%-44s %10.0f ops/s %8.1f MB/s\n",
               (std::string("wma_encode0 ") + std::to_string(total / 1024) + " KiB, method " +
-               std::to_string(method)).c_str(),
+               std::to_string(method))
+                  .c_str(),
               1 / enc, total / enc / 1e6);
   std::printf("%-44s %10.0f ops/s %8.1f MB/s\n",
               (std::string("wma_decode0 ") + std::to_string(total / 1024) + " KiB, method " +
-               std::to_string(method)).c_str(),
+               std::to_string(method))
+                  .c_str(),
               1 / dec, total / dec / 1e6);
 }
 

@@ -22,13 +22,12 @@
 #include "kcext/kccompress_record.h"
 #include "kcext/kccompress_snappy.h"
 
-#define FUZZ_CHECK(cond)                                                        \
-  do {                                                                          \
-    if (!(cond)) {                                                              \
-      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, \
-                   __LINE__);                                                   \
-      std::abort();                                                             \
-    }                                                                           \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
+      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 namespace {
@@ -88,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Buf out = decode(*codec, record, &n);
   const unsigned char flag = record.size() >= 2 ? static_cast<unsigned char>(record[1]) : 0;
   const bool ours = record.size() >= 2 && record[0] == tag;
-  if (!ours || (flag != rec::FLAG_RAW && flag != rec::FLAG_RAW_ALT && flag != rec::FLAG_COMPRESSED)) {
+  if (!ours ||
+      (flag != rec::FLAG_RAW && flag != rec::FLAG_RAW_ALT && flag != rec::FLAG_COMPRESSED)) {
     FUZZ_CHECK(out == nullptr);
   } else if (flag != rec::FLAG_COMPRESSED) {
     FUZZ_CHECK(out != nullptr);

@@ -6,13 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(cond)                                                        \
-  do {                                                                          \
-    if (!(cond)) {                                                              \
-      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, \
-                   __LINE__);                                                   \
-      std::abort();                                                             \
-    }                                                                           \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
+      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 #endif  // TOKA_FUZZ_WCYPHER_FUZZ_CHECK_H

@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t secret_len = data[1] % 41;
   if (secret_len > size - 2) secret_len = size - 2;
   const std::string secret(reinterpret_cast<const char*>(data + 2), secret_len);
-  const std::string in(reinterpret_cast<const char*>(data + 2 + secret_len),
-                       size - 2 - secret_len);
+  const std::string in(reinterpret_cast<const char*>(data + 2 + secret_len), size - 2 - secret_len);
 
   std::string out = "stale";
   const int rc = wcypher::detach_hashed_secret0(out, in, secret, kind, 0);

@@ -20,8 +20,7 @@ void dumpValue(const char* place, const char* value, int valueLen) {
   }
 }
 
-void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
-                  int valueLen) {
+void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value, int valueLen) {
   // Each buffer is printed with its own precision; "<null>" stands for a missing one.
   const char* k = key != nullptr ? key : "<null>";
   const int kp = key != nullptr ? (keyLen < 0 ? 0 : keyLen) : 6;

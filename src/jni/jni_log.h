@@ -23,8 +23,7 @@ namespace tjni {
 // "<null>"; a negative length prints no bytes. They do not test the module level.
 void dumpKey(const char* place, const char* key, int keyLen);
 void dumpValue(const char* place, const char* value, int valueLen);
-void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value,
-                  int valueLen);
+void dumpKeyValue(const char* place, const char* key, int keyLen, const char* value, int valueLen);
 
 // The refusal of an empty key or payload: true when key has no bytes (null, empty, or no
 // characters from the VM), after the information line "key is empty or memory is overflow!"

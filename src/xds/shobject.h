@@ -43,8 +43,8 @@ inline void* sh_shobject(void* object) {
   // later release would free an object that still has 65536 holders.
   do {
     XCHECK(old < 0xffff, "refcount < 0xffff");
-  } while (!__atomic_compare_exchange_n(count, &old, uint16_t(old + 1), true,
-                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED));
+  } while (!__atomic_compare_exchange_n(count, &old, uint16_t(old + 1), true, __ATOMIC_RELAXED,
+                                        __ATOMIC_RELAXED));
   return object;
 }
 

@@ -102,8 +102,8 @@ struct header {
 };
 
 // The header sits just in front of the handle; keep the handle pointer-aligned.
-constexpr size_t HEADER_SPACE =
-    (sizeof(header) + alignof(max_align_t) - 1) / alignof(max_align_t) * alignof(max_align_t);
+constexpr size_t HEADER_SPACE = (sizeof(header) + alignof(max_align_t) - 1) / alignof(max_align_t) *
+                                alignof(max_align_t);
 
 inline header* header_of(xassoc* table) {
   return reinterpret_cast<header*>(reinterpret_cast<char*>(table) - HEADER_SPACE);

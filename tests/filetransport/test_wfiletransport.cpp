@@ -49,23 +49,23 @@ struct Counters {
   Stat delta() const {
     Stat now;
     t.getStat(now);
-    return Stat{now.readCount - base.readCount,     now.writeCount - base.writeCount,
-                now.preadCount - base.preadCount,   now.pwriteCount - base.pwriteCount,
-                now.seekCount - base.seekCount,     now.syncCount - base.syncCount};
+    return Stat{now.readCount - base.readCount,   now.writeCount - base.writeCount,
+                now.preadCount - base.preadCount, now.pwriteCount - base.pwriteCount,
+                now.seekCount - base.seekCount,   now.syncCount - base.syncCount};
   }
   const WFileTransport& t;
   Stat base;
 };
 
-#define EXPECT_STAT(d, r, w, pr, pw, s, y)                                             \
-  do {                                                                                 \
-    Stat d_ = (d);                                                                     \
-    EXPECT_EQ(d_.readCount, r##u);                                                     \
-    EXPECT_EQ(d_.writeCount, w##u);                                                    \
-    EXPECT_EQ(d_.preadCount, pr##u);                                                   \
-    EXPECT_EQ(d_.pwriteCount, pw##u);                                                  \
-    EXPECT_EQ(d_.seekCount, s##u);                                                     \
-    EXPECT_EQ(d_.syncCount, y##u);                                                     \
+#define EXPECT_STAT(d, r, w, pr, pw, s, y) \
+  do {                                     \
+    Stat d_ = (d);                         \
+    EXPECT_EQ(d_.readCount, r##u);         \
+    EXPECT_EQ(d_.writeCount, w##u);        \
+    EXPECT_EQ(d_.preadCount, pr##u);       \
+    EXPECT_EQ(d_.pwriteCount, pw##u);      \
+    EXPECT_EQ(d_.seekCount, s##u);         \
+    EXPECT_EQ(d_.syncCount, y##u);         \
   } while (0)
 
 class FileTransport : public ::testing::Test {
@@ -118,8 +118,8 @@ TEST_F(FileTransport, EveryFailureRaisesItsKindAndText) {
   } cases[] = {
       {"null path", [&] { t.openPath(nullptr, true, true, 0, true); }, "transport", UNKNOWN,
        "Path is null"},
-      {"no access", [&] { t.openPath(path.c_str(), false, false, 0, true); }, "transport",
-       UNKNOWN, "Neither READ nor WRITE specified"},
+      {"no access", [&] { t.openPath(path.c_str(), false, false, 0, true); }, "transport", UNKNOWN,
+       "Neither READ nor WRITE specified"},
       {"open read-only fails", [&] { t.openPath(missing.c_str(), true, false, 0, true); },
        "transport", UNKNOWN,
        "Failed to open file \"" + missing + "\" for writing: No such file or directory"},
@@ -132,11 +132,9 @@ TEST_F(FileTransport, EveryFailureRaisesItsKindAndText) {
        "File is not opened"},
       {"writeAt closed", [&] { closed.writeAt(0, U("x"), 1); }, "transport", NOT_OPEN,
        "File is not opened"},
-      {"read null", [&] { closed.read(nullptr, 4); }, "transport", BAD_ARGS,
-       "Empty output buffer"},
+      {"read null", [&] { closed.read(nullptr, 4); }, "transport", BAD_ARGS, "Empty output buffer"},
       {"read 0", [&] { closed.read(buf, 0); }, "transport", BAD_ARGS, "Empty output buffer"},
-      {"readAll 0", [&] { closed.readAll(buf, 0); }, "transport", BAD_ARGS,
-       "Empty output buffer"},
+      {"readAll 0", [&] { closed.readAll(buf, 0); }, "transport", BAD_ARGS, "Empty output buffer"},
       {"readAt null", [&] { closed.readAt(0, nullptr, 3); }, "transport", BAD_ARGS,
        "Empty output buffer"},
       {"consume unborrowed", [&] { closed.consume(1); }, "transport", UNKNOWN,
@@ -165,8 +163,7 @@ TEST_F(FileTransport, EveryFailureRaisesItsKindAndText) {
       {"writeAt", [&] { ro.writeAt(0, U("x"), 1); },
        "WFileTransport::writeFDAt(): Bad file descriptor"},
       {"read", [&] { wo.read(buf, 1); }, "WFileTransport::readFD(): Bad file descriptor"},
-      {"readAt", [&] { wo.readAt(0, buf, 1); },
-       "WFileTransport::readFDAt(): Bad file descriptor"},
+      {"readAt", [&] { wo.readAt(0, buf, 1); }, "WFileTransport::readFDAt(): Bad file descriptor"},
       {"seek", [&] { ro.seek(-1, SEEK_SET); }, "WFileTransport::seek(): Invalid argument"},
       {"truncate", [&] { ro.truncate(1); }, "WFileTransport::truncate(): Invalid argument"},
       {"sync", [&] { pipeT.flush(true); }, "WFileTransport::flush(): Invalid argument"},
@@ -255,9 +252,8 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
             if (pick(2)) {
               // A plain read: short only at the end; end of data there with a read buffer.
               std::string got(len, '\0');
-              Thrown e = thrown([&] {
-                got.resize(t.read(reinterpret_cast<uint8_t*>(&got[0]), uint32_t(len)));
-              });
+              Thrown e = thrown(
+                  [&] { got.resize(t.read(reinterpret_cast<uint8_t*>(&got[0]), uint32_t(len))); });
               if (n == 0 && rcap >= len) {
                 EXPECT_EQ(e.text, "No more data to read");
                 break;
@@ -292,7 +288,7 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
           case 5: {
             int whence = int(pick(3));
             int64_t to = int64_t(pick(model.size() + 1));
-            int64_t off = whence == SEEK_SET ? to
+            int64_t off = whence == SEEK_SET   ? to
                           : whence == SEEK_CUR ? to - int64_t(pos)
                                                : to - int64_t(model.size());
             EXPECT_EQ(t.seek(off, whence), to);
@@ -329,9 +325,7 @@ TEST_F(FileTransport, MixedOperationsMatchAPlainFile) {
             pos += k;
             break;
           }
-          case 8:
-            t.flush(pick(8) == 0);
-            break;
+          case 8: t.flush(pick(8) == 0); break;
         }
         if (step % 16 == 0) {
           EXPECT_EQ(uint64_t(t.tellg()), pos);
@@ -497,7 +491,7 @@ TEST_F(FileTransport, PositionedAccessSeesPendingBytes) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "AABB");
   EXPECT_EQ(readWholeFile(path), "AAAAAAAAAABBbB");
 
-  t.write(U("CCCC"), 4);  // pending at [14, 18)
+  t.write(U("CCCC"), 4);        // pending at [14, 18)
   t.writeAt(12, U("dddd"), 4);  // before and into them
   t.flush(false);
   EXPECT_EQ(readWholeFile(path), "AAAAAAAAAABBddddCC");
@@ -763,9 +757,9 @@ TEST_F(FileTransport, SetFdWithoutClosingLeavesThePreviousDescriptorAlone) {
   const std::string other = dir + "/other";
   struct Case {
     const char* name;
-    bool closeOld;  // the caller closes the previous descriptor before setFD
-    bool reuse;     // ... and opens the new file, which gets the same number
-    bool readAhead; // read-ahead held instead of pending bytes
+    bool closeOld;   // the caller closes the previous descriptor before setFD
+    bool reuse;      // ... and opens the new file, which gets the same number
+    bool readAhead;  // read-ahead held instead of pending bytes
   } cases[] = {
       {"closed, number reused", true, true, false},
       {"closed, number reused, read-ahead", true, true, true},
@@ -869,8 +863,8 @@ struct InterruptingSignal {
 };
 
 // Signals thread until counter(stat) reaches target.
-void interruptUntil(pthread_t thread, const WFileTransport& t,
-                    uint64_t (*counter)(const Stat&), uint64_t target) {
+void interruptUntil(pthread_t thread, const WFileTransport& t, uint64_t (*counter)(const Stat&),
+                    uint64_t target) {
   for (int i = 0; i < 20000; ++i) {
     Stat s;
     t.getStat(s);
@@ -893,10 +887,9 @@ TEST_F(FileTransport, InterruptedWriteIsRetried) {
   WFileTransport t;
   t.setFD(p[1], false);
   std::string failure = "none";
-  std::thread writer([&] {
-    failure = thrown([&] { t.write(U("!"), 1); }).text;
-  });
-  interruptUntil(writer.native_handle(), t, [](const Stat& s) { return s.writeCount; }, 2);
+  std::thread writer([&] { failure = thrown([&] { t.write(U("!"), 1); }).text; });
+  interruptUntil(
+      writer.native_handle(), t, [](const Stat& s) { return s.writeCount; }, 2);
   std::vector<char> drain(filled + 1);
   size_t got = 0;
   while (got < filled + 1) got += size_t(::read(p[0], drain.data() + got, drain.size() - got));
@@ -922,7 +915,8 @@ TEST_F(FileTransport, InterruptedReadIsRetriedFiveTimes) {
     uint8_t b;
     failure = thrown([&] { t.read(&b, 1); }).text;
   });
-  interruptUntil(reader.native_handle(), t, [](const Stat& s) { return s.readCount; }, 6);
+  interruptUntil(
+      reader.native_handle(), t, [](const Stat& s) { return s.readCount; }, 6);
   reader.join();
   EXPECT_EQ(failure, "WFileTransport::readFD(): Interrupted system call");
   Stat s;

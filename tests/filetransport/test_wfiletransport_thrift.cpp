@@ -160,8 +160,7 @@ enum Shape { EMPTY_FILE, SMALL, EMPTIES, LARGE };
 std::vector<Rec> records(Shape shape) {
   std::vector<Rec> out;
   switch (shape) {
-    case EMPTY_FILE:
-      break;
+    case EMPTY_FILE: break;
     case SMALL:
       out.push_back({1, -1, 0.5, true, "a", std::string("\0\1", 2), {"x", "yz"}, {{-3, "q"}}});
       out.push_back({INT32_MIN, INT64_MIN, -1e300, false, "small", "", {}, {{INT32_MAX, "m"}}});
@@ -197,12 +196,9 @@ std::vector<Rec> records(Shape shape) {
 
 std::shared_ptr<TTransport> layered(std::shared_ptr<TTransport> base, Layer layer) {
   switch (layer) {
-    case BUFFERED:
-      return std::make_shared<TBufferedTransport>(base);
-    case FRAMED:
-      return std::make_shared<TFramedTransport>(base);
-    default:
-      return base;
+    case BUFFERED: return std::make_shared<TBufferedTransport>(base);
+    case FRAMED: return std::make_shared<TFramedTransport>(base);
+    default: return base;
   }
 }
 
@@ -275,9 +271,8 @@ TEST_P(ThriftMatrix, ReadsBackExactlyToTheEndOfTheFile) {
     ASSERT_LT(size, 512u);
   }
 
-  std::shared_ptr<TTransport> base = direction == WFILE_WRITES
-                                         ? thriftFile(path, peer, false)
-                                         : wfile(path, capacity, false);
+  std::shared_ptr<TTransport> base = direction == WFILE_WRITES ? thriftFile(path, peer, false)
+                                                               : wfile(path, capacity, false);
   std::shared_ptr<TTransport> t = layered(base, layer);
   std::shared_ptr<TProtocol> p = protocol(t, proto);
   for (size_t k = 0; k < recs.size(); ++k) {
@@ -320,13 +315,13 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
          shapes[std::get<5>(info.param)];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllCombinations, ThriftMatrix,
-    ::testing::Combine(::testing::Values(BINARY, COMPACT), ::testing::Values(NONE, BUFFERED, FRAMED),
-                       ::testing::Values(0u, 1u, 16u, 4096u, 65536u),
-                       ::testing::Values(WFILE_WRITES, WFILE_READS),
-                       ::testing::Values(SIMPLE_FILE, FD),
-                       ::testing::Values(EMPTY_FILE, SMALL, EMPTIES, LARGE)),
-    caseName);
+INSTANTIATE_TEST_SUITE_P(AllCombinations, ThriftMatrix,
+                         ::testing::Combine(::testing::Values(BINARY, COMPACT),
+                                            ::testing::Values(NONE, BUFFERED, FRAMED),
+                                            ::testing::Values(0u, 1u, 16u, 4096u, 65536u),
+                                            ::testing::Values(WFILE_WRITES, WFILE_READS),
+                                            ::testing::Values(SIMPLE_FILE, FD),
+                                            ::testing::Values(EMPTY_FILE, SMALL, EMPTIES, LARGE)),
+                         caseName);
 
 }  // namespace

@@ -34,12 +34,9 @@ bool intact(const Block& b) {
 size_t pick_size(std::mt19937& rng) {
   uint32_t r = rng();
   switch (r % 16) {
-    case 0:
-      return 1881 + (r >> 8) % 20000;  // big pages
-    case 1:
-      return 1 + (r >> 8) % 1880;
-    default:
-      return 1 + (r >> 8) % 128;
+    case 0: return 1881 + (r >> 8) % 20000;  // big pages
+    case 1: return 1 + (r >> 8) % 1880;
+    default: return 1 + (r >> 8) % 128;
   }
 }
 
@@ -69,7 +66,8 @@ TEST(StressAlloc, SharedPoolsWithCrossThreadFrees) {
       std::vector<Block> live;
       for (int i = 0; i < kIters; ++i) {
         size_t size = pick_size(rng);
-        Block b{static_cast<unsigned char*>(xa_malloc(size)), size, static_cast<unsigned char>(rng())};
+        Block b{static_cast<unsigned char*>(xa_malloc(size)), size,
+                static_cast<unsigned char>(rng())};
         if (b.mem == nullptr || xchunk_get_class_size(b.mem) < size) {
           ++bad;
           continue;
@@ -140,7 +138,8 @@ TEST(StressAlloc, AddPoolWhileOthersAllocate) {
         size_t size = 1 + rng() % 1880;
         void* m = xlabs_alloc(set, size);
         xpool* p = xlabs_get_pool(set, size);
-        if (m == nullptr || xchunk_get_class_size(m) < size || p == nullptr || p->class_size < size) ++bad;
+        if (m == nullptr || xchunk_get_class_size(m) < size || p == nullptr || p->class_size < size)
+          ++bad;
         if (m != nullptr) std::memset(m, 0x11, size);
         live.push_back(m);
         if (live.size() > 32) {
@@ -248,7 +247,8 @@ TEST(StressAlloc, StripesReportSumsAndShareTheFreePageLimit) {
   xpool* pool = xlabs_get_pool(default_xlabs, 1800);
   std::vector<std::pair<std::string, std::string>> kv;
   xpool_dump_info(
-      pool, [](void* ctx, const char* k, const char* v) {
+      pool,
+      [](void* ctx, const char* k, const char* v) {
         static_cast<std::vector<std::pair<std::string, std::string>>*>(ctx)->emplace_back(k, v);
       },
       &kv);

@@ -18,10 +18,12 @@ namespace {
 // Joins the threads, or fails and leaves the process when they are not done by then.
 void join_within(std::vector<std::thread>& threads, std::atomic<int>& done, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (done.load() < static_cast<int>(threads.size()) && std::chrono::steady_clock::now() < deadline)
+  while (done.load() < static_cast<int>(threads.size()) &&
+         std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (done.load() < static_cast<int>(threads.size())) {
-    ADD_FAILURE() << done.load() << " of " << threads.size() << " threads done: a taker was never woken";
+    ADD_FAILURE() << done.load() << " of " << threads.size()
+                  << " threads done: a taker was never woken";
     std::fflush(nullptr);
     _exit(1);
   }
@@ -67,7 +69,9 @@ TEST_P(XlockStress, ManyThreadsOneLock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReleaseKind, XlockStress, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Plain" : "Exchange"; });
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                           return i.param ? "Plain" : "Exchange";
+                         });
 
 TEST(XaUnpooledStress, RecordAndForgetFromManyThreads) {
   const int kThreads = 8, kBlocks = 4000;

@@ -87,8 +87,11 @@ TEST_P(XAssoc, InsertKeepsChainSortedAndCounts) {
     int key;
     void* found;
     void* prev;
-  } cases[] = {{25, nullptr, o20}, {5, nullptr, nullptr}, {20, o20, o10},
-               {10, o10, nullptr}, {35, nullptr, o30}};
+  } cases[] = {{25, nullptr, o20},
+               {5, nullptr, nullptr},
+               {20, o20, o10},
+               {10, o10, nullptr},
+               {35, nullptr, o30}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
     xassoc_find_result r = find(c.key);
@@ -145,7 +148,7 @@ TEST_P(XAssoc, ReplaceSwapsInPlaceAndReleasesTheOld) {
   insert(10);
   void* old20 = insert(20);
   insert(30);
-  sh_shobject(old20);  // keep the old one alive to look at its link
+  sh_shobject(old20);         // keep the old one alive to look at its link
   for (int key : {20, 10}) {  // middle of the chain, then its head
     void* fresh = make(key);
     xassoc_find_result r = find(key);

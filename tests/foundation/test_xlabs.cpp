@@ -23,10 +23,14 @@ std::string hex(const void* p) {
 
 struct Dump {
   std::vector<std::pair<std::string, std::string>> kv;
-  static void cb(void* ctx, const char* k, const char* v) { static_cast<Dump*>(ctx)->kv.emplace_back(k, v); }
+  static void cb(void* ctx, const char* k, const char* v) {
+    static_cast<Dump*>(ctx)->kv.emplace_back(k, v);
+  }
 };
 
-void collect_pool(void* ctx, xpool* pool) { static_cast<std::vector<xpool*>*>(ctx)->push_back(pool); }
+void collect_pool(void* ctx, xpool* pool) {
+  static_cast<std::vector<xpool*>*>(ctx)->push_back(pool);
+}
 std::vector<uint64_t> class_sizes(xlabs* set) {
   std::vector<xpool*> pools;
   xlabs_traverse_pools(set, collect_pool, &pools);
@@ -40,22 +44,23 @@ xpool* pool_of(const void* chunk) {
 }
 
 // Checks inside a child process: report on stderr and exit non-zero.
-#define CHILD_CHECK(cond)                                                         \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
+#define CHILD_CHECK(cond)                                                          \
+  do {                                                                             \
+    if (!(cond)) {                                                                 \
       std::fprintf(stderr, "child check failed: %s (line %d)\n", #cond, __LINE__); \
-      std::exit(1);                                                               \
-    }                                                                             \
+      std::exit(1);                                                                \
+    }                                                                              \
   } while (0)
-#define CHILD_CHECK_EQ(a, b)                                                                          \
-  do {                                                                                                \
-    auto va = (a);                                                                                    \
-    auto vb = (b);                                                                                    \
-    if (!(va == vb)) {                                                                                \
-      std::fprintf(stderr, "child check failed: %s == %s (line %d)\n[%s]\n[%s]\n", #a, #b, __LINE__, \
-                   ::testing::PrintToString(va).c_str(), ::testing::PrintToString(vb).c_str());       \
-      std::exit(1);                                                                                   \
-    }                                                                                                 \
+#define CHILD_CHECK_EQ(a, b)                                                               \
+  do {                                                                                     \
+    auto va = (a);                                                                         \
+    auto vb = (b);                                                                         \
+    if (!(va == vb)) {                                                                     \
+      std::fprintf(stderr, "child check failed: %s == %s (line %d)\n[%s]\n[%s]\n", #a, #b, \
+                   __LINE__, ::testing::PrintToString(va).c_str(),                         \
+                   ::testing::PrintToString(vb).c_str());                                  \
+      std::exit(1);                                                                        \
+    }                                                                                      \
   } while (0)
 // Runs body in a freshly started copy of this test binary, where the allocator has not run.
 void in_fresh_process(const std::function<void()>& body) {
@@ -68,11 +73,12 @@ void in_fresh_process(const std::function<void()>& body) {
       ::testing::ExitedWithCode(0), "");
 }
 
-const std::vector<uint64_t> kSmall = {4, 8, 16, 24, 32, 40, 56, 72, 88, 110, 137, 171, 214, 282, 369, 464, 621, 936,
-                                      1250, 1880};
-const std::vector<uint64_t> kBig = {2350,   2938,   3672,   4594,   5743,   7181,   8978,   11230,  14078,  17660,
-                                    22171,  27789,  34739,  43426,  54856,  69486,  86860,  109720, 138980, 173728,
-                                    219448, 277969, 347464, 463288, 595658, 833924, 1042408, 1389880, 2084824};
+const std::vector<uint64_t> kSmall = {4,   8,   16,  24,  32,  40,  56,  72,  88,   110,
+                                      137, 171, 214, 282, 369, 464, 621, 936, 1250, 1880};
+const std::vector<uint64_t> kBig = {
+    2350,   2938,   3672,   4594,   5743,   7181,   8978,    11230,   14078,  17660,
+    22171,  27789,  34739,  43426,  54856,  69486,  86860,   109720,  138980, 173728,
+    219448, 277969, 347464, 463288, 595658, 833924, 1042408, 1389880, 2084824};
 const std::vector<uint64_t> kHuge = {2796187, 3595100, 5033144, 6291432, 8388578, 12582872};
 
 class XLabs : public ::testing::Test {
@@ -88,7 +94,8 @@ class XLabs : public ::testing::Test {
     pa = new_xpage_allocator(3800, max_pages, 0, -1, nullptr, nullptr);
     testing::internal::GetCapturedStdout();
     set = new_xlabs(pa, default_xlabs_config.max_pools, default_xlabs_config.first_class_size,
-                    default_xlabs_config.min_chunks_per_page, default_xlabs_config.class_size_factor);
+                    default_xlabs_config.min_chunks_per_page,
+                    default_xlabs_config.class_size_factor);
     ASSERT_NE(set, nullptr);
   }
   void TearDown() override {
@@ -131,10 +138,14 @@ TEST_F(XLabs, WhichClassServesARequest) {
     size_t size;
     xlabs** set;
     uint64_t class_size;
-  } cases[] = {{1, &default_xlabs, 4},           {4, &default_xlabs, 4},
-               {5, &default_xlabs, 8},           {111, &default_xlabs, 137},
-               {1880, &default_xlabs, 1880},     {1881, &default_xbiglabs, 2350},
-               {2084824, &default_xbiglabs, 2084824}, {2084825, &default_xhugelabs, 2796187},
+  } cases[] = {{1, &default_xlabs, 4},
+               {4, &default_xlabs, 4},
+               {5, &default_xlabs, 8},
+               {111, &default_xlabs, 137},
+               {1880, &default_xlabs, 1880},
+               {1881, &default_xbiglabs, 2350},
+               {2084824, &default_xbiglabs, 2084824},
+               {2084825, &default_xhugelabs, 2796187},
                {12582872, &default_xhugelabs, 12582872}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.size);
@@ -171,7 +182,8 @@ void expect_every_size_finds_its_class(xlabs* set, uint64_t up_to, uint64_t step
     xpool* p = xlabs_get_pool(set, size);
     const uint64_t want = expected_class(classes, size);
     if (xpool_get_class_size(p) != want) {
-      ADD_FAILURE() << "size " << size << ": class " << xpool_get_class_size(p) << ", want " << want;
+      ADD_FAILURE() << "size " << size << ": class " << xpool_get_class_size(p) << ", want "
+                    << want;
       return;
     }
   }
@@ -181,8 +193,11 @@ TEST_F(XLabs, EverySizeFindsTheSmallestClassThatHoldsIt) {
   expect_every_size_finds_its_class(default_xlabs, 2000, 1);
   expect_every_size_finds_its_class(default_xbiglabs, 2100000, 1);
   expect_every_size_finds_its_class(default_xhugelabs, 12600000, 7);
-  for (uint64_t size : {2350ull, 2351ull, 2084824ull, 2084825ull, 12582872ull, 12582873ull, 0xFFFFFFFFFFFFull})
-    EXPECT_EQ(xpool_get_class_size(xlabs_get_pool(default_xhugelabs, size)), expected_class(kHuge, size)) << size;
+  for (uint64_t size :
+       {2350ull, 2351ull, 2084824ull, 2084825ull, 12582872ull, 12582873ull, 0xFFFFFFFFFFFFull})
+    EXPECT_EQ(xpool_get_class_size(xlabs_get_pool(default_xhugelabs, size)),
+              expected_class(kHuge, size))
+        << size;
   make_private();
   expect_every_size_finds_its_class(set, 2000, 1);
 }
@@ -194,8 +209,10 @@ TEST(XLabsProcess, LookupStaysExactAfterAddingPools) {
     testing::internal::GetCapturedStdout();
     // Classes one byte apart, in the small set (fine buckets) and in the big set (too fine
     // for buckets: searched instead).
-    for (uint64_t cs : {68ull, 1879ull, 3ull}) CHILD_CHECK_EQ(xlabs_add_pool(default_xlabs, cs, 0), 1);
-    for (uint64_t cs : {2351ull, 100000ull}) CHILD_CHECK_EQ(xlabs_add_pool(default_xbiglabs, cs, 0), 1);
+    for (uint64_t cs : {68ull, 1879ull, 3ull})
+      CHILD_CHECK_EQ(xlabs_add_pool(default_xlabs, cs, 0), 1);
+    for (uint64_t cs : {2351ull, 100000ull})
+      CHILD_CHECK_EQ(xlabs_add_pool(default_xbiglabs, cs, 0), 1);
     for (xlabs* set : {default_xlabs, default_xbiglabs}) {
       const std::vector<uint64_t> classes = class_sizes(set);
       for (uint64_t size = 1; size <= classes.back() + 10; size += (size < 5000 ? 1 : 13)) {
@@ -311,14 +328,17 @@ TEST_F(XLabs, TraversePrintsEachPoolDump) {
       "class_size=8 | chunks_per_page=236 | total_pages=0 | free_pages=0 | total_chunks=0 | free_chunks=0 | "
       "clssz_factor=2.00 \n";
   EXPECT_EQ(out.substr(0, first.size() + second.size()), first + second);
-  EXPECT_NE(out.find("class_size=110 | chunks_per_page=32 | total_pages=0 | free_pages=0 | total_chunks=0 | "
-                     "free_chunks=0 | clssz_factor=1.25 \n"),
-            std::string::npos);
+  EXPECT_NE(
+      out.find(
+          "class_size=110 | chunks_per_page=32 | total_pages=0 | free_pages=0 | total_chunks=0 | "
+          "free_chunks=0 | clssz_factor=1.25 \n"),
+      std::string::npos);
   testing::internal::CaptureStdout();
   xlabs_dump_info(set, nullptr, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "XLA class_size_factor=1.25 \nXLA num_pools=20 \nXLA num_alloc_pools=200 \nXLA total_alloc=4 \n"
-            "XLA total_alloc_fail=0 \nXLA nullpool_alloc=0 \n");
+  EXPECT_EQ(
+      testing::internal::GetCapturedStdout(),
+      "XLA class_size_factor=1.25 \nXLA num_pools=20 \nXLA num_alloc_pools=200 \nXLA total_alloc=4 \n"
+      "XLA total_alloc_fail=0 \nXLA nullpool_alloc=0 \n");
   xpool_free(m);
 }
 
@@ -355,7 +375,8 @@ TEST_F(XLabs, StripePoolWalksTheCopiesOfAClass) {
       EXPECT_EQ(pages, xpool_get_page_allocator(copy)) << k;
       EXPECT_EQ(k == 0, copy == first) << k;
     }
-    EXPECT_EQ(xlabs_stripe_pool(first, XPAGE_STRIPES - 1), xlabs_stripe_pool(first, XPAGE_STRIPES + 5));
+    EXPECT_EQ(xlabs_stripe_pool(first, XPAGE_STRIPES - 1),
+              xlabs_stripe_pool(first, XPAGE_STRIPES + 5));
   }
   // The calling thread keeps its stripe; its allocations come from that stripe's copy.
   const unsigned mine = xlabs_thread_stripe();
@@ -456,9 +477,10 @@ TEST(XLabsProcess, StartPrintsThreeAllocatorsAndADefaultDump) {
     testing::internal::CaptureStdout();
     init_xallocator();
     xlabs_dump_info(default_xlabs, nullptr, nullptr);
-    CHILD_CHECK_EQ(testing::internal::GetCapturedStdout(),
-                   std::string("XLA class_size_factor=1.25 \nXLA num_pools=20 \nXLA num_alloc_pools=200 \n"
-                               "XLA total_alloc=0 \nXLA total_alloc_fail=0 \nXLA nullpool_alloc=0 \n"));
+    CHILD_CHECK_EQ(
+        testing::internal::GetCapturedStdout(),
+        std::string("XLA class_size_factor=1.25 \nXLA num_pools=20 \nXLA num_alloc_pools=200 \n"
+                    "XLA total_alloc=0 \nXLA total_alloc_fail=0 \nXLA nullpool_alloc=0 \n"));
   });
 }
 
@@ -494,17 +516,19 @@ TEST(XLabsProcess, StopIsFinal) {
     init_xallocator();
     void* leaked = xa_malloc(1);
     void* kept = xa_malloc(100);
-    xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator};
+    xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator,
+                                 default_xhugepage_allocator};
     xpool* pool4 = xlabs_get_pool(default_xlabs, 1);
     xpool* pool110 = xlabs_get_pool(default_xlabs, 100);
     testing::internal::GetCapturedStdout();
     testing::internal::CaptureStdout();
     uninit_xallocator();
     std::string out = testing::internal::GetCapturedStdout();
-    CHILD_CHECK_EQ(out, "xpool " + hex(pool4) + " causes leak 1 chunks (x4 bytes) of memory \n" + "xpool " +
-                            hex(pool110) + " causes leak 1 chunks (x110 bytes) of memory \n" + "uninit xallocator " +
-                            hex(pages[2]) + " \nuninit xallocator " + hex(pages[1]) + " \nuninit xallocator " +
-                            hex(pages[0]) + " \n");
+    CHILD_CHECK_EQ(out, "xpool " + hex(pool4) + " causes leak 1 chunks (x4 bytes) of memory \n" +
+                            "xpool " + hex(pool110) +
+                            " causes leak 1 chunks (x110 bytes) of memory \n" +
+                            "uninit xallocator " + hex(pages[2]) + " \nuninit xallocator " +
+                            hex(pages[1]) + " \nuninit xallocator " + hex(pages[0]) + " \n");
     CHILD_CHECK(default_xlabs == nullptr && default_xpage_allocator == nullptr);
     testing::internal::CaptureStdout();
     init_xallocator();  // nothing restarts it

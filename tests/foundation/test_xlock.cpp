@@ -89,7 +89,9 @@ TEST_P(XlockWake, SleepingTakerIsWokenByRelease) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReleaseKind, XlockWake, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Plain" : "Exchange"; });
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                           return i.param ? "Plain" : "Exchange";
+                         });
 
 TEST(XaUnpooled, ForgetBeforeAnyRecordAndRecordedBlocks) {
   int a = 0, b = 0;

@@ -36,7 +36,9 @@ std::string hex(const void* p) {
 
 struct Dump {
   std::vector<std::pair<std::string, std::string>> kv;
-  static void cb(void* ctx, const char* k, const char* v) { static_cast<Dump*>(ctx)->kv.emplace_back(k, v); }
+  static void cb(void* ctx, const char* k, const char* v) {
+    static_cast<Dump*>(ctx)->kv.emplace_back(k, v);
+  }
 };
 
 class XPage : public ::testing::Test {
@@ -282,8 +284,12 @@ TEST_F(XPage, DumpReportsCountersInOrder) {
   Dump d;
   xpage_allocator_dump_info(a, Dump::cb, &d);
   std::vector<std::pair<std::string, std::string>> want = {
-      {"page_size", "100"},        {"max_pages", "7"},         {"limit_free_pages", "18446744073709551615"},
-      {"pre_alloc_pages", "2"},    {"total_alloc_pages", "2"}, {"free_pages", "1"}};
+      {"page_size", "100"},
+      {"max_pages", "7"},
+      {"limit_free_pages", "18446744073709551615"},
+      {"pre_alloc_pages", "2"},
+      {"total_alloc_pages", "2"},
+      {"free_pages", "1"}};
   EXPECT_EQ(d.kv, want);
   delete_xpage(p);
   destroy(a);
@@ -298,9 +304,10 @@ TEST_F(XPage, DefaultAllocatorDumpAndLines) {
   EXPECT_EQ(out, "init xallocator " + hex(default_xpage_allocator) + " \n");
   testing::internal::CaptureStdout();
   xpage_allocator_dump_info(default_xpage_allocator, nullptr, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "XPG page_size=3800 \nXPG max_pages=0 \nXPG limit_free_pages=2048 \nXPG pre_alloc_pages=0 \n"
-            "XPG total_alloc_pages=0 \nXPG free_pages=0 \n");
+  EXPECT_EQ(
+      testing::internal::GetCapturedStdout(),
+      "XPG page_size=3800 \nXPG max_pages=0 \nXPG limit_free_pages=2048 \nXPG pre_alloc_pages=0 \n"
+      "XPG total_alloc_pages=0 \nXPG free_pages=0 \n");
   xpage_allocator* rec = default_xpage_allocator;
   testing::internal::CaptureStdout();
   uninit_default_xpage_allocator();
@@ -316,7 +323,8 @@ TEST_F(XPage, DefaultConfigurations) {
   EXPECT_EQ(default_xpage_config.limit_free_pages, 2048);
   EXPECT_EQ(default_xbigpage_config.limit_free_pages, 48);
   EXPECT_EQ(default_xhugepage_config.limit_free_pages, 8);
-  for (const xpage_config* c : {&default_xpage_config, &default_xbigpage_config, &default_xhugepage_config}) {
+  for (const xpage_config* c :
+       {&default_xpage_config, &default_xbigpage_config, &default_xhugepage_config}) {
     EXPECT_EQ(c->max_pages, 0u);
     EXPECT_EQ(c->pre_alloc_pages, 0u);
     EXPECT_EQ(c->alloc_func, &std::malloc);
@@ -347,7 +355,8 @@ TEST_F(XPageDeath, SystemRefusalIsFatal) {
         g_fail_after = 0;
         new_xpage(a);
       },
-      "xpage_allocator " + hex(a) + " could not allocate more \\(3800 bytes\\): out of memory \n.*!\"out_of_memory\"");
+      "xpage_allocator " + hex(a) +
+          " could not allocate more \\(3800 bytes\\): out of memory \n.*!\"out_of_memory\"");
   destroy(a);
 }
 

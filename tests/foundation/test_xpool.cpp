@@ -36,11 +36,15 @@ std::string hex(const void* p) {
   std::snprintf(buf, sizeof buf, "0x%lx", reinterpret_cast<unsigned long>(p));
   return buf;
 }
-uint32_t tag_of(const void* chunk) { return *reinterpret_cast<const uint32_t*>(static_cast<const char*>(chunk) - 4); }
+uint32_t tag_of(const void* chunk) {
+  return *reinterpret_cast<const uint32_t*>(static_cast<const char*>(chunk) - 4);
+}
 
 struct Dump {
   std::vector<std::pair<std::string, std::string>> kv;
-  static void cb(void* ctx, const char* k, const char* v) { static_cast<Dump*>(ctx)->kv.emplace_back(k, v); }
+  static void cb(void* ctx, const char* k, const char* v) {
+    static_cast<Dump*>(ctx)->kv.emplace_back(k, v);
+  }
   std::string get(const std::string& k) const {
     for (auto& e : kv)
       if (e.first == k) return e.second;
@@ -172,7 +176,8 @@ TEST_F(XPool, PageOrderHoldsUnderRandomWork) {
   auto check = [&](int step) {
     SCOPED_TRACE(step);
     std::vector<void*> chain;
-    for (void* pg = p->last_page; pg != nullptr; pg = xpage_get_prev_page(pg)) chain.insert(chain.begin(), pg);
+    for (void* pg = p->last_page; pg != nullptr; pg = xpage_get_prev_page(pg))
+      chain.insert(chain.begin(), pg);
     ASSERT_EQ(chain.size(), p->total_pages);
     bool seen_first_free = p->first_free_page == nullptr;
     uint64_t free_sum = 0;
@@ -227,7 +232,8 @@ TEST_F(XPool, PageOrderHoldsUnderRandomWork) {
 // recovered from a tag is exact for odd, even and power-of-two strides.
 TEST_F(XPool, ChunkIndexesSurviveAnyFreeOrder) {
   std::mt19937 rng(7);
-  for (uint64_t cs : {1ull, 3ull, 4ull, 5ull, 12ull, 60ull, 68ull, 110ull, 137ull, 1250ull, 1880ull, 3768ull}) {
+  for (uint64_t cs :
+       {1ull, 3ull, 4ull, 5ull, 12ull, 60ull, 68ull, 110ull, 137ull, 1250ull, 1880ull, 3768ull}) {
     SCOPED_TRACE(cs);
     xpool* p = new_xpool(cs, pa);
     const uint32_t n = 3 * p->chunks_per_page;
@@ -318,9 +324,9 @@ TEST_F(XPool, DumpKeysInOrder) {
   xpool* p = new_xpool(4, pa);
   Dump d;
   xpool_dump_info(p, Dump::cb, &d);
-  std::vector<std::pair<std::string, std::string>> empty = {{"class_size", "4"},  {"chunks_per_page", "314"},
-                                                            {"total_pages", "0"}, {"free_pages", "0"},
-                                                            {"total_chunks", "0"}, {"free_chunks", "0"}};
+  std::vector<std::pair<std::string, std::string>> empty = {
+      {"class_size", "4"}, {"chunks_per_page", "314"}, {"total_pages", "0"},
+      {"free_pages", "0"}, {"total_chunks", "0"},      {"free_chunks", "0"}};
   EXPECT_EQ(d.kv, empty);
   void* c = xpool_alloc(p);
   testing::internal::CaptureStdout();
@@ -348,7 +354,8 @@ TEST_F(XPool, TearDownReportsLeakAndReturnsPages) {
   (void)b;
   testing::internal::CaptureStdout();
   delete_xpool(p);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "xpool " + hex(p) + " causes leak 2 chunks (x4 bytes) of memory \n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "xpool " + hex(p) + " causes leak 2 chunks (x4 bytes) of memory \n");
   EXPECT_EQ(xpage_allocator_get_free_pages(pa), 1u);
   xpool q;
   __init_xpool(&q, 8, pa);
@@ -376,13 +383,15 @@ TEST_F(XPool, NullArguments) {
 TEST_F(XPool, NullPoolBlockSizesAndHeader) {
   struct {
     size_t size, align, block;
-  } cases[] = {{100, 4096, 4096}, {4060, 4096, 4096}, {4061, 4096, 8192}, {10, 1, 46}, {10, 8, 48}, {12, 16, 48}};
+  } cases[] = {{100, 4096, 4096}, {4060, 4096, 4096}, {4061, 4096, 8192},
+               {10, 1, 46},       {10, 8, 48},        {12, 16, 48}};
   for (auto& c : cases) {
     g_sizes.clear();
     g_freed.clear();
     testing::internal::CaptureStdout();
     void* m = nullpool_alloc(c.size, c.align, rec_alloc, rec_free);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "nullpool_alloc: " + std::to_string(c.size) + " \n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "nullpool_alloc: " + std::to_string(c.size) + " \n");
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(g_sizes.size(), 1u);
     EXPECT_EQ(g_sizes[0], c.block) << c.size << "/" << c.align;
@@ -427,7 +436,9 @@ TEST_F(XPoolDeath, CreationPreconditions) {
   EXPECT_DEATH(new_xpool(3769, pa), "chunks_per_page > 0");
   xpage_allocator tiny{};
   tiny.page_size = 24;
-  EXPECT_DEATH(new_xpool(4, &tiny), "page_size < \\(\\(page_offset_type\\)-1\\) && page_size > sizeof \\(xpage_in_pool\\)");
+  EXPECT_DEATH(
+      new_xpool(4, &tiny),
+      "page_size < \\(\\(page_offset_type\\)-1\\) && page_size > sizeof \\(xpage_in_pool\\)");
   tiny.page_size = 0xFFFFFFFFull;
   EXPECT_DEATH(new_xpool(4, &tiny), "page_size < \\(\\(page_offset_type\\)-1\\)");
   EXPECT_DEATH(nullpool_alloc(0, 1, nullptr, nullptr), "size > 0 && align > 0");

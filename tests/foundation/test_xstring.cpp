@@ -176,7 +176,8 @@ TEST(XAllocator, WithoutSetBlocksAreSelfDescribingSystemBlocks) {
   a.deallocate(p, 5000);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
-  typedef std::basic_string<char, std::char_traits<char>, basic_xal<char, stopped_getter>> sys_string;
+  typedef std::basic_string<char, std::char_traits<char>, basic_xal<char, stopped_getter>>
+      sys_string;
   sys_string s(300, 'z');
   s += s;
   EXPECT_TRUE(xchunk_is_nullpool(s.data()));
@@ -256,7 +257,8 @@ TEST(XStringDeathTest, AfterStopStringsUseTheSystemHeap) {
     if (!xchunk_is_nullpool(huge->data())) fail("huge block is a null-pool block");
     // Pool chunks outliving the stop (the caller's error): kept, their pages never read.
     std::vector<xstring*> pooled;
-    for (size_t n : {10, 100, 1879, 5000, 2084825}) pooled.push_back(new xstring(std::string(n, 'k')));
+    for (size_t n : {10, 100, 1879, 5000, 2084825})
+      pooled.push_back(new xstring(std::string(n, 'k')));
 
     uninit_xallocator();
     if (find_xlabs_default(1) != nullptr) fail("allocator stopped");

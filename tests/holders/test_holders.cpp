@@ -39,9 +39,9 @@ void check_set_bin_val() {
     int size, offset, len;
     const char* expect;
   } cases[] = {
-      {buf, 10, 8, 5, "89"},     {buf, 10, 2, 3, "234"},  {buf, 10, 0, 10, "0123456789"},
-      {buf, 10, 10, 5, ""},      {buf, 10, 11, 5, ""},    {buf, 10, 2, 0, ""},
-      {buf, 10, 0, -1, "old"},   {buf, 10, -1, 3, "old"}, {buf, -1, 0, 3, "old"},
+      {buf, 10, 8, 5, "89"},      {buf, 10, 2, 3, "234"},  {buf, 10, 0, 10, "0123456789"},
+      {buf, 10, 10, 5, ""},       {buf, 10, 11, 5, ""},    {buf, 10, 2, 0, ""},
+      {buf, 10, 0, -1, "old"},    {buf, 10, -1, 3, "old"}, {buf, -1, 0, 3, "old"},
       {nullptr, 10, 0, 3, "old"}, {buf, 0, 0, 3, ""},
   };
   for (const Case& c : cases) {
@@ -62,14 +62,15 @@ void check_get_bin_val() {
     int size, offset, rc;
     const char* expect;  // the buffer after the call, 4 bytes
   } cases[] = {
-      {false, 4, 1, 3, "_abc"}, {false, 4, 0, 4, "abcd"}, {false, 4, 4, 0, "____"},
+      {false, 4, 1, 3, "_abc"}, {false, 4, 0, 4, "abcd"},   {false, 4, 4, 0, "____"},
       {false, 4, 5, 0, "____"}, {false, -1, 0, -1, "____"}, {false, 4, -1, -1, "____"},
       {true, 4, 0, -1, "____"},
   };
   for (const Case& c : cases) {
     char buf[4];
     std::memset(buf, '_', 4);
-    EXPECT_EQ(h.getBinVal(c.null_buf ? nullptr : buf, c.size, c.offset), c.rc) << c.size << " " << c.offset;
+    EXPECT_EQ(h.getBinVal(c.null_buf ? nullptr : buf, c.size, c.offset), c.rc)
+        << c.size << " " << c.offset;
     EXPECT_EQ(std::string(buf, 4), c.expect);
   }
   h.value = std::string("a\0", 2);
@@ -318,8 +319,9 @@ TEST(BUILD_SUITE(MopraInfo), Text) {
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   // "Mmm dd yyyy hh:mm:ss" between them.
   EXPECT_EQ(text.size() - head.size() - tail.size(), 20u);
-  EXPECT_TRUE(std::regex_match(text.substr(head.size(), 20),
-                               std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+  EXPECT_TRUE(
+      std::regex_match(text.substr(head.size(), 20),
+                       std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << text;
   EXPECT_EQ(mopra::info(), text);
 }

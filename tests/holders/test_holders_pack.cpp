@@ -26,8 +26,8 @@ TEST(StrHolderPack, LittleEndianLayout) {
   h.packI64(0x0102030405060708LL);
   h.packStr("ab");
   h.packStr("");
-  EXPECT_EQ(h.value, bytes({0xff, 0x45, 0x23, 0xfe, 0xff, 0xff, 0xff, 8, 7, 6, 5, 4, 3, 2, 1, 2, 0, 0, 0, 'a',
-                            'b', 0, 0, 0, 0}));
+  EXPECT_EQ(h.value, bytes({0xff, 0x45, 0x23, 0xfe, 0xff, 0xff, 0xff, 8,   7, 6, 5, 4, 3,
+                            2,    1,    2,    0,    0,    0,    'a',  'b', 0, 0, 0, 0}));
 }
 
 TEST(StrHolderPack, PackBin) {
@@ -50,7 +50,8 @@ TEST(StrHolderPack, PackBin) {
   for (const Case& c : cases) {
     StrHolder h;
     h.value = "x";
-    EXPECT_EQ(h.packBin(c.buf, c.size, c.offset, c.len), c.rc) << c.size << " " << c.offset << " " << c.len;
+    EXPECT_EQ(h.packBin(c.buf, c.size, c.offset, c.len), c.rc)
+        << c.size << " " << c.offset << " " << c.len;
     EXPECT_EQ(h.value, "x" + c.appended);
   }
 }
@@ -154,7 +155,8 @@ TEST(StrHolderUnpack, StrAndBinRecords) {
     out.value = "keep";
     h.unpackStr(out, false);
     EXPECT_EQ(out.error, c.len < 0 ? -1 : 0) << c.name;
-    EXPECT_EQ(out.value, c.len < 0 ? "keep" : c.record.substr(4, static_cast<size_t>(c.len))) << c.name;
+    EXPECT_EQ(out.value, c.len < 0 ? "keep" : c.record.substr(4, static_cast<size_t>(c.len)))
+        << c.name;
     EXPECT_EQ(h.cursor, 0);
 
     char buf[8];

@@ -83,7 +83,8 @@ TEST(MopraHolderLists, Deserialize2Appends) {
 }
 
 // An envelope whose time item is `when`.
-std::string envelope_at(const std::vector<std::string>& parts, const std::string& secret, uint64_t when) {
+std::string envelope_at(const std::vector<std::string>& parts, const std::string& secret,
+                        uint64_t when) {
   std::vector<std::string> items = parts;
   std::string version, time_item;
   wcypher::detail::append_u32le(version, 1);
@@ -132,7 +133,8 @@ TEST(MopraHolderLists, TooOldEnvelopeDeliversNoHolders) {
   EXPECT_EQ(mopra::wma_decode(list, old, secret, 0x0102, 100), -13);
   EXPECT_EQ(list.size(), 2u);
   const uint64_t far = static_cast<uint64_t>(std::time(nullptr)) + (uint64_t(1) << 33);
-  EXPECT_EQ(mopra::wma_decode2(hs, holder(envelope_at({"a"}, secret.value, far)), secret, 0x0102, -1), 0);
+  EXPECT_EQ(
+      mopra::wma_decode2(hs, holder(envelope_at({"a"}, secret.value, far)), secret, 0x0102, -1), 0);
   EXPECT_EQ(values(hs), (std::vector<std::string>{"a"}));
 }
 

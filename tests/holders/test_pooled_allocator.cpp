@@ -97,7 +97,8 @@ TEST(PooledAllocatorDeathTest, StopKeepsPooledBlocksAndServesLaterOnes) {
           for (int i = 0; i < 100; ++i) m[i] = i;
         }
         const auto c = mopra::pooled_allocator_counters();
-        std::exit(c.live_blocks == base.live_blocks && c.kept_blocks == base.kept_blocks + 2 ? 0 : 4);
+        std::exit(c.live_blocks == base.live_blocks && c.kept_blocks == base.kept_blocks + 2 ? 0
+                                                                                             : 4);
       },
       ::testing::ExitedWithCode(0), "");
 }

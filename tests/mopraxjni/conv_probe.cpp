@@ -12,7 +12,8 @@ namespace {
 jbyteArray bytesOf(JNIEnv* env, const std::string& s) {
   jbyteArray out = env->NewByteArray(static_cast<jsize>(s.size()));
   if (out != nullptr) {
-    env->SetByteArrayRegion(out, 0, static_cast<jsize>(s.size()), reinterpret_cast<const jbyte*>(s.data()));
+    env->SetByteArrayRegion(out, 0, static_cast<jsize>(s.size()),
+                            reinterpret_cast<const jbyte*>(s.data()));
   }
   return out;
 }
@@ -30,7 +31,8 @@ extern "C" JNIEXPORT jbyteArray JNICALL Java_MopraXConvProbe_str(JNIEnv* env, jc
                                    [&] { return bytesOf(env, mx::str(env, s)); });
 }
 
-extern "C" JNIEXPORT jbyteArray JNICALL Java_MopraXConvProbe_strUtf(JNIEnv* env, jclass, jstring s) {
+extern "C" JNIEXPORT jbyteArray JNICALL Java_MopraXConvProbe_strUtf(JNIEnv* env, jclass,
+                                                                    jstring s) {
   return tjni::guarded<jbyteArray>(env, mx::throwCurrent,
                                    [&] { return bytesOf(env, mx::strUtf(env, s)); });
 }
@@ -40,7 +42,8 @@ extern "C" JNIEXPORT jstring JNICALL Java_MopraXConvProbe_jstr(JNIEnv* env, jcla
                                 [&] { return mx::jstr(env, stringOf(env, b)); });
 }
 
-extern "C" JNIEXPORT jstring JNICALL Java_MopraXConvProbe_jstrUtf(JNIEnv* env, jclass, jbyteArray b) {
+extern "C" JNIEXPORT jstring JNICALL Java_MopraXConvProbe_jstrUtf(JNIEnv* env, jclass,
+                                                                  jbyteArray b) {
   return tjni::guarded<jstring>(env, mx::throwCurrent,
                                 [&] { return mx::jstrUtf(env, stringOf(env, b)); });
 }

@@ -49,7 +49,8 @@ TEST(MopraXJNIConv, EveryByteStringGivesValidOutput) {
   // Every 1- and 2-byte string ends up without a lone continuation or a 4-byte lead.
   for (int a = 0; a < 256; ++a) {
     for (int b = 0; b < 256; ++b) {
-      const std::string out = mx::toModifiedUtf8(std::string{static_cast<char>(a), static_cast<char>(b)});
+      const std::string out = mx::toModifiedUtf8(
+          std::string{static_cast<char>(a), static_cast<char>(b)});
       for (unsigned char c : out) ASSERT_TRUE(c < 0xf0 && c != 0) << a << " " << b;
     }
   }
@@ -84,7 +85,8 @@ TEST(MopraXJNIConv, ModifiedUtf8OfUnits) {
 TEST(MopraXJNIConv, ModifiedUtf8AtEveryPositionOfABlock) {
   // One unit of each class at every position of 40 ASCII units: the 16-unit blocks stop at
   // the first unit that is not 1..0x7f, wherever it sits.
-  for (unsigned special : {0x0u, 0x7fu, 0x80u, 0xffu, 0x100u, 0x7ffu, 0x800u, 0x7fffu, 0x8000u, 0xd800u, 0xffffu}) {
+  for (unsigned special :
+       {0x0u, 0x7fu, 0x80u, 0xffu, 0x100u, 0x7ffu, 0x800u, 0x7fffu, 0x8000u, 0xd800u, 0xffffu}) {
     for (size_t at = 0; at < 40; ++at) {
       std::u16string in(40, u'x');
       in[at] = static_cast<char16_t>(special);
@@ -152,7 +154,8 @@ TEST(JniGuardedCurrentReporter, ReportsInsideTheCatchAndAnswersZero) {
   EXPECT_EQ(7, tjni::guarded<jint>(env, recordCurrent, [] { return jint{7}; }));
   EXPECT_EQ("", g_seen);
 
-  EXPECT_EQ(0, tjni::guarded<jint>(env, recordCurrent, []() -> jint { throw mx::IndexError("i"); }));
+  EXPECT_EQ(0,
+            tjni::guarded<jint>(env, recordCurrent, []() -> jint { throw mx::IndexError("i"); }));
   EXPECT_EQ("out_of_range i", g_seen);
   EXPECT_EQ(nullptr, tjni::guarded<jstring>(env, recordCurrent,
                                             []() -> jstring { throw std::runtime_error("r"); }));

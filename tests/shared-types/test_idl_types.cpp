@@ -38,7 +38,8 @@ std::string toHex(const std::string& bytes) {
 
 std::string fromHex(const std::string& hex) {
   std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -83,7 +84,8 @@ TProtocolException::TProtocolExceptionType readFailure(const std::string& hex, u
   return TProtocolException::UNKNOWN;
 }
 
-static_assert(std::is_base_of<apache::thrift::TException, WException>::value, "WException is a TException");
+static_assert(std::is_base_of<apache::thrift::TException, WException>::value,
+              "WException is a TException");
 
 // The wire strings keep one field per group; the formatter would give each literal a line.
 // clang-format off
@@ -265,13 +267,16 @@ Names namesOf(const std::map<int, const char*>& m) {
 TEST(IdlEnums, ValueToNameTables) {
   Names ecode;
   const char* ecodeNames[] = {
-      "C_SUCCESS",     "C_FAIL",        "EXCEPTION",  "NULL_PTR",      "INVALID_PARAM",  "INVALID_DATA",
-      "INVALID_OPERATION", "NOT_FOUND", "OUT_RANGE",  "NOT_EXIST",     "ALREADY_EXIST",  "C_EMPTY",
-      "UNSUPPORTED",   "UNLOADED",      "TIMEOUT",    "OVER_FLOW",     "UNDER_FLOW",     "NOT_SERVE",
-      "NOT_PERMIT",    "NOT_ALLOW",     "UNREADABLE", "UNWRITABLE",    "WRONG_AUTH",     "NOT_CONNECTED",
-      "BAD_CONNECTION", "LOW_MEM",      "LOW_DISK_SPACE", "REACH_MAX", "NOT_OPENED",     "INVALID_HDR",
-      "NOT_FIT",       "NOT_MATCHED",   "END_FILE",   "UNCHANGED",     "DUPLICATED",     "NO_CONNECTION",
-      "OVER_LOAD",     "SVR_MOVED"};
+      "C_SUCCESS",      "C_FAIL",       "EXCEPTION",         "NULL_PTR",
+      "INVALID_PARAM",  "INVALID_DATA", "INVALID_OPERATION", "NOT_FOUND",
+      "OUT_RANGE",      "NOT_EXIST",    "ALREADY_EXIST",     "C_EMPTY",
+      "UNSUPPORTED",    "UNLOADED",     "TIMEOUT",           "OVER_FLOW",
+      "UNDER_FLOW",     "NOT_SERVE",    "NOT_PERMIT",        "NOT_ALLOW",
+      "UNREADABLE",     "UNWRITABLE",   "WRONG_AUTH",        "NOT_CONNECTED",
+      "BAD_CONNECTION", "LOW_MEM",      "LOW_DISK_SPACE",    "REACH_MAX",
+      "NOT_OPENED",     "INVALID_HDR",  "NOT_FIT",           "NOT_MATCHED",
+      "END_FILE",       "UNCHANGED",    "DUPLICATED",        "NO_CONNECTION",
+      "OVER_LOAD",      "SVR_MOVED"};
   for (int i = 0; i < 38; ++i) ecode.emplace_back(i, ecodeNames[i]);
   EXPECT_EQ(38u, _ECode_VALUES_TO_NAMES.size());
   EXPECT_STREQ("REACH_MAX", _ECode_VALUES_TO_NAMES.at(27));
@@ -282,18 +287,32 @@ TEST(IdlEnums, ValueToNameTables) {
     Names want;
   } cases[] = {
       {"ECode", _ECode_VALUES_TO_NAMES, ecode},
-      {"DataCommand", _DataCommand_VALUES_TO_NAMES, {{1, "ADD"}, {2, "UPDATE"}, {3, "ADD_OR_UDP"}, {4, "DELETE"}}},
-      {"BitwiseCommand", _BitwiseCommand_VALUES_TO_NAMES,
+      {"DataCommand",
+       _DataCommand_VALUES_TO_NAMES,
+       {{1, "ADD"}, {2, "UPDATE"}, {3, "ADD_OR_UDP"}, {4, "DELETE"}}},
+      {"BitwiseCommand",
+       _BitwiseCommand_VALUES_TO_NAMES,
        {{1, "C_SET"}, {2, "C_AND"}, {3, "C_OR"}, {4, "C_XOR"}, {5, "C_NOT"}}},
-      {"HashMed", _HashMed_VALUES_TO_NAMES, {{0, "NOHASH"}, {1, "JENKINS"}, {2, "MURMUR"}, {3, "MURJENS"}}},
+      {"HashMed",
+       _HashMed_VALUES_TO_NAMES,
+       {{0, "NOHASH"}, {1, "JENKINS"}, {2, "MURMUR"}, {3, "MURJENS"}}},
       {"CompressMed", _CompressMed_VALUES_TO_NAMES, {{0, "NOCOMP"}, {1, "SNAPPY"}, {2, "LZF"}}},
       {"PutPolicy", _PutPolicy_VALUES_TO_NAMES, {{1, "ADD"}, {2, "UPDATE"}, {3, "ADD_OR_UDP"}}},
-      {"OpReason", _OpReason_VALUES_TO_NAMES,
-       {{0, "CLI_REQ"}, {1, "SVR_BK"}, {2, "SVR_RS"}, {3, "SVR_WU"}, {4, "SVR_SYN"}, {5, "SVR_REP"}, {6, "PRX_FW"}}},
-      {"LogLevel", _LogLevel_VALUES_TO_NAMES,
+      {"OpReason",
+       _OpReason_VALUES_TO_NAMES,
+       {{0, "CLI_REQ"},
+        {1, "SVR_BK"},
+        {2, "SVR_RS"},
+        {3, "SVR_WU"},
+        {4, "SVR_SYN"},
+        {5, "SVR_REP"},
+        {6, "PRX_FW"}}},
+      {"LogLevel",
+       _LogLevel_VALUES_TO_NAMES,
        {{0, "NOLOG"}, {1, "CRI"}, {2, "ERR"}, {3, "WRN"}, {4, "INF"}, {5, "DBG"}}},
       {"ProgLang", _ProgLang_VALUES_TO_NAMES, {{1, "CPP"}, {2, "JAVA"}, {3, "PHP"}, {4, "CSHARP"}}},
-      {"TServiceState", _TServiceState_VALUES_TO_NAMES,
+      {"TServiceState",
+       _TServiceState_VALUES_TO_NAMES,
        {{0, "Begin"}, {1, "Initialized"}, {2, "Running"}, {3, "Stopped"}, {4, "Terminated"}}},
   };
   for (const Case& c : cases) EXPECT_EQ(c.want, namesOf(c.map)) << c.what;

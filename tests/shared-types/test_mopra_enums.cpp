@@ -15,13 +15,14 @@ static_assert(ECode::REACH_MAX == 27 && ECode::NOT_OPENED == 28 && ECode::SVR_MO
 static_assert(PutPolicy::ADD == 1 && PutPolicy::UPDATE == 2 && PutPolicy::ADD_OR_UDP == 3);
 static_assert(DataCommand::ADD == 1 && DataCommand::UPDATE == 2 && DataCommand::ADD_OR_UDP == 3 &&
               DataCommand::DELETE == 4);
-static_assert(BitwiseCommand::C_SET == 1 && BitwiseCommand::C_AND == 2 && BitwiseCommand::C_OR == 3 &&
-              BitwiseCommand::C_XOR == 4 && BitwiseCommand::C_NOT == 5);
+static_assert(BitwiseCommand::C_SET == 1 && BitwiseCommand::C_AND == 2 &&
+              BitwiseCommand::C_OR == 3 && BitwiseCommand::C_XOR == 4 &&
+              BitwiseCommand::C_NOT == 5);
 static_assert(HashMed::NOHASH == 0 && HashMed::JENKINS == 1 && HashMed::MURMUR == 2 &&
               HashMed::MURJENS == 3);
 static_assert(CompressMed::NOCOMP == 0 && CompressMed::SNAPPY == 1 && CompressMed::LZF == 2);
-static_assert(LogLevel::NOLOG == 0 && LogLevel::CRI == 1 && LogLevel::ERR == 2 && LogLevel::WRN == 3 &&
-              LogLevel::INF == 4 && LogLevel::DBG == 5);
+static_assert(LogLevel::NOLOG == 0 && LogLevel::CRI == 1 && LogLevel::ERR == 2 &&
+              LogLevel::WRN == 3 && LogLevel::INF == 4 && LogLevel::DBG == 5);
 static_assert(OpReason::CLI_REQ == 0 && OpReason::PRX_FW == 6);
 static_assert(ProgLang::CPP == 1 && ProgLang::CSHARP == 4);
 

@@ -33,8 +33,9 @@ using apache::thrift::transport::TMemoryBuffer;
 using apache::thrift::transport::TVirtualTransport;
 using namespace mopra;
 
-const char* const kMethods[] = {"ping",           "getIfSig",  "getAppInfo",  "getAppConnInfo",
-                                "getServiceState", "getReqSeq", "getEnqueSeq", "getDequeSeq"};
+const char* const kMethods[] = {"ping",           "getIfSig",        "getAppInfo",
+                                "getAppConnInfo", "getServiceState", "getReqSeq",
+                                "getEnqueSeq",    "getDequeSeq"};
 
 std::string toHex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -150,7 +151,8 @@ class Loopback : public TVirtualTransport<Loopback> {
 
 struct WServiceBaseLoopback : ::testing::Test {
   std::shared_ptr<FakeHandler> handler = std::make_shared<FakeHandler>();
-  std::shared_ptr<WServiceBaseProcessor> processor = std::make_shared<WServiceBaseProcessor>(handler);
+  std::shared_ptr<WServiceBaseProcessor> processor = std::make_shared<WServiceBaseProcessor>(
+      handler);
   std::shared_ptr<Loopback> wire = std::make_shared<Loopback>(processor);
   WServiceBaseClient client{std::make_shared<TBinaryProtocol>(wire)};
 };
@@ -202,7 +204,8 @@ TEST_F(WServiceBaseLoopback, CallsCarryTheMethodNameSequenceZeroAndEmptyArgument
     callByName(client, m);
     std::string name(m);
     // Strict binary message header: version 1 | call, name, sequence id 0; then field stop.
-    EXPECT_EQ(toHex(std::string("\x80\x01\x00\x01", 4) + be32(name.size()) + name + be32(0) + std::string(1, '\0')),
+    EXPECT_EQ(toHex(std::string("\x80\x01\x00\x01", 4) + be32(name.size()) + name + be32(0) +
+                    std::string(1, '\0')),
               toHex(wire->lastRequest))
         << m;
   }
@@ -226,7 +229,8 @@ TEST_F(WServiceBaseLoopback, ReplyBytes) {
 // Direct processor calls over two memory buffers.
 struct WServiceBaseDispatch : ::testing::Test {
   std::shared_ptr<FakeHandler> handler = std::make_shared<FakeHandler>();
-  std::shared_ptr<WServiceBaseProcessor> processor = std::make_shared<WServiceBaseProcessor>(handler);
+  std::shared_ptr<WServiceBaseProcessor> processor = std::make_shared<WServiceBaseProcessor>(
+      handler);
   std::shared_ptr<TMemoryBuffer> inBuf = std::make_shared<TMemoryBuffer>();
   std::shared_ptr<TMemoryBuffer> outBuf = std::make_shared<TMemoryBuffer>();
   std::shared_ptr<TBinaryProtocol> in = std::make_shared<TBinaryProtocol>(inBuf);
@@ -286,9 +290,13 @@ class Recorder : public TProcessorEventHandler {
   }
   void freeContext(void* ctx, const char* fn) override { log("freeContext", ctx, fn); }
   void preRead(void* ctx, const char* fn) override { log("preRead", ctx, fn); }
-  void postRead(void* ctx, const char* fn, uint32_t bytes) override { log("postRead", ctx, fn, bytes); }
+  void postRead(void* ctx, const char* fn, uint32_t bytes) override {
+    log("postRead", ctx, fn, bytes);
+  }
   void preWrite(void* ctx, const char* fn) override { log("preWrite", ctx, fn); }
-  void postWrite(void* ctx, const char* fn, uint32_t bytes) override { log("postWrite", ctx, fn, bytes); }
+  void postWrite(void* ctx, const char* fn, uint32_t bytes) override {
+    log("postWrite", ctx, fn, bytes);
+  }
   void handlerError(void* ctx, const char* fn) override { log("handlerError", ctx, fn); }
 
  private:
@@ -423,7 +431,8 @@ TEST(WServiceBaseProcessorFactory, ProcessorOwnsAHandlerReleasedThroughTheFactor
     WServiceBaseClient client(std::make_shared<TBinaryProtocol>(std::make_shared<Loopback>(p)));
     EXPECT_EQ(0x0102030405060708LL, client.getReqSeq());
   }
-  EXPECT_EQ(std::vector<std::string>{"getReqSeq"}, static_cast<FakeHandler*>(factory->given[0])->calls);
+  EXPECT_EQ(std::vector<std::string>{"getReqSeq"},
+            static_cast<FakeHandler*>(factory->given[0])->calls);
   EXPECT_TRUE(factory->released.empty());
 
   p.reset();

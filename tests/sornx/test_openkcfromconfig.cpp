@@ -27,8 +27,8 @@ const char* const kWarnLine =
 using tsupport::Config;
 
 std::pair<std::unique_ptr<wdb::ISKVStorage>, bool> open(Config& c, const std::string& name) {
-  std::pair<wdb::ISKVStorage*, bool> r =
-      wdb::OpenKCFromConfig(c.get(), name, static_cast<xstring*>(nullptr));
+  std::pair<wdb::ISKVStorage*, bool> r = wdb::OpenKCFromConfig(c.get(), name,
+                                                               static_cast<xstring*>(nullptr));
   return std::make_pair(std::unique_ptr<wdb::ISKVStorage>(r.first), r.second);
 }
 
@@ -81,8 +81,7 @@ TEST(OpenKCFromConfig, ContiguousWarnsEveryTimeAndSharesOneComparator) {
   EXPECT_TRUE(a.second);
   EXPECT_TRUE(b.second);
   size_t count = 0;
-  for (size_t at = out.find(kWarnLine); at != std::string::npos;
-       at = out.find(kWarnLine, at + 1)) {
+  for (size_t at = out.find(kWarnLine); at != std::string::npos; at = out.find(kWarnLine, at + 1)) {
     ++count;
   }
   EXPECT_EQ(count, 2u) << out;
@@ -169,7 +168,7 @@ TEST(OpenKCFromConfig, PrepareChecksEverythingBeforeTheOpen) {
     const char* key;
     const char* value;
   } bad[] = {
-      {"uniform", "s.partitions", "many"},        {"contiguous", "s.partitions", "many"},
+      {"uniform", "s.partitions", "many"},          {"contiguous", "s.partitions", "many"},
       {"contiguous", "s.partition_megabytes", "x"}, {"contiguous", "s.partition_records", "1e"},
       {"uniform", "s.auto_sync", "maybe"},
   };

@@ -59,7 +59,7 @@ TEST(SornxModule, LevelTests) {
 
 TEST(SornxHelpers, DumpLines) {
   const char unterminated[3] = {'a', 'b', 'c'};  // read past the length: ASan would tell
-  sornx__initialize();  // its start lines go before the capture
+  sornx__initialize();                           // its start lines go before the capture
   CaptureStdout();
   sorn::dumpKey("get", "k", 1);
   sorn::dumpKey("get", unterminated, 2);
@@ -97,12 +97,13 @@ TEST(SornxHelpers, JThrowExceptionLinesAtEveryLevel) {
   sorn::jThrowException(env, nullptr, "m");
   const std::string out = GetCapturedStdout();
   sornx__setLogLevel(before);
-  EXPECT_EQ(out,
-            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException "
-            "occurred: Unknown distrib-type\n"
-            "[ERR] jThrowException: Exception c/X occurred: \n"
-            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n"
-            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n");
+  EXPECT_EQ(
+      out,
+      "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException "
+      "occurred: Unknown distrib-type\n"
+      "[ERR] jThrowException: Exception c/X occurred: \n"
+      "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n"
+      "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n");
 }
 
 // ---- JNI helper layer --------------------------------------------------------------
@@ -223,10 +224,17 @@ TEST(ClampSlice, Table) {
   struct Case {
     jint n, offset, length, wantOffset, wantLength;
   } cases[] = {
-      {10, -5, 4, 0, 4},          {10, 12, 3, 10, 0},          {10, 2, -1, 2, 8},
-      {10, 2, INT_MAX, 2, 8},     {10, INT_MAX, INT_MAX, 10, 0}, {10, INT_MIN, INT_MIN, 0, 10},
-      {10, 0, 10, 0, 10},         {10, 10, 0, 10, 0},           {10, 9, 2, 9, 1},
-      {0, 0, 5, 0, 0},            {INT_MAX, INT_MAX - 1, INT_MAX, INT_MAX - 1, 1},
+      {10, -5, 4, 0, 4},
+      {10, 12, 3, 10, 0},
+      {10, 2, -1, 2, 8},
+      {10, 2, INT_MAX, 2, 8},
+      {10, INT_MAX, INT_MAX, 10, 0},
+      {10, INT_MIN, INT_MIN, 0, 10},
+      {10, 0, 10, 0, 10},
+      {10, 10, 0, 10, 0},
+      {10, 9, 2, 9, 1},
+      {0, 0, 5, 0, 0},
+      {INT_MAX, INT_MAX - 1, INT_MAX, INT_MAX - 1, 1},
       {10, 3, 0, 3, 0},
   };
   for (const Case& c : cases) {
@@ -292,8 +300,11 @@ TEST_F(JniUtil, ByteSlicesAreCopiedNeverWrittenBack) {
     jint offset, length;
     std::vector<jbyte> want;
   } cases[] = {
-      {-5, 4, {0, 1, 2, 3}}, {12, 3, {}}, {2, -1, {2, 3, 4, 5, 6, 7, 8, 9}},
-      {2, INT_MAX, {2, 3, 4, 5, 6, 7, 8, 9}}, {INT_MAX, INT_MAX, {}},
+      {-5, 4, {0, 1, 2, 3}},
+      {12, 3, {}},
+      {2, -1, {2, 3, 4, 5, 6, 7, 8, 9}},
+      {2, INT_MAX, {2, 3, 4, 5, 6, 7, 8, 9}},
+      {INT_MAX, INT_MAX, {}},
   };
   for (const Case& c : cases) {
     tjni::JByteSlice s(&env, arr(ten), c.offset, c.length);
@@ -362,7 +373,6 @@ TEST_F(JniUtil, BoundaryReportsAndReleasesOnEveryPath) {
   EXPECT_EQ(tjni::fromHandle<int>(0), nullptr);
 }
 
-
 // ---- SornGeneric: a failed reopen leaves the object as it was ----------------------
 
 struct FakePaths {
@@ -411,9 +421,9 @@ TEST_F(SornReopen, FailedReopenOfTheSameFilesKeepsTheOldStore) {
   { std::ofstream(blocker) << "x"; }
   const std::string underFile = blocker + "/home";
   const std::string part0 = home + "/u-0.kch";
-  FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false},
-      uniform{"uniform", false}, bogus{"bogus", false}, xyz{"xyz", false},
-      badHome{underFile.c_str(), false}, p0{part0.c_str(), false};
+  FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false}, uniform{"uniform", false},
+      bogus{"bogus", false}, xyz{"xyz", false}, badHome{underFile.c_str(), false},
+      p0{part0.c_str(), false};
   FakePaths paths{{&p0}};
 
   sorn::SornGeneric g;
@@ -430,8 +440,8 @@ TEST_F(SornReopen, FailedReopenOfTheSameFilesKeepsTheOldStore) {
     FakeString* distrib;
     FakePaths* paths;
     bool throws;
-    const char* errLine;   // a line the failure writes to standard error, or ""
-    bool oldTouched;       // the old store was closed and opened again
+    const char* errLine;  // a line the failure writes to standard error, or ""
+    bool oldTouched;      // the old store was closed and opened again
   } cases[] = {
       {"unknown distribution type", &h, nullptr, &bogus, nullptr, true, "", false},
       {"database type Kyoto Cabinet cannot open", &h, &xyz, &uniform, nullptr, false,
@@ -459,15 +469,16 @@ TEST_F(SornReopen, FailedReopenOfTheSameFilesKeepsTheOldStore) {
     EXPECT_NE(err.find(c.errLine), std::string::npos) << c.what << "\n" << err;
     // The old store was opened again (its listing printed) only when it had been closed.
     EXPECT_EQ(out.find("=== List of DB Entries opened ===") != std::string::npos, c.oldTouched)
-        << c.what << "\n" << out;
+        << c.what << "\n"
+        << out;
     ASSERT_TRUE(g.isOpen()) << c.what;
     EXPECT_FALSE(g.isContiguous()) << c.what;
     EXPECT_EQ(get(g, "k1"), "v1") << c.what;
     EXPECT_TRUE(g.put("k2", 2, "v2", 2, 3)) << c.what;
     // Its files are still its own.
     sorn::SornGeneric other;
-    EXPECT_THROW(other.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0,
-                            0, nullptr, nullptr),
+    EXPECT_THROW(other.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0,
+                            nullptr, nullptr),
                  std::exception)
         << c.what;
   }
@@ -490,16 +501,15 @@ class SornStop : public SornReopen {
   void scenario() {
     TmpDir dir;
     const std::string home = dir.path();
-    FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false},
-        uniform{"uniform", false};
+    FakeString name{"u", false}, h{home.c_str(), false}, db{"u", false}, uniform{"uniform", false};
     bool ok = true;
     std::string out;
     {
       CaptureStdout();
       sorn::SornGeneric a;
       sorn::SornGeneric* b = new sorn::SornGeneric();
-      ok &= a.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0,
-                   nullptr, nullptr);
+      ok &= a.open(&env, str(name), str(h), str(db), nullptr, false, str(uniform), 2, 0, 0, nullptr,
+                   nullptr);
       ok &= a.put("k1", 2, "v1", 2, 3);
       GetCapturedStdout();
       CaptureStdout();
@@ -530,7 +540,6 @@ class SornStop : public SornReopen {
     if (!ok) fprintf(stderr, "out:\n%s\nstop:\n%s\n", out.c_str(), stop.c_str());
     fflush(stderr);
     _exit(ok ? 0 : 1);
-  
   }
 };
 
@@ -560,8 +569,8 @@ class SornAfterStop : public SornReopen {
       for (int round = 0; round < 2; ++round) {
         sorn::SornGeneric g;
         CaptureStdout();
-        const bool opened = g.open(&env, str(name), str(h), str(db), nullptr, false, str(d), 2,
-                                   0, 0, nullptr, nullptr);
+        const bool opened = g.open(&env, str(name), str(h), str(db), nullptr, false, str(d), 2, 0,
+                                   0, nullptr, nullptr);
         GetCapturedStdout();
         check(opened, t + " open");
         if (round == 0) {

@@ -83,8 +83,7 @@ inline bool waitKeyMax(const wdb::SKV_ContMKCStg& s) {
 
 // A record of a Kyoto Cabinet file read through a one-database store, or "<rc>". Prints
 // the open line.
-inline std::string rawGet(const std::string& path, const std::string& key,
-                          const char* tune = "") {
+inline std::string rawGet(const std::string& path, const std::string& key, const char* tune = "") {
   wdb::SKV_KCStg db;
   db.setDBPath(xs(path));
   db.setTuneOptions(tune);

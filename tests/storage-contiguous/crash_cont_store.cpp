@@ -143,9 +143,9 @@ TEST(ContCrash, KilledWriterLosesNoReportedRecordAndNoRetiredFile) {
   for (; rounds < kRounds; ++rounds) {
     pid_t pid = -1;
     int fds[2] = {-1, -1};
-    ASSERT_NO_FATAL_FAILURE(startChildTest(
-        "crash_child", "ContCrashChild.Writer", "CRASH_LOG", kEnvFd,
-        {{kEnvDir, dir.path()}, {kEnvStart, std::to_string(next)}}, &pid, &fds[0]));
+    ASSERT_NO_FATAL_FAILURE(
+        startChildTest("crash_child", "ContCrashChild.Writer", "CRASH_LOG", kEnvFd,
+                       {{kEnvDir, dir.path()}, {kEnvStart, std::to_string(next)}}, &pid, &fds[0]));
     // A random number of reported puts (at least 30 a round, so that the rounds together
     // fill more partitions than are kept), then a short random stretch more.
     unsigned i;

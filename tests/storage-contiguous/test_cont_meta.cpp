@@ -49,9 +49,9 @@ TEST(ContMeta, BadValuesFailToDecodeAndLeaveTheOutputs) {
   std::vector<std::string> bad;
   bad.push_back("");
   for (size_t n = 1; n < kEntry.size(); ++n) bad.push_back(kEntry.substr(0, n));  // cut short
-  bad.push_back(std::string("\x0B\x00\x01\xFF\xFF\xFF\xFF", 7) + kPath);  // negative length
+  bad.push_back(std::string("\x0B\x00\x01\xFF\xFF\xFF\xFF", 7) + kPath);          // negative length
   bad.push_back(std::string("\x0B\x00\x01\x7F\xFF\xFF\xFF", 7));          // beyond the value
-  bad.push_back(std::string("\x63\x00\x01\x00", 4));                     // unknown type
+  bad.push_back(std::string("\x63\x00\x01\x00", 4));                      // unknown type
   bad.push_back(std::string("\x0F\x00\x03\x63\x00\x00\x00\x00\x00", 9));  // empty list of type 99
   bad.push_back(std::string("\x0D\x00\x03\x0B\x11\x00\x00\x00\x00\x00", 10));  // map to UTF-16
   std::string deep;

@@ -152,9 +152,9 @@ TEST_F(ContStore, RolloverAtTheRecordLimitRecordsTheNewPartitionAndReopenReadsIt
   EXPECT_EQ("", o.err);
   EXPECT_EQ(opened("data.kct") + "num_partitions=2\nnewest_partition=1\n" +
                 "=== List of DB Entries loaded from Meta ===\n" + partLine(0) + partLine(1) +
-                "=== List of DB Paths from Config & in Home dir ===\n" + file("data-0.kch") +
-                "\n" + file("data-1.kch") + "\n" + "=== List of DB Entries all ===\n" +
-                partLine(0) + partLine(1) + openedPart(1) + openedPart(0) +
+                "=== List of DB Paths from Config & in Home dir ===\n" + file("data-0.kch") + "\n" +
+                file("data-1.kch") + "\n" + "=== List of DB Entries all ===\n" + partLine(0) +
+                partLine(1) + openedPart(1) + openedPart(0) +
                 "=== List of DB Entries opened ===\n" + partLine(0) + partLine(1) +
                 "KeyMAX=\"k04\"\n"
                 "[inf] wdb::SKV_ContMKCStg::asynIterateKeyMAX::IterateKeyMAXProc::run: "
@@ -269,12 +269,11 @@ TEST_F(ContStore, RoutingAboveInsideAndBelowTheRanges) {
     int put;
     const char* file;  // partition that must hold it, or null
   } cases[] = {
-      {"a0", -16, nullptr},          // below every keyMin
-      {"b5", 0, "data-0.kch"},       // inside the full, older partition
-      {"d0", 0, "data-1.kch"},       // equal to a keyMin
-      {"c9", 0, "data-0.kch"},       // between two keyMins: the lower one
-      {"e0", 0, "data-1.kch"},
-      {"f1", 0, "data-2.kch"},       // above KeyMAX, the newest is not full
+      {"a0", -16, nullptr},                              // below every keyMin
+      {"b5", 0, "data-0.kch"},                           // inside the full, older partition
+      {"d0", 0, "data-1.kch"},                           // equal to a keyMin
+      {"c9", 0, "data-0.kch"},                           // between two keyMins: the lower one
+      {"e0", 0, "data-1.kch"}, {"f1", 0, "data-2.kch"},  // above KeyMAX, the newest is not full
   };
   for (const Case& c : cases) EXPECT_EQ(c.put, put(*s, c.key, c.key)) << c.key;
   EXPECT_EQ("<-9>", get(*s, "a0"));
@@ -404,8 +403,7 @@ TEST_F(ContStore, LoadConfigReadsTheKeysAndRefusesLimitsOfZeroOrBelow) {
   map->setInt("st.partition_records", 77);
   map->setString("st.partitions[1].path", "/x/data-9.kct");
   map->setString("st.partitions[3].path", "/x/ignored.kct");  // beyond the count
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
-      new Poco::Util::LayeredConfiguration());
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
   config->add(map, 0);
   wdb::SKV_ContMKCStg s;
   EXPECT_EQ(0, s.loadConfig("st", *config));
@@ -456,8 +454,7 @@ TEST_F(ContStore, HugePartitionCountIsReadAtOnceAndOpens) {
   map->setString("st.tune_options", conttest::kTune);
   map->setInt("st.partitions", 2147483647);
   map->setString("st.partitions[2147483646].path", "/x/data-7.kch");
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
-      new Poco::Util::LayeredConfiguration());
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
   config->add(map, 0);
   wdb::SKV_ContMKCStg s;
   EXPECT_EQ(0, s.loadConfig("st", *config));
@@ -617,8 +614,10 @@ TEST_F(ContStore, AMetaRecordWhoseFileIsGoneIsDroppedNotRecreated) {
   // Partition 1 left the store (retired) while its meta record stays.
   ASSERT_EQ(0, ::rename(file("data-1.kch").c_str(), file("data-1.kch.obs").c_str()));
   const std::string obs = conttest::readFile(file("data-1.kch.obs"));
-  const std::string gone = "[inf] wdb::SKV_ContMKCStg::openPartitions: Partition file is gone, "
-                           "skip partition-1: \"" + file("data-1.kch") + "\"\n";
+  const std::string gone =
+      "[inf] wdb::SKV_ContMKCStg::openPartitions: Partition file is gone, "
+      "skip partition-1: \"" +
+      file("data-1.kch") + "\"\n";
   for (int round = 0; round < 2; ++round) {
     int r = -99;
     Output o = captured([&] {
@@ -715,8 +714,7 @@ TEST_F(ContStore, ASecondNameOfALiveFileBeyondTheLimitIsNotMovedAside) {
   map->setString("st.tune_options", conttest::kTune);
   map->setInt("st.partitions", 1);
   map->setString("st.partitions[0].path", home() + "/./data-1.kch");  // sorts first
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
-      new Poco::Util::LayeredConfiguration());
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
   config->add(map, 0);
   wdb::SKV_ContMKCStg s;
   s.loadConfig("st", *config);
@@ -751,8 +749,7 @@ TEST_F(ContStore, ADamagedPartitionCountReadsOnlyWhatTheMetaDatabaseHolds) {
     quiet([&] { ASSERT_EQ(0, meta.open(6)); });
     ASSERT_EQ(0, put(meta, "num_partitions", u32le(0xFFFFFFFFu)));
     ASSERT_EQ(0, put(meta, "newest_partition", u32le(0)));
-    ASSERT_EQ(0, put(meta, "partition-0",
-                     ss(wdb::encodeMetaEntry(xs(file("data-0.kch")), "a0"))));
+    ASSERT_EQ(0, put(meta, "partition-0", ss(wdb::encodeMetaEntry(xs(file("data-0.kch")), "a0"))));
   }
   auto s = makeStore(dir, 4, 100);
   int r = -99;
@@ -833,9 +830,9 @@ TEST_F(ContStore, FoundFilesAreScannedAndEmptyOnesRetired) {
     ASSERT_TRUE(conttest::waitKeyMax(*s));
   });
   ASSERT_EQ(0, r);
-  EXPECT_NE(std::string::npos, o.out.find("=== List of DB Paths from Config & in Home dir ===\n" +
-                                          file("data-1.kch") + "\n" + file("data-3x.kch") +
-                                          "\n=== List of DB Entries all ===\n"));
+  EXPECT_NE(std::string::npos,
+            o.out.find("=== List of DB Paths from Config & in Home dir ===\n" + file("data-1.kch") +
+                       "\n" + file("data-3x.kch") + "\n=== List of DB Entries all ===\n"));
   EXPECT_NE(std::string::npos, o.out.find("=== List of DB Entries opened ===\nPartition[3]: " +
                                           file("data-3x.kch") + "\n"));
   EXPECT_TRUE(exists(file("data-1.kch.obs")));
@@ -871,8 +868,7 @@ TEST_F(ContStore, AConfiguredPathOutsideHomeIsUsedLikeAFoundFile) {
   map->setString("st.tune_options", conttest::kTune);
   map->setString("st.partitions[0].path", other.file("data-5.kch"));
   map->setString("st.partitions[1].path", other.file("other.kch"));
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(
-      new Poco::Util::LayeredConfiguration());
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> config(new Poco::Util::LayeredConfiguration());
   config->add(map, 0);
   wdb::SKV_ContMKCStg s;
   s.loadConfig("st", *config);
@@ -911,10 +907,11 @@ TEST_F(ContStore, AnExistingObsIsNeverOverwrittenAndNewIndicesSkipTakenNames) {
   conttest::writeFile(file("data-2.kch.obs"), "old two");
   o = captured([&] { EXPECT_EQ(0, put(*s, "b0")); });
   EXPECT_EQ("Create new partition with KeyMIN=\"b0\"\n" + openedPart(3), o.out);
-  EXPECT_EQ("[ERR] wdb::SKV_ContMKCStg::obsoleteDBFile: Rename obsolete partition is fail: "
-            "File exists: \"" +
-                file("data-2.kch") + "\" -> \"" + file("data-2.kch.obs") + "\"\n",
-            o.err);
+  EXPECT_EQ(
+      "[ERR] wdb::SKV_ContMKCStg::obsoleteDBFile: Rename obsolete partition is fail: "
+      "File exists: \"" +
+          file("data-2.kch") + "\" -> \"" + file("data-2.kch.obs") + "\"\n",
+      o.err);
   EXPECT_EQ("old two", conttest::readFile(file("data-2.kch.obs")));
   EXPECT_TRUE(exists(file("data-2.kch")));
   EXPECT_EQ("old zero", conttest::readFile(file("data-0.kch.obs")));

@@ -78,8 +78,7 @@ inline std::string valueOf(const std::string& key, uint32_t version) {
 inline bool checkValue(const std::string& key, const std::string& value, uint32_t* version) {
   if (value.compare(0, key.size() + 1, key + "|") != 0) return false;
   const size_t bar = value.find('|', key.size() + 1);
-  if (bar == std::string::npos || bar == key.size() + 1 || bar - key.size() - 1 > 10)
-    return false;
+  if (bar == std::string::npos || bar == key.size() + 1 || bar - key.size() - 1 > 10) return false;
   const std::string digits = value.substr(key.size() + 1, bar - key.size() - 1);
   if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
   const unsigned long long n = std::stoull(digits);
@@ -136,19 +135,20 @@ inline Snapshot snapshot(const std::string& root) {
   Snapshot result;
   out = &result;
   rootLen = root.size() + 1;
-  nftw(root.c_str(),
-       [](const char* f, const struct stat* st, int type, struct FTW*) {
-         const std::string path(f);
-         if (path.size() < rootLen) return 0;
-         FileState s;
-         s.directory = type == FTW_D || type == FTW_DP;
-         s.size = s.directory ? 0 : st->st_size;
-         s.mtimeNs = static_cast<int64_t>(st->st_mtim.tv_sec) * 1000000000 + st->st_mtim.tv_nsec;
-         s.hash = s.directory ? 0 : fnv1a(readFile(path));
-         (*out)[path.substr(rootLen)] = s;
-         return 0;
-       },
-       16, FTW_PHYS);
+  nftw(
+      root.c_str(),
+      [](const char* f, const struct stat* st, int type, struct FTW*) {
+        const std::string path(f);
+        if (path.size() < rootLen) return 0;
+        FileState s;
+        s.directory = type == FTW_D || type == FTW_DP;
+        s.size = s.directory ? 0 : st->st_size;
+        s.mtimeNs = static_cast<int64_t>(st->st_mtim.tv_sec) * 1000000000 + st->st_mtim.tv_nsec;
+        s.hash = s.directory ? 0 : fnv1a(readFile(path));
+        (*out)[path.substr(rootLen)] = s;
+        return 0;
+      },
+      16, FTW_PHYS);
   return result;
 }
 

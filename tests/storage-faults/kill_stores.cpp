@@ -58,8 +58,8 @@ int killPointsWanted() {
   const char* n = std::getenv("TOKA_KILL_POINTS");
   return n != nullptr && std::atoi(n) > 0 ? std::atoi(n) : 20;
 }
-const uint32_t kMaxStretch = 40;   // puts reported before a kill, at most
-const uint32_t kChildOps = 100000; // the child never runs out of work before its kill
+const uint32_t kMaxStretch = 40;    // puts reported before a kill, at most
+const uint32_t kChildOps = 100000;  // the child never runs out of work before its kill
 
 // The key number of put i: a new key (its own number) three times in four, else an earlier
 // new key (a multiple of 4 below i).
@@ -83,8 +83,7 @@ std::string bigValueOf(const std::string& key, uint32_t version) {
 }
 
 // checkValue for the values of valueOf or bigValueOf.
-bool checkAnyValue(bool big, const std::string& key, const std::string& value,
-                   uint32_t* version) {
+bool checkAnyValue(bool big, const std::string& key, const std::string& value, uint32_t* version) {
   if (!big) return checkValue(key, value, version);
   const size_t bar = value.find('|', key.size() + 1);
   if (value.compare(0, key.size() + 1, key + "|") != 0 || bar == std::string::npos ||
@@ -117,8 +116,8 @@ faulttest::Config storeConfig(const std::string& home, bool contiguous, bool aut
 }
 
 std::unique_ptr<wdb::ISKVStorage> openStore(faulttest::Config& c) {
-  const std::pair<wdb::ISKVStorage*, bool> r =
-      wdb::OpenKCFromConfig(c.get(), "kv", static_cast<xstring*>(nullptr));
+  const std::pair<wdb::ISKVStorage*, bool> r = wdb::OpenKCFromConfig(
+      c.get(), "kv", static_cast<xstring*>(nullptr));
   return std::unique_ptr<wdb::ISKVStorage>(r.first);
 }
 
@@ -185,14 +184,14 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
     pid_t pid = -1;
     int fds[2] = {-1, -1};
     // TOKA_KILL_LOG: a file for the writers' lines, for a hunt.
-    ASSERT_NO_FATAL_FAILURE(startChildTest(
-        "kill_child", "StoreKillChild.Writer", "TOKA_KILL_LOG", kEnvFd,
-        {{kEnvDir, dir.path()},
-         {kEnvKind, kc.contiguous ? "contiguous" : "uniform"},
-         {kEnvSync, kc.autoSync ? "1" : "0"},
-         {kEnvBig, kc.bigValues ? "1" : "0"},
-         {kEnvStart, std::to_string(next)}},
-        &pid, &fds[0]));
+    ASSERT_NO_FATAL_FAILURE(startChildTest("kill_child", "StoreKillChild.Writer", "TOKA_KILL_LOG",
+                                           kEnvFd,
+                                           {{kEnvDir, dir.path()},
+                                            {kEnvKind, kc.contiguous ? "contiguous" : "uniform"},
+                                            {kEnvSync, kc.autoSync ? "1" : "0"},
+                                            {kEnvBig, kc.bigValues ? "1" : "0"},
+                                            {kEnvStart, std::to_string(next)}},
+                                           &pid, &fds[0]));
     const bool reached = readUntil(fds[0], target, &acked);
     // Lands the kill somewhere inside one of the following puts.
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
@@ -284,14 +283,10 @@ TEST_P(StoreKill, ReportedPutsSurviveAndEveryRecordIsIntact) {
 }
 
 const KillCase kKillCases[] = {
-    {"uniform_autosync", false, true, false},
-    {"uniform_nosync", false, false, false},
-    {"contiguous_autosync", true, true, false},
-    {"contiguous_nosync", true, false, false},
-    {"uniform_autosync_big", false, true, true},
-    {"uniform_nosync_big", false, false, true},
-    {"contiguous_autosync_big", true, true, true},
-    {"contiguous_nosync_big", true, false, true},
+    {"uniform_autosync", false, true, false},      {"uniform_nosync", false, false, false},
+    {"contiguous_autosync", true, true, false},    {"contiguous_nosync", true, false, false},
+    {"uniform_autosync_big", false, true, true},   {"uniform_nosync_big", false, false, true},
+    {"contiguous_autosync_big", true, true, true}, {"contiguous_nosync_big", true, false, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreKill, ::testing::ValuesIn(kKillCases),

@@ -57,8 +57,7 @@ std::map<std::string, std::string> recordsOf(const std::string& path) {
   class All : public kyotocabinet::DB::Visitor {
    public:
     std::map<std::string, std::string>* out;
-    const char* visit_full(const char* k, size_t ks, const char* v, size_t vs,
-                           size_t*) override {
+    const char* visit_full(const char* k, size_t ks, const char* v, size_t vs, size_t*) override {
       (*out)[std::string(k, ks)] = std::string(v, vs);
       return NOP;
     }
@@ -70,8 +69,8 @@ std::map<std::string, std::string> recordsOf(const std::string& path) {
 
 struct Env {
   faulttest::TmpDir dir;
-  std::string home;                     // the store's home
-  std::map<std::string, int> partOf;    // key -> index of the partition file holding it
+  std::string home;                   // the store's home
+  std::map<std::string, int> partOf;  // key -> index of the partition file holding it
   std::string file(const std::string& name) const { return home + "/" + name; }
   std::string part(int i) const { return file("kv-" + std::to_string(i) + ".kch"); }
 };
@@ -82,14 +81,14 @@ enum Outcome { FAILS, SERVES };
 struct DamageCase {
   const char* name;
   Kind kind;
-  bool buildStore;                        // false: the home cannot be made
+  bool buildStore;  // false: the home cannot be made
   std::function<void(Env&)> damage;
   Outcome outcome;
-  const char* line;                       // printed on standard output or error; may be ""
-  int lostPartition;                      // its records answer an error; -1: none
-  std::set<std::string> mayAppear;        // relative to the directory
-  std::set<std::string> damaged;          // stay exactly as damaged even on success
-  const char* skip = nullptr;             // a known fault left open: why the case is skipped
+  const char* line;                 // printed on standard output or error; may be ""
+  int lostPartition;                // its records answer an error; -1: none
+  std::set<std::string> mayAppear;  // relative to the directory
+  std::set<std::string> damaged;    // stay exactly as damaged even on success
+  const char* skip = nullptr;       // a known fault left open: why the case is skipped
 };
 
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
@@ -418,8 +417,8 @@ TEST_P(DamagedFiles, OpenFailsOrServesAndNoFileIsLostOrRewritten) {
       }
       continue;
     }
-    EXPECT_TRUE(b.second == a->second) << rel << " was rewritten: " << describe(b.second)
-                                       << " -> " << describe(a->second);
+    EXPECT_TRUE(b.second == a->second)
+        << rel << " was rewritten: " << describe(b.second) << " -> " << describe(a->second);
   }
   for (const auto& a : after)
     EXPECT_TRUE(before.count(a.first) != 0 || dc.mayAppear.count(a.first) != 0)

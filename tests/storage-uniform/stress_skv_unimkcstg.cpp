@@ -33,8 +33,7 @@ TEST(UniStoreStress, EveryKeyPoppedExactlyOnce) {
   ::testing::internal::GetCapturedStdout();
   for (int i = 0; i < KEYS; ++i) {
     const std::string k = keyOf(i), v = valueOf(i);
-    ASSERT_EQ(0, s.putTx0(nullptr, k.data(), k.size(), v.data(), v.size(),
-                          mopra::PutPolicy::ADD));
+    ASSERT_EQ(0, s.putTx0(nullptr, k.data(), k.size(), v.data(), v.size(), mopra::PutPolicy::ADD));
   }
 
   std::unique_ptr<std::atomic<int>[]> pops(new std::atomic<int>[KEYS]);

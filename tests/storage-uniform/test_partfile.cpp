@@ -57,11 +57,11 @@ TEST(PartFile, NameTestReadsTheMiddleAsScanfDecimal) {
       {"users-00.kch", true, 0, false},
       {"users-5.old.kch", true, 5, false},  // trailing text after the digits is ignored
       {"users-3x.kch", true, 3, false},
-      {"users- 3.kch", true, 3, false},     // leading white space
+      {"users- 3.kch", true, 3, false},  // leading white space
       {"users-\t7.kch", true, 7, false},
-      {"users-+3.kch", true, 3, false},     // a sign
-      {"users--0.kch", true, 0, false},     // -0 reads as 0
-      {"users--3.kch", false, 0, false},    // negative
+      {"users-+3.kch", true, 3, false},           // a sign
+      {"users--0.kch", true, 0, false},           // -0 reads as 0
+      {"users--3.kch", false, 0, false},          // negative
       {"users-2147483648.kch", false, 0, false},  // beyond int
       {"users-99999999999999999999.kch", false, 0, false},
       {"users-.kch", false, 0, false},

@@ -62,8 +62,7 @@ size_t entriesIn(const std::string& dir) {
 
 class CountVisitor : public kyotocabinet::DB::Visitor {
  public:
-  const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t,
-                         size_t*) override {
+  const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t, size_t*) override {
     keys.push_back(std::string(kbuf, ksiz));
     return NOP;
   }
@@ -231,34 +230,45 @@ TEST_F(UniStore, ListingLinesAreExact) {
   configure(s, 2);
   const std::string out = openCaptured(s);
   const std::string h = home.path();
-  const std::string expected =
-      "=== List of DB Paths from Config & in Home dir ===\n" + h + "/users-7.kch\n" +
-      "=== List of DB Entries all ===\n"
-      "Partition[0]: \n"
-      "Partition[1]: \n"
-      "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" + h + "/users-1.kch" + TUNE +
-      "\"\n"
-      "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" + h + "/users-0.kch" + TUNE +
-      "\"\n"
-      "=== List of DB Entries opened ===\n"
-      "Partition[0]: " + h + "/users-0.kch\n"
-      "Partition[1]: " + h + "/users-1.kch\n";
+  const std::string expected = "=== List of DB Paths from Config & in Home dir ===\n" + h +
+                               "/users-7.kch\n" +
+                               "=== List of DB Entries all ===\n"
+                               "Partition[0]: \n"
+                               "Partition[1]: \n"
+                               "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" +
+                               h + "/users-1.kch" + TUNE +
+                               "\"\n"
+                               "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" +
+                               h + "/users-0.kch" + TUNE +
+                               "\"\n"
+                               "=== List of DB Entries opened ===\n"
+                               "Partition[0]: " +
+                               h +
+                               "/users-0.kch\n"
+                               "Partition[1]: " +
+                               h + "/users-1.kch\n";
   EXPECT_EQ(expected, out);
   EXPECT_TRUE(s.isOpen());
 
   // A second open on the open store rescans and reports the partitions as open.
   const std::string again = openCaptured(s);
-  const std::string expectedAgain =
-      "=== List of DB Paths from Config & in Home dir ===\n" + h + "/users-0.kch\n" + h +
-      "/users-1.kch\n" + h + "/users-7.kch\n" +
-      "=== List of DB Entries all ===\n"
-      "Partition[0]: " + h + "/users-0.kch\n"
-      "Partition[1]: " + h + "/users-1.kch\n"
-      "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
-      "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
-      "=== List of DB Entries opened ===\n"
-      "Partition[0]: " + h + "/users-0.kch\n"
-      "Partition[1]: " + h + "/users-1.kch\n";
+  const std::string expectedAgain = "=== List of DB Paths from Config & in Home dir ===\n" + h +
+                                    "/users-0.kch\n" + h + "/users-1.kch\n" + h + "/users-7.kch\n" +
+                                    "=== List of DB Entries all ===\n"
+                                    "Partition[0]: " +
+                                    h +
+                                    "/users-0.kch\n"
+                                    "Partition[1]: " +
+                                    h +
+                                    "/users-1.kch\n"
+                                    "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
+                                    "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
+                                    "=== List of DB Entries opened ===\n"
+                                    "Partition[0]: " +
+                                    h +
+                                    "/users-0.kch\n"
+                                    "Partition[1]: " +
+                                    h + "/users-1.kch\n";
   EXPECT_EQ(expectedAgain, again);
 }
 
@@ -411,12 +421,12 @@ TEST_F(UniStore, ConfiguredPathKeysAreReadForEveryIndexBelowTheCountOnly) {
   cfg->setString("users.home", home.path());
   cfg->setString("users.dbname", "users");
   cfg->setString("users.partitions", "12");
-  cfg->setString("users.partitions[11].path", disk2.file("users-1.kch"));   // read
-  cfg->setString("users.partitions[12].path", disk2.file("users-2.kch"));   // beyond
-  cfg->setString("users.partitions[03].path", disk2.file("users-3.kch"));   // not "%d"
-  cfg->setString("users.partitions[+4].path", disk2.file("users-4.kch"));   // not "%d"
-  cfg->setString("users.partitions[5]", disk2.file("users-5.kch"));         // no ".path"
-  cfg->setString("users.partitions[6].path", "");                           // empty
+  cfg->setString("users.partitions[11].path", disk2.file("users-1.kch"));  // read
+  cfg->setString("users.partitions[12].path", disk2.file("users-2.kch"));  // beyond
+  cfg->setString("users.partitions[03].path", disk2.file("users-3.kch"));  // not "%d"
+  cfg->setString("users.partitions[+4].path", disk2.file("users-4.kch"));  // not "%d"
+  cfg->setString("users.partitions[5]", disk2.file("users-5.kch"));        // no ".path"
+  cfg->setString("users.partitions[6].path", "");                          // empty
   cfg->setString("users.partitions[0].path", disk2.file("users-0.kch"));   // read
   cfg->setString("other.partitions[7].path", disk2.file("users-7.kch"));   // other store
   SKV_UniMKCStg s;
@@ -629,11 +639,12 @@ TEST_F(UniStore, ConfiguredPathsServeTheIndexInTheirFileName) {
     EXPECT_EQ(4u, s.getPartitions());
     EXPECT_EQ("kch", std::string(s.getDBType().c_str()));
     const std::string out = openCaptured(s);
-    EXPECT_NE(std::string::npos,
-              out.find("=== List of DB Paths from Config & in Home dir ===\n" + ignored + "\n" +
-                       elsewhere + "\n=== List of DB Entries all ===\n"
-                       "Partition[0]: \nPartition[1]: \nPartition[2]: \n"
-                       "Partition[3]: " + elsewhere + "\n"));
+    EXPECT_NE(std::string::npos, out.find("=== List of DB Paths from Config & in Home dir ===\n" +
+                                          ignored + "\n" + elsewhere +
+                                          "\n=== List of DB Entries all ===\n"
+                                          "Partition[0]: \nPartition[1]: \nPartition[2]: \n"
+                                          "Partition[3]: " +
+                                          elsewhere + "\n"));
     EXPECT_NE(std::string::npos, out.find("Partition[0]: " + part(0) + "\n"));
     ASSERT_EQ(0, put(s, "hello", "far"));
     // close and open keep the configured candidates
@@ -685,11 +696,11 @@ TEST_F(UniStore, CanonicalNameWinsOverStrayClaimants) {
   const std::string out = openCaptured(s);
   const std::string h = home.path();
   EXPECT_NE(std::string::npos,
-            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) +
-                     "\"; \"" + h + "/users-03.kch\" is left alone\n"));
+            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) + "\"; \"" +
+                     h + "/users-03.kch\" is left alone\n"));
   EXPECT_NE(std::string::npos,
-            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) +
-                     "\"; \"" + h + "/users-3.old.kch\" is left alone\n"));
+            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) + "\"; \"" +
+                     h + "/users-3.old.kch\" is left alone\n"));
   EXPECT_NE(std::string::npos, out.find("Partition[3]: " + part(3) + "\n"));
   EXPECT_EQ("canonical", get(s, "hello"));
   ASSERT_EQ(0, put(s, "hello", "new"));
@@ -731,8 +742,8 @@ TEST_F(UniStore, AnOpenPartitionKeepsItsFile) {
   s.loadConfig("users", *cfg);
   const std::string out = openCaptured(s);
   EXPECT_NE(std::string::npos,
-            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) +
-                     "\"; \"" + disk2.file("users-3.kch") + "\" is left alone\n"));
+            out.find("[WRN] wdb::SKV_UniMKCStg::open: Partition[3] uses \"" + part(3) + "\"; \"" +
+                     disk2.file("users-3.kch") + "\" is left alone\n"));
   EXPECT_NE(std::string::npos, out.find("Partition[3]: " + part(3) + "\n"));
   EXPECT_EQ("home", get(s, "hello"));
 }
@@ -754,7 +765,6 @@ TEST_F(UniStore, UnsafeCandidatePathIsListedButNotUsed) {
                                         "\" is not used: Kyoto Cabinet cannot open this path\n"));
   EXPECT_NE(std::string::npos, out.find("Partition[1]: " + part(1) + "\n"));
 }
-
 
 TEST_F(UniStore, CountsSizeAndIterationCoverEveryPartition) {
   SKV_UniMKCStg s;

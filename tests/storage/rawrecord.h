@@ -60,7 +60,7 @@ inline Real realFor(char tag, size_t threshold = 128) {
 
 // The stored record of key in a compressed file hash database, read raw.
 inline std::string rawRecordWith(const std::string& file, const std::string& key,
-                          kyotocabinet::Compressor* real) {
+                                 kyotocabinet::Compressor* real) {
   PassThrough pt(real);
   HashDB db;
   db.tune_compressor(&pt);
@@ -73,13 +73,13 @@ inline std::string rawRecordWith(const std::string& file, const std::string& key
 }
 
 inline std::string rawRecord(const std::string& file, const std::string& key, char tag,
-                      size_t threshold = 128) {
+                             size_t threshold = 128) {
   Real real = realFor(tag, threshold);
   return rawRecordWith(file, key, real.comp.get());
 }
 
 inline void putRaw(const std::string& file, const std::string& key, const std::string& record,
-            char tag) {
+                   char tag) {
   Real real = realFor(tag);
   PassThrough pt(real.comp.get());
   HashDB db;

@@ -22,7 +22,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-
 const char* const kCauseLine =
     "[ERR] wdb::SKV_KCStg::open: Fail open DB for want of thread-specific keys (Kyoto "
     "Cabinet takes two per open database and the process has used them up; close databases "
@@ -59,7 +58,8 @@ void scenario() {
     err = stderrOf([&]() { r = db->open(23); });
     if (r < 0) break;
     const std::string key = "k" + std::to_string(i), value = "v" + std::to_string(i);
-    CHECK_OR_EXIT(db->putTx0(nullptr, key.data(), key.size(), value.data(), value.size(), 3) == 0, 3);
+    CHECK_OR_EXIT(db->putTx0(nullptr, key.data(), key.size(), value.data(), value.size(), 3) == 0,
+                  3);
     dbs.push_back(std::move(db));
   }
   const int held = static_cast<int>(dbs.size());

@@ -109,11 +109,11 @@ TEST_P(CompressorTest, RejectsForeignShortAndUnknownRecords) {
   auto c = codec.make(128);
   size_t n = 99;
   const std::string cases[] = {
-      std::string(),                                  // empty
-      std::string(1, codec.tag),                      // no flag byte
-      std::string{codec.otherTag, 0, 'a', 'b'},       // the other compressor's record
-      std::string{codec.tag, 2, 'a', 'b'},            // unknown flag
-      std::string{'\x78', '\x9c', 'a', 'b'},          // not tagged at all
+      std::string(),                             // empty
+      std::string(1, codec.tag),                 // no flag byte
+      std::string{codec.otherTag, 0, 'a', 'b'},  // the other compressor's record
+      std::string{codec.tag, 2, 'a', 'b'},       // unknown flag
+      std::string{'\x78', '\x9c', 'a', 'b'},     // not tagged at all
   };
   for (const std::string& rec : cases) {
     EXPECT_FALSE(decompressExact(*c, rec, &n)) << "record size " << rec.size();

@@ -44,8 +44,8 @@ TEST_P(ExtOpenTest, RecordsStoredRawBelowThresholdAndCompressedFromIt) {
   const std::string v127 = value(127), v128 = value(128);
   {
     ExtPolyDB db;
-    ASSERT_TRUE(db.open(file + "#opts=c#zcomp=" + c.zcomp,
-                        ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
+    ASSERT_TRUE(
+        db.open(file + "#opts=c#zcomp=" + c.zcomp, ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
     ASSERT_NE(db.extCompressor(), nullptr);
     ASSERT_TRUE(db.set("k127", v127));
     ASSERT_TRUE(db.set("k128", v128));
@@ -75,8 +75,11 @@ TEST_P(ExtOpenTest, ThresholdOptionEdges) {
   struct Edge {
     const char* option;
     size_t rawBelow;  // the smallest size that is compressed
-  } edges[] = {{"#zthrh=200", 200}, {"#compressthreshold=5", 5}, {"#zthrh=-1", 128},
-               {"", 128},           {"#zthrh=0", 0}};
+  } edges[] = {{"#zthrh=200", 200},
+               {"#compressthreshold=5", 5},
+               {"#zthrh=-1", 128},
+               {"", 128},
+               {"#zthrh=0", 0}};
   int i = 0;
   for (const Edge& e : edges) {
     const std::string file = dir.file("t" + std::to_string(i++) + ".kch");
@@ -103,8 +106,9 @@ TEST_P(ExtOpenTest, ThresholdOptionEdges) {
 
 TEST_P(ExtOpenTest, TreeDatabaseWithTuningRoundTrips) {
   const Case& c = GetParam();
-  const std::string name = dir.file("t.kct") + "#opts=lc#psiz=1024#pccap=65536#bnum=101#zcomp=" +
-                           c.zcomp + "#zthrh=16#rcomp=lexdesc";
+  const std::string name = dir.file("t.kct") +
+                           "#opts=lc#psiz=1024#pccap=65536#bnum=101#zcomp=" + c.zcomp +
+                           "#zthrh=16#rcomp=lexdesc";
   {
     ExtPolyDB db;
     ASSERT_TRUE(db.open(name, ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
@@ -169,14 +173,14 @@ INSTANTIATE_TEST_SUITE_P(Codecs, ExtOpenTest,
 TEST(ExtOpen, ThresholdReachesTheCompressor) {
   TmpDir dir;
   ExtPolyDB db;
-  ASSERT_TRUE(db.open(dir.file("a.kch") + "#zcomp=lzf#zthrh=4096", ExtPolyDB::OWRITER |
-                                                                        ExtPolyDB::OCREATE));
+  ASSERT_TRUE(db.open(dir.file("a.kch") + "#zcomp=lzf#zthrh=4096",
+                      ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   auto* lzf = dynamic_cast<kyotocabinet::LZFCompressor*>(db.extCompressor());
   ASSERT_NE(lzf, nullptr);
   EXPECT_EQ(lzf->threshold, 4096u);
   ASSERT_TRUE(db.close());
-  ASSERT_TRUE(db.open(dir.file("b.kch") + "#compressor=snappy", ExtPolyDB::OWRITER |
-                                                                   ExtPolyDB::OCREATE));
+  ASSERT_TRUE(
+      db.open(dir.file("b.kch") + "#compressor=snappy", ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   auto* sn = dynamic_cast<kyotocabinet::SnappyCompressor*>(db.extCompressor());
   ASSERT_NE(sn, nullptr);
   EXPECT_EQ(sn->threshold, 128u);
@@ -188,8 +192,7 @@ TEST(ExtOpen, OtherValuesSelectNoCompressorOfOurs) {
   for (const char* z : {"Snappy", "LZF", "snappy ", "zlib", ""}) {
     const std::string file = dir.file("o" + std::to_string(i++) + ".kch");
     ExtPolyDB db;
-    ASSERT_TRUE(db.open(file + "#opts=c#zcomp=" + z, ExtPolyDB::OWRITER | ExtPolyDB::OCREATE))
-        << z;
+    ASSERT_TRUE(db.open(file + "#opts=c#zcomp=" + z, ExtPolyDB::OWRITER | ExtPolyDB::OCREATE)) << z;
     EXPECT_EQ(db.extCompressor(), nullptr) << z;
     ASSERT_TRUE(db.set("k", value(300)));
     ASSERT_TRUE(db.close());
@@ -203,8 +206,8 @@ TEST(ExtOpen, WithoutCompressOptionValuesStayPlain) {
   TmpDir dir;
   const std::string file = dir.file("p.kch");
   ExtPolyDB db;
-  ASSERT_TRUE(db.open(file + "#zcomp=snappy#bnum=1000#msiz=1048576", ExtPolyDB::OWRITER |
-                                                                        ExtPolyDB::OCREATE));
+  ASSERT_TRUE(db.open(file + "#zcomp=snappy#bnum=1000#msiz=1048576",
+                      ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   ASSERT_TRUE(db.set("k", value(300)));
   ASSERT_TRUE(db.close());
   HashDB plain;
@@ -225,12 +228,12 @@ TEST(ExtOpen, FailedOpenLeavesItClosedAndReusable) {
   EXPECT_EQ(db.error().code(), BasicDB::Error::NOREPOS);
   EXPECT_EQ(db.extCompressor(), nullptr);
   EXPECT_FALSE(db.close());  // nothing open
-  ASSERT_TRUE(db.open(dir.file("x.kch") + "#opts=c#zcomp=snappy",
-                      ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
+  ASSERT_TRUE(
+      db.open(dir.file("x.kch") + "#opts=c#zcomp=snappy", ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   // A second open is refused and keeps the open database and its compressor.
   kyotocabinet::Compressor* comp = db.extCompressor();
-  EXPECT_FALSE(db.open(dir.file("y.kch") + "#opts=c#zcomp=lzf",
-                       ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
+  EXPECT_FALSE(
+      db.open(dir.file("y.kch") + "#opts=c#zcomp=lzf", ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   EXPECT_EQ(db.extCompressor(), comp);
   ASSERT_TRUE(db.set("k", value(400)));
   std::string got;
@@ -246,8 +249,8 @@ TEST(ExtOpen, StockPathAndPrototypeTypesStillOpen) {
   EXPECT_EQ(db.extCompressor(), nullptr);
   ASSERT_TRUE(db.set("a", "b"));
   ASSERT_TRUE(db.close());
-  ASSERT_TRUE(db.open(dir.file("s.kct") + "#opts=c#zcomp=gz", ExtPolyDB::OWRITER |
-                                                                 ExtPolyDB::OCREATE));
+  ASSERT_TRUE(
+      db.open(dir.file("s.kct") + "#opts=c#zcomp=gz", ExtPolyDB::OWRITER | ExtPolyDB::OCREATE));
   ASSERT_TRUE(db.set("a", value(1000)));
   std::string got;
   ASSERT_TRUE(db.get("a", &got));

@@ -122,8 +122,8 @@ TEST_F(KCStgTest, OpenLinesAndResults) {
   CaptureStderr();
   ASSERT_EQ(store.open(MODE_RW), 0);
   EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_EQ(GetCapturedStdout(), "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" +
-                                     path + "#bnum=1000\"\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" + path + "#bnum=1000\"\n");
   EXPECT_TRUE(store.isOpen());
   EXPECT_EQ(store.maxSize(), UINT64_MAX);
 
@@ -172,15 +172,15 @@ TEST_F(KCStgTest, OpenRefusesEmptyPathsHashesAndMissingDirectories) {
 
 TEST_F(KCStgTest, PutPoliciesAndResultCodes) {
   ASSERT_EQ(open(), 0);
-  EXPECT_EQ(put("k", "v1", 1), 0);     // ADD of a new key
-  EXPECT_EQ(put("k", "v2", 1), -10);   // ADD of an existing key keeps the old value
+  EXPECT_EQ(put("k", "v1", 1), 0);    // ADD of a new key
+  EXPECT_EQ(put("k", "v2", 1), -10);  // ADD of an existing key keeps the old value
   EXPECT_EQ(value("k"), "v1");
-  EXPECT_EQ(put("k", "v3", 2), 0);     // UPDATE of an existing key
+  EXPECT_EQ(put("k", "v3", 2), 0);  // UPDATE of an existing key
   EXPECT_EQ(value("k"), "v3");
-  EXPECT_EQ(put("m", "x", 2), -9);     // UPDATE of a missing key stores nothing
+  EXPECT_EQ(put("m", "x", 2), -9);  // UPDATE of a missing key stores nothing
   EXPECT_EQ(exist("m"), -9);
-  EXPECT_EQ(put("m", "y", 3), 0);      // ADD_OR_UDP adds
-  EXPECT_EQ(put("m", "z", 3), 0);      // and replaces
+  EXPECT_EQ(put("m", "y", 3), 0);  // ADD_OR_UDP adds
+  EXPECT_EQ(put("m", "z", 3), 0);  // and replaces
   EXPECT_EQ(value("m"), "z");
   for (int bad : {0, 4, -1, 100}) EXPECT_EQ(put("k", "w", bad), -4) << bad;
   EXPECT_EQ(value("k"), "v3");
@@ -246,16 +246,16 @@ TEST_F(KCStgTest, RefusalsForOtherReasonsAreFailures) {
   ASSERT_EQ(open(), 0);
   ASSERT_EQ(put("k", "v", 1), 0);
   ASSERT_EQ(store.close(), 0);
-  ASSERT_EQ(open(MODE_R), 0);  // read-only: every write is refused for lack of permission
+  ASSERT_EQ(open(MODE_R), 0);       // read-only: every write is refused for lack of permission
   EXPECT_EQ(put("n", "v", 1), -1);  // not -10: the key does not exist
   EXPECT_EQ(put("k", "v", 2), -1);  // not -9: the key exists
   EXPECT_EQ(put("k", "v", 3), -1);
-  EXPECT_EQ(remove("k"), -1);       // not +9: the record is there
+  EXPECT_EQ(remove("k"), -1);  // not +9: the record is there
   EXPECT_EQ(remove("nothing"), -1);
   ValueBuffer out(store);
-  EXPECT_EQ(pop("k", out), -9);     // the refused visit hands out nothing
+  EXPECT_EQ(pop("k", out), -9);  // the refused visit hands out nothing
   EXPECT_EQ(out.data(), nullptr);
-  EXPECT_EQ(value("k"), "v");       // and the record stays
+  EXPECT_EQ(value("k"), "v");  // and the record stays
   EXPECT_EQ(get("k", out), 0);
 }
 
@@ -419,8 +419,7 @@ TEST_F(KCStgTest, CompressedRecordsAsStoredAndDamagedOnesFailCleanly) {
 
 TEST(KCStgConfig, LoadConfigReadsBothKeysInOrder) {
   Poco::AutoPtr<Poco::Util::MapConfiguration> map(new Poco::Util::MapConfiguration);
-  Poco::AutoPtr<Poco::Util::LayeredConfiguration> layeredPtr(
-      new Poco::Util::LayeredConfiguration);
+  Poco::AutoPtr<Poco::Util::LayeredConfiguration> layeredPtr(new Poco::Util::LayeredConfiguration);
   Poco::Util::LayeredConfiguration& layered = *layeredPtr;
   layered.add(Poco::Util::AbstractConfiguration::Ptr(map), 0);
   map->setString("st.dbpath", "/data/x.kch");

@@ -74,7 +74,7 @@ TEST(KCStgAllocatorStopped, StoreOpenedAfterTheStopReadsWhatItAccepts) {
     int rc;
     const char* value;  // null: no buffer
   } cases[] = {
-      {"k", false, 0, "value"}, {"e", false, 0, ""},     {"k", true, 0, "value"},
+      {"k", false, 0, "value"},  {"e", false, 0, ""},      {"k", true, 0, "value"},
       {"k", false, -9, nullptr}, {"k", true, -9, nullptr},
   };
   for (const Case& c : cases) {

@@ -14,8 +14,8 @@
 // the file the variable logVar names (else /dev/null). Gives the child's pid and the pipe's
 // read end; fails the current test fatally when the pipe or the fork cannot be made (call it
 // under ASSERT_NO_FATAL_FAILURE).
-void startChildTest(const char* argv0, const char* filter, const char* logVar,
-                    const char* fdVar, const std::vector<std::pair<std::string, std::string>>& env,
-                    pid_t* pid, int* readFd);
+void startChildTest(const char* argv0, const char* filter, const char* logVar, const char* fdVar,
+                    const std::vector<std::pair<std::string, std::string>>& env, pid_t* pid,
+                    int* readFd);
 
 #endif  // TOKA_TESTS_SUPPORT_CHILD_TEST_H

@@ -10,12 +10,12 @@
 #include <string>
 
 // Ends the child with code, after a line naming the condition, when c does not hold.
-#define CHECK_OR_EXIT(c, code)              \
-  do {                                      \
-    if (!(c)) {                             \
-      fprintf(stderr, "failed: %s\n", #c);  \
-      _exit(code);                          \
-    }                                       \
+#define CHECK_OR_EXIT(c, code)             \
+  do {                                     \
+    if (!(c)) {                            \
+      fprintf(stderr, "failed: %s\n", #c); \
+      _exit(code);                         \
+    }                                      \
   } while (0)
 
 // Runs f with file descriptor 2 sent to a temporary file and returns what it wrote. The

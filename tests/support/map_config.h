@@ -14,9 +14,9 @@ namespace tsupport {
 class Config {
  public:
   Config() : layered_(new Poco::Util::LayeredConfiguration()) {
-    layered_->add(Poco::AutoPtr<Poco::Util::AbstractConfiguration>(
-                      new Poco::Util::MapConfiguration()),
-                  -100, true);
+    layered_->add(
+        Poco::AutoPtr<Poco::Util::AbstractConfiguration>(new Poco::Util::MapConfiguration()), -100,
+        true);
   }
   void set(const std::string& k, const std::string& v) { layered_->setString(k, v); }
   Poco::Util::LayeredConfiguration& get() { return *layered_; }

@@ -21,9 +21,10 @@ TmpDir::TmpDir(const char* prefix) {
 bool TmpDir::removeAll() {
   if (removed_) return true;
   removed_ = true;
-  return nftw(path_.c_str(),
-              [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); },
-              16, FTW_DEPTH | FTW_PHYS) == 0;
+  return nftw(
+             path_.c_str(),
+             [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); }, 16,
+             FTW_DEPTH | FTW_PHYS) == 0;
 }
 
 std::string readWholeFile(const std::string& path) {

@@ -55,8 +55,8 @@ void run(uint64_t limit) {
     threads.emplace_back([&, c] {
       for (unsigned n = c; !stop.load(); ++n) {
         const unsigned mode = n % 6;
-        wdb::INotification* raw =
-            mode == 5 ? q.dequeueNotification() : q.waitDequeueNotification(timeouts[mode]);
+        wdb::INotification* raw = mode == 5 ? q.dequeueNotification()
+                                            : q.waitDequeueNotification(timeouts[mode]);
         if (raw == nullptr) continue;
         const int id = std::stoi(takeText(raw));
         ASSERT_GE(id, 0);
@@ -118,8 +118,8 @@ TEST(TNotificationQueueStress, DestroyWhileConsumersLeave) {
     std::vector<std::thread> ts;
     for (int c = 0; c < 4; ++c) {
       ts.emplace_back([raw, c, &got, &none] {
-        wdb::INotification* nf =
-            c % 2 ? raw->waitDequeueNotification(60000) : raw->waitDequeueNotification();
+        wdb::INotification* nf = c % 2 ? raw->waitDequeueNotification(60000)
+                                       : raw->waitDequeueNotification();
         (takeText(nf) == "<null>" ? none : got).fetch_add(1);
       });
     }

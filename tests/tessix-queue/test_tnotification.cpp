@@ -16,8 +16,8 @@ namespace {
 struct Payload {
   int n;
 };
-typedef wdb::TNotification_1_ref<INotification, 7, wdb::OT_PUT, wdb::TNotification_FixOpCountFunc<5>,
-                                 Payload>
+typedef wdb::TNotification_1_ref<INotification, 7, wdb::OT_PUT,
+                                 wdb::TNotification_FixOpCountFunc<5>, Payload>
     PayloadRef;
 // A referencing notification lives wherever its owner puts it.
 class StackRef : public PayloadRef {

@@ -205,11 +205,11 @@ typedef TNotificationQueue<wdb::INotification, GapHooks> GapQueue;
 TEST(TNotificationQueue, ConsumerThatFoundTheStoreEmptyIsAlreadyWaiting) {
   struct Case {
     const char* what;
-    long timeout;                         // of the consumer; -2: the form without a limit
+    long timeout;  // of the consumer; -2: the form without a limit
     uint64_t limit;
     std::function<void(GapQueue&)> step;  // runs in the gap
     const char* received;
-    int stored;                           // afterwards
+    int stored;  // afterwards
   };
   const Case cases[] = {
       {"wakeUpAll, no limit", -2, 0, [](GapQueue& q) { q.wakeUpAll(); }, "<null>", 0},

@@ -121,9 +121,7 @@ TEST(WNfQueueGeneric, PayloadTheVmCannotTakeGoesBackToTheHead) {
       auto take = [&](JNIEnv* env) {
         return timeout == -2 ? q.dequeue(env, asString) : q.waitDequeue(env, timeout, asString);
       };
-      auto text = [&](jobject o) {
-        return asString ? FakeJni::stringOf(o) : FakeJni::bytesOf(o);
-      };
+      auto text = [&](jobject o) { return asString ? FakeJni::stringOf(o) : FakeJni::bytesOf(o); };
       q.setMaxNfSize(2);
       ASSERT_TRUE(q.enqueue("first", 5, false));
       ASSERT_TRUE(q.enqueue("second", 6, false));

@@ -17,8 +17,8 @@
 
 namespace {
 
-typedef xlru_table<TestEntry, TestValueHasher, TestValueHasher, TestValueComparator, xtable_null_event<TestValue>, 1,
-                   0>
+typedef xlru_table<TestEntry, TestValueHasher, TestValueHasher, TestValueComparator,
+                   xtable_null_event<TestValue>, 1, 0>
     TestTable;
 
 const int kThreads = 16;
@@ -77,16 +77,10 @@ class Stress : public testing::Test {
           const std::string key = key_name(int(rng() % kKeys));
           TestItem h;
           switch (rng() % 14) {
-            case 0:
-              t.add(h.ctor(TestValue(key, value_for(key, ++version))));
-              break;
-            case 1:
-              t.update(h.ctor(TestValue(key, value_for(key, ++version))));
-              break;
+            case 0: t.add(h.ctor(TestValue(key, value_for(key, ++version)))); break;
+            case 1: t.update(h.ctor(TestValue(key, value_for(key, ++version)))); break;
             case 2:
-            case 3:
-              t.add_or_update(h.ctor(TestValue(key, value_for(key, ++version))));
-              break;
+            case 3: t.add_or_update(h.ctor(TestValue(key, value_for(key, ++version)))); break;
             case 4: {
               TestItem out;
               t.warmup(&out, h.ctor(TestValue(key, value_for(key, ++version))), rng() % 2 == 0);
@@ -97,15 +91,11 @@ class Stress : public testing::Test {
             case 6:
               if (t.get_key(h, key)) check(h, key);
               break;
-            case 7:
-              t.has_key(key);
-              break;
+            case 7: t.has_key(key); break;
             case 8:
               if (t.pop_key(h, key)) check(h, key);
               break;
-            case 9:
-              t.remove_key(key);
-              break;
+            case 9: t.remove_key(key); break;
             case 10:
               // Rewrites a shared value in place under its key lock.
               if (t.get_key(h, key)) {

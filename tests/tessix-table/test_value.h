@@ -28,7 +28,9 @@ struct TestValueHasher {
   static uint64_t HASH(const TestValue& v) { return jenkins_hasher::HASH(v.key); }
 };
 struct TestValueComparator {
-  static int COMPARE(const TestValue& a, const TestValue& b) { return Comparator::COMPARE(a.key, b.key); }
+  static int COMPARE(const TestValue& a, const TestValue& b) {
+    return Comparator::COMPARE(a.key, b.key);
+  }
 };
 
 typedef xlru_item_entry<TestValue, 1> TestEntry;

@@ -12,8 +12,8 @@
 
 namespace {
 
-typedef xlru_table<TestEntry, TestValueHasher, TestValueHasher, TestValueComparator, xtable_null_event<TestValue>, 1,
-                   0>
+typedef xlru_table<TestEntry, TestValueHasher, TestValueHasher, TestValueComparator,
+                   xtable_null_event<TestValue>, 1, 0>
     TestTable;
 
 class Table : public testing::Test {
@@ -183,7 +183,8 @@ TEST_F(Table, EvictsTheLeastRecentlyUsed) {
 TEST_F(Table, EvictionBatchesByLruSize) {
   struct Case {
     uint64_t lru_size, table_size, left_after_overflow;
-  } cases[] = {{1, 2, 1}, {10, 16, 10}, {9999, 16384, 9999}, {10000, 16384, 9999}, {100000, 131072, 99990}};
+  } cases[] = {
+      {1, 2, 1}, {10, 16, 10}, {9999, 16384, 9999}, {10000, 16384, 9999}, {100000, 131072, 99990}};
   for (const Case& c : cases) {
     TestTable t(c.table_size, c.lru_size, false, true);
     for (uint64_t i = 0; i < c.lru_size; ++i) put(t, std::to_string(i));
@@ -279,7 +280,8 @@ TEST_F(Table, DirtyTrackingListsKindsTombstonesAndCounters) {
   t.clear();
   EXPECT_EQ(0u, t.size());
   EXPECT_EQ(0u, t.dirty_del_size());
-  for (int c = 0; c < TestTable::CNT_COUNT; ++c) EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;
+  for (int c = 0; c < TestTable::CNT_COUNT; ++c)
+    EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;
   EXPECT_EQ(nullptr, t.dirty_head());
   EXPECT_EQ(nullptr, t.dirty_del_head());
   // Entries still held survive clear with clean links, and can be stored again.
@@ -303,7 +305,8 @@ TEST_F(Table, WithoutDirtyTrackingNothingIsTracked) {
   t.pop_key(p, std::string("b"));
   EXPECT_EQ(nullptr, t.dirty_head());
   EXPECT_EQ(nullptr, t.dirty_del_head());
-  for (int c = 0; c < TestTable::CNT_COUNT; ++c) EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;
+  for (int c = 0; c < TestTable::CNT_COUNT; ++c)
+    EXPECT_EQ(0u, t.counter(TestTable::counter_id(c))) << c;
   EXPECT_TRUE(p.get_ptr()->evictable);
   EXPECT_EQ(TestTable::CLEAN, p.get_ptr()->dirty);
 }
@@ -378,8 +381,9 @@ struct KeyLockingHasher {
 };
 
 TEST_F(Table, TableLockIsTrackedForTheLockOrderChecks) {
-  xlru_table<TestEntry, TestValueHasher, RecordingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0> t(
-      16, 10, false, true);
+  xlru_table<TestEntry, TestValueHasher, RecordingHasher, TestValueComparator,
+             xtable_null_event<TestValue>, 1, 0>
+      t(16, 10, false, true);
   TestItem h;
   EXPECT_TRUE(t.add(make(h, "a")));
   EXPECT_EQ(1, g_table_locks_seen);
@@ -397,7 +401,8 @@ TEST_F(Table, TableLockIsTrackedForTheLockOrderChecks) {
 
 TEST_F(Table, KeyLockTakenUnderTheTableLockAborts) {
   testing::FLAGS_gtest_death_test_style = "threadsafe";
-  xlru_table<TestEntry, TestValueHasher, KeyLockingHasher, TestValueComparator, xtable_null_event<TestValue>, 1, 0>
+  xlru_table<TestEntry, TestValueHasher, KeyLockingHasher, TestValueComparator,
+             xtable_null_event<TestValue>, 1, 0>
       t(16, 10, false, true);
   TestItem other, h;
   other.ctor1(std::string("other"));
@@ -438,8 +443,8 @@ TEST(TableReleases, EntriesLeavingTheTableAreReleasedOutsideTheTableLock) {
       if (how == 2) t.add_or_update(h);
     };
     for (const char* k : {"a", "b", "c", "d", "e", "f"}) store(k, 0);  // evicts a, b, c
-    store("d", 1);                                                    // replaces d
-    store("e", 2);                                                    // replaces e
+    store("d", 1);                                                     // replaces d
+    store("e", 2);                                                     // replaces e
     EXPECT_TRUE(t.remove_key(std::string("f")));
     {
       WatchedItem popped;

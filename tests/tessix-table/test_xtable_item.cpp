@@ -64,7 +64,9 @@ TEST(EntryPool, MallocUntilInitPoolThenPoolEachBlockFreedWhereItCameFrom) {
   std::vector<uint64_t> classes;
   xlabs_traverse_pools(
       find_xlabs_default(TestItem::POOL_CLASS_SIZE),
-      [](void* c, xpool* p) { static_cast<std::vector<uint64_t>*>(c)->push_back(xpool_get_class_size(p)); },
+      [](void* c, xpool* p) {
+        static_cast<std::vector<uint64_t>*>(c)->push_back(xpool_get_class_size(p));
+      },
       &classes);
   EXPECT_EQ(1, std::count(classes.begin(), classes.end(), TestItem::POOL_CLASS_SIZE));
   EXPECT_TRUE(std::is_sorted(classes.begin(), classes.end()));
@@ -167,7 +169,8 @@ TEST(EntryPool, EachThreadTakesFromItsStripeCopyAndFreesGoBackToTheOwner) {
   for (unsigned k = 0; k < XPAGE_STRIPES; ++k) before[k] = in_use(xlabs_stripe_pool(pool, k));
 
   const size_t counts[3] = {11, 23, 37};
-  std::vector<TestItem> made[3] = {std::vector<TestItem>(11), std::vector<TestItem>(23), std::vector<TestItem>(37)};
+  std::vector<TestItem> made[3] = {std::vector<TestItem>(11), std::vector<TestItem>(23),
+                                   std::vector<TestItem>(37)};
   unsigned stripe[3];
   std::mutex m;
   std::condition_variable cv;
@@ -191,7 +194,8 @@ TEST(EntryPool, EachThreadTakesFromItsStripeCopyAndFreesGoBackToTheOwner) {
   const std::set<unsigned> distinct = {main_stripe, stripe[0], stripe[1], stripe[2]};
   EXPECT_EQ(4u, distinct.size());
   uint64_t live = 0;
-  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) live += in_use(xlabs_stripe_pool(pool, k)) - before[k];
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k)
+    live += in_use(xlabs_stripe_pool(pool, k)) - before[k];
   EXPECT_EQ(11u + 23u + 37u, live);
   for (int t = 0; t < 3; ++t) {
     xpool* const own = xlabs_stripe_pool(pool, stripe[t]);
@@ -206,7 +210,8 @@ TEST(EntryPool, EachThreadTakesFromItsStripeCopyAndFreesGoBackToTheOwner) {
   EXPECT_EQ(sum, std::stoull(d.kv["total_chunks"]) - std::stoull(d.kv["free_chunks"]));
 
   for (auto& items : made) items.clear();  // freed on the main thread's stripe
-  for (unsigned k = 0; k < XPAGE_STRIPES; ++k) EXPECT_EQ(before[k], in_use(xlabs_stripe_pool(pool, k))) << k;
+  for (unsigned k = 0; k < XPAGE_STRIPES; ++k)
+    EXPECT_EQ(before[k], in_use(xlabs_stripe_pool(pool, k))) << k;
   {
     std::lock_guard<std::mutex> lock(m);
     go = true;
@@ -227,9 +232,10 @@ TEST(EntryRecord, FieldOrderNaturalAlignmentAndBuildState) {
   EXPECT_LT(addr(&e->dirty), addr(&e->evictable));
   EXPECT_LT(addr(&e->evictable), addr(&e->lru_next));
   EXPECT_LT(addr(&e->lru_next), addr(&e->lru_prev));
-  for (const void* p : {static_cast<const void*>(&e->next), static_cast<const void*>(&e->dirty_next),
-                        static_cast<const void*>(&e->dirty_prev), static_cast<const void*>(&e->lru_next),
-                        static_cast<const void*>(&e->lru_prev)})
+  for (const void* p :
+       {static_cast<const void*>(&e->next), static_cast<const void*>(&e->dirty_next),
+        static_cast<const void*>(&e->dirty_prev), static_cast<const void*>(&e->lru_next),
+        static_cast<const void*>(&e->lru_prev)})
     EXPECT_EQ(0u, addr(p) % alignof(void*));
   EXPECT_EQ(nullptr, e->next);
   EXPECT_EQ(nullptr, e->dirty_next);
@@ -436,10 +442,12 @@ void expect_slots_are_hash_modulo_size(uint64_t n) {
   typedef global_locks<TestEntry, INST> Locks;
   ASSERT_TRUE(Locks::construct(n));
   Poco::FastMutex* base = Locks::mutex_at_hash(0);
-  const uint64_t hashes[] = {0,          1,          n - 1,      n,          n + 1,
-                             2 * n - 1,  0x7fffffff, 0x80000000, 0xfffffffe, 0xffffffff,
-                             0x100000000, 0x123456789abcdef0, UINT64_MAX};
-  for (uint64_t h : hashes) EXPECT_EQ(base + h % n, Locks::mutex_at_hash(h)) << "size " << n << " hash " << h;
+  const uint64_t hashes[] = {0,          1,          n - 1,       n,
+                             n + 1,      2 * n - 1,  0x7fffffff,  0x80000000,
+                             0xfffffffe, 0xffffffff, 0x100000000, 0x123456789abcdef0,
+                             UINT64_MAX};
+  for (uint64_t h : hashes)
+    EXPECT_EQ(base + h % n, Locks::mutex_at_hash(h)) << "size " << n << " hash " << h;
   for (uint32_t h = 1; h != 0 && h < 0xfff00000u; h = h * 3 + 7)
     EXPECT_EQ(base + h % n, Locks::mutex_at_hash(h)) << "size " << n << " hash " << h;
 }
@@ -502,9 +510,16 @@ TEST(Policies, ComparatorOrdersBytesUnsignedThenShorterFirst) {
     std::string a, b;
     int sign;
   } cases[] = {
-      {"", "", 0},          {"a", "a", 0},          {"a", "b", -1},      {"b", "a", 1},
-      {"a", "ab", -1},      {"ab", "a", 1},         {"", "a", -1},       {"\xff", "a", 1},
-      {std::string("a\0b", 3), std::string("a\0c", 3), -1}, {std::string("a\0", 2), "a", 1},
+      {"", "", 0},
+      {"a", "a", 0},
+      {"a", "b", -1},
+      {"b", "a", 1},
+      {"a", "ab", -1},
+      {"ab", "a", 1},
+      {"", "a", -1},
+      {"\xff", "a", 1},
+      {std::string("a\0b", 3), std::string("a\0c", 3), -1},
+      {std::string("a\0", 2), "a", 1},
   };
   for (const Case& c : cases) {
     int r = Comparator::COMPARE(c.a, c.b);

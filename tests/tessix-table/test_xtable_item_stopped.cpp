@@ -23,7 +23,8 @@ TEST(EntryPoolAfterStop, HandlesFallBackToMallocAndFreeIt) {
 
   std::vector<TestItem> items(50);
   for (size_t i = 0; i < items.size(); ++i) {
-    items[i].ctor(TestValue("key number " + std::to_string(i) + " beyond the short-string size", "data"));
+    items[i].ctor(
+        TestValue("key number " + std::to_string(i) + " beyond the short-string size", "data"));
     EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(items[i].get_ptr()) % alignof(TestEntry));
   }
   TestItem shared;

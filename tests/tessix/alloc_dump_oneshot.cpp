@@ -19,7 +19,8 @@ void dump_all(const char* title) {
   std::printf("==== %s\n", title);
   const xstring stat = tessix__memstat(0);
   std::fwrite(stat.data(), 1, stat.size(), stdout);
-  xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator, default_xhugepage_allocator};
+  xpage_allocator* pages[3] = {default_xpage_allocator, default_xbigpage_allocator,
+                               default_xhugepage_allocator};
   xlabs* sets[3] = {default_xlabs, default_xbiglabs, default_xhugelabs};
   for (int i = 0; i < 3; ++i) {
     xpage_allocator_dump_info(pages[i], nullptr, nullptr);

@@ -40,7 +40,8 @@ class FakeJni {
   static std::unique_ptr<std::vector<jbyte>> takeBytes(jobject o) {
     std::unique_ptr<Object> p(reinterpret_cast<Object*>(o));
     if (!p) return nullptr;
-    return std::unique_ptr<std::vector<jbyte>>(new std::vector<jbyte>(std::move(dynamic_cast<Bytes&>(*p).bytes)));
+    return std::unique_ptr<std::vector<jbyte>>(
+        new std::vector<jbyte>(std::move(dynamic_cast<Bytes&>(*p).bytes)));
   }
   static std::unique_ptr<std::string> takeString(jobject o) {
     std::unique_ptr<Object> p(reinterpret_cast<Object*>(o));
@@ -49,7 +50,8 @@ class FakeJni {
   }
   static std::string bytesOf(jobject o) {
     std::unique_ptr<std::vector<jbyte>> b = takeBytes(o);
-    return b ? std::string(reinterpret_cast<const char*>(b->data()), b->size()) : std::string("<null>");
+    return b ? std::string(reinterpret_cast<const char*>(b->data()), b->size())
+             : std::string("<null>");
   }
   static std::string stringOf(jobject o) {
     std::unique_ptr<std::string> s = takeString(o);

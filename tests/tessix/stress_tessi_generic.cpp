@@ -118,8 +118,8 @@ TEST(TessiGenericStress, SixteenThreadsMixEveryOperation) {
           case 0:
           case 1: {
             const std::string v = value(k, lengths[rng() % 8]);
-            c.put(key.data(), kl, v.data(), int(v.size()), rng() % 8 != 0,
-                  rng() % 4 == 0 ? -1 : 0, 1 + int(rng() % 3));
+            c.put(key.data(), kl, v.data(), int(v.size()), rng() % 8 != 0, rng() % 4 == 0 ? -1 : 0,
+                  1 + int(rng() % 3));
             break;
           }
           case 2:

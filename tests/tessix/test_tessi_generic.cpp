@@ -39,13 +39,23 @@ class Cache : public testing::Test {
            int mode = 3) {
     return c->put(k.data(), int(k.size()), v.data(), int(v.size()), flag, expire, mode);
   }
-  std::string get(const std::string& k) { return FakeJni::bytesOf(c->get(jni.env(), k.data(), int(k.size()), false)); }
-  std::string getS(const std::string& k) { return FakeJni::stringOf(c->get(jni.env(), k.data(), int(k.size()), true)); }
-  std::string pop(const std::string& k) { return FakeJni::bytesOf(c->pop(jni.env(), k.data(), int(k.size()), false)); }
-  std::string popS(const std::string& k) { return FakeJni::stringOf(c->pop(jni.env(), k.data(), int(k.size()), true)); }
+  std::string get(const std::string& k) {
+    return FakeJni::bytesOf(c->get(jni.env(), k.data(), int(k.size()), false));
+  }
+  std::string getS(const std::string& k) {
+    return FakeJni::stringOf(c->get(jni.env(), k.data(), int(k.size()), true));
+  }
+  std::string pop(const std::string& k) {
+    return FakeJni::bytesOf(c->pop(jni.env(), k.data(), int(k.size()), false));
+  }
+  std::string popS(const std::string& k) {
+    return FakeJni::stringOf(c->pop(jni.env(), k.data(), int(k.size()), true));
+  }
   bool exist(const std::string& k, bool check) { return c->exist(k.data(), int(k.size()), check); }
   int flags(const std::string& k) { return c->getItemFlag(k.data(), int(k.size())); }
-  bool setFlags(const std::string& k, int v, int op) { return c->setItemFlag(k.data(), int(k.size()), v, op); }
+  bool setFlags(const std::string& k, int v, int op) {
+    return c->setItemFlag(k.data(), int(k.size()), v, op);
+  }
   int left(const std::string& k) { return c->getItemTimeExp(k.data(), int(k.size())); }
   bool extend(const std::string& k, int d) { return c->extItemTimeExp(k.data(), int(k.size()), d); }
 
@@ -147,11 +157,11 @@ TEST_F(Cache, SettingsAndTheirErrorLines) {
     c->setCompressMed(3);
     c->setCompressMed(-1);
     c->setThresholdComp(-1);
-    EXPECT_EQ(GetCapturedStdout(), level < 2 ? "" :
-              "[ERR] setExpTime: value is negative!\n"
-              "[ERR] setCompressMed: value is not valid!\n"
-              "[ERR] setCompressMed: value is not valid!\n"
-              "[ERR] setThresholdComp: value is negative!\n");
+    EXPECT_EQ(GetCapturedStdout(), level < 2 ? ""
+                                             : "[ERR] setExpTime: value is negative!\n"
+                                               "[ERR] setCompressMed: value is not valid!\n"
+                                               "[ERR] setCompressMed: value is not valid!\n"
+                                               "[ERR] setThresholdComp: value is negative!\n");
   }
   EXPECT_EQ(c->getCompressMed(), 0);
   EXPECT_EQ(c->getThresholdComp(), 128);
@@ -217,8 +227,11 @@ TEST_F(Cache, Flags) {
   EXPECT_EQ(get("f"), "v");
   struct Case {
     int op, value, want;
-  } cases[] = {{1, 0x12345, 0x2345}, {2, 0x00FF, 0x000F}, {3, 0xF000, int16_t(0xFF0F)},
-               {4, 0x0FF0, 0x00FF}, {5, 999, int16_t(0xF0F0)}};
+  } cases[] = {{1, 0x12345, 0x2345},
+               {2, 0x00FF, 0x000F},
+               {3, 0xF000, int16_t(0xFF0F)},
+               {4, 0x0FF0, 0x00FF},
+               {5, 999, int16_t(0xF0F0)}};
   for (const Case& k : cases) {
     EXPECT_TRUE(setFlags("f", 0x0F0F, 1));
     EXPECT_TRUE(setFlags("f", k.value, k.op));
@@ -280,10 +293,10 @@ TEST_F(Cache, ExpiryIn64Bits) {
 // within one second, so the figures are exact.
 TEST_F(Cache, ExpiryExtensionsWrapIn32Bits) {
   struct Case {
-    int expire;                // put
-    std::vector<int> deltas;   // extItemTimeExp, in order
-    int64_t left;              // getItemTimeExp afterwards, relative to expiry - now
-    bool readable;             // get afterwards
+    int expire;               // put
+    std::vector<int> deltas;  // extItemTimeExp, in order
+    int64_t left;             // getItemTimeExp afterwards, relative to expiry - now
+    bool readable;            // get afterwards
   } cases[] = {
       // now + INT_MAX + INT_MAX wraps to now - 2: expired.
       {INT_MAX, {INT_MAX}, -2, false},
@@ -303,7 +316,8 @@ TEST_F(Cache, ExpiryExtensionsWrapIn32Bits) {
       for (int d : k.deltas) ASSERT_TRUE(extend("w", d));
       const int l = left("w");
       const bool readable = exist("w", true);
-      if (Poco::Timestamp().epochMicroseconds() / 1000000 != t0) continue;  // a second passed: the figures moved
+      if (Poco::Timestamp().epochMicroseconds() / 1000000 != t0)
+        continue;  // a second passed: the figures moved
       EXPECT_EQ(l, k.left) << k.expire;
       EXPECT_EQ(readable, k.readable) << k.expire;
       break;
@@ -430,8 +444,8 @@ TEST_F(Cache, PopOvertakenWhileItBuildsItsResult) {
   struct Case {
     const char* name;
     std::function<void(TessiGeneric&)> meanwhile;
-    std::string popped;   // the pop's answer
-    long dropped;         // results dropped
+    std::string popped;  // the pop's answer
+    long dropped;        // results dropped
   } cases[] = {
       {"replaced", [](TessiGeneric& g) { g.put("k", 1, "new", 3, true, 0, 3); }, "new", 1},
       {"removed", [](TessiGeneric& g) { EXPECT_TRUE(g.remove("k", 1)); }, "<null>", 1},
@@ -451,7 +465,7 @@ TEST_F(Cache, EvictionFollowsUse) {
   put("a", "a");
   put("b", "b");
   put("c", "c");
-  EXPECT_EQ(get("a"), "a");     // a to the head
+  EXPECT_EQ(get("a"), "a");        // a to the head
   EXPECT_TRUE(exist("b", false));  // no move
   put("d", "d");
   EXPECT_EQ(c->size(), 3u);

@@ -113,16 +113,17 @@ TEST(TessixHelpers, DumpAndReportLines) {
   tessi::jThrowException(reinterpret_cast<JNIEnv*>(1), "X", nullptr);
   tessi::jThrowException(nullptr, "X", "m");
   tessi::jThrowException(reinterpret_cast<JNIEnv*>(1), nullptr, "m");
-  EXPECT_EQ(GetCapturedStdout(),
-            "[dbg] get: key[3]=\"key\"\n"
-            "[dbg] get: key[0]=\"<null>\"\n"
-            "[dbg] put: value[2]=\"ab\"\n"
-            "[dbg] put: value[-1]=\"<null>\"\n"
-            "[dbg] put: key[3]=\"k\", value[0]=\"<null>\"\n"
-            "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: boom\n"
-            "[ERR] jThrowException: Exception X occurred: \n"
-            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n"
-            "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n");
+  EXPECT_EQ(
+      GetCapturedStdout(),
+      "[dbg] get: key[3]=\"key\"\n"
+      "[dbg] get: key[0]=\"<null>\"\n"
+      "[dbg] put: value[2]=\"ab\"\n"
+      "[dbg] put: value[-1]=\"<null>\"\n"
+      "[dbg] put: key[3]=\"k\", value[0]=\"<null>\"\n"
+      "[ERR] jThrowException: Exception com/olm/toka/exception/JNIRuntimeException occurred: boom\n"
+      "[ERR] jThrowException: Exception X occurred: \n"
+      "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n"
+      "[ERR] jThrowException: Could not throw an exception: jenv is null or clsName is null\n");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST(TessixUninit, RefusedUnderLiveObjectsThenStops) {
   EXPECT_NE(stop.find("uninit xallocator"), std::string::npos) << stop;
   EXPECT_EQ(xa_malloc(64), nullptr) << "stopped";
   EXPECT_EQ(std::string(tessix__info().c_str()), info);  // plain storage outlives the stop
-  EXPECT_EQ(tessix__initialize(10000), 1);                // nothing restarts it
+  EXPECT_EQ(tessix__initialize(10000), 1);               // nothing restarts it
   EXPECT_EQ(xa_malloc(64), nullptr);
   EXPECT_EQ(std::string(tessix__memstat(0).c_str()), "\n\n\n\n\n\n\n\n\n");
 

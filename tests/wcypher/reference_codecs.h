@@ -130,7 +130,8 @@ inline std::string base64(const std::string& in, bool pad) {
     for (int i = 7; i >= 0; --i) bits.push_back((c >> i) & 1 ? '1' : '0');
   while (bits.size() % 6 != 0) bits.push_back('0');
   std::string out;
-  for (size_t i = 0; i < bits.size(); i += 6) out.push_back(a[std::stoi(bits.substr(i, 6), nullptr, 2)]);
+  for (size_t i = 0; i < bits.size(); i += 6)
+    out.push_back(a[std::stoi(bits.substr(i, 6), nullptr, 2)]);
   if (pad)
     while (out.size() % 4 != 0) out.push_back('=');
   return out;
@@ -195,7 +196,8 @@ inline void mask(std::string& d, const std::string& secret, int kind) {
   const uint32_t h = static_cast<uint32_t>(hash(secret, kind));
   std::vector<uint32_t> key;
   for (size_t i = 0; i + 4 <= secret.size(); i += 4) key.push_back(word(secret, i) ^ h);
-  for (size_t j = 0; j < d.size() / 4; ++j) set_word(d, 4 * j, word(d, 4 * j) ^ key[j % key.size()]);
+  for (size_t j = 0; j < d.size() / 4; ++j)
+    set_word(d, 4 * j, word(d, 4 * j) ^ key[j % key.size()]);
 }
 
 inline std::string seal(const std::string& data, const std::string& secret, int kind) {
@@ -256,8 +258,8 @@ inline int64_t keyspace_encode(int32_t id, int32_t keyspace, int64_t key) {
   for (int n = 0; n < 8; ++n) L[n] = static_cast<uint8_t>(l >> (8 * n));
   const uint8_t m = L[0] ^ L[1] ^ L[2], o = L[0] ^ L[1] ^ L[2] ^ L[3] ^ L[4], r = L[7];
   const uint8_t t = L[5] ^ r, u = L[3] ^ t, v = L[1] ^ u, w = L[6] ^ L[5] ^ o ^ r;
-  const uint8_t b[8] = {v, uint8_t(L[0] ^ v), u, uint8_t(m ^ u), t, uint8_t(o ^ t), w,
-                        uint8_t((w & 0x7f) ^ r)};
+  const uint8_t b[8] = {v, uint8_t(L[0] ^ v), u, uint8_t(m ^ u),
+                        t, uint8_t(o ^ t),    w, uint8_t((w & 0x7f) ^ r)};
   uint64_t x = 0;
   for (int n = 0; n < 8; ++n) x |= uint64_t{b[n]} << (8 * n);
   return static_cast<int64_t>(x ^ static_cast<uint64_t>(key));

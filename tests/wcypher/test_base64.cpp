@@ -23,8 +23,8 @@ TEST(Base64, EncodeTable) {
       {"\xff\xff\xff", "____", "____"},
       {string(2, '\0'), "000", "000="},
       {string(3, '\0'), "0000", "0000"},
-      {"\xff", "_m", "_m=="},          // 111111 11(0000): 63 48
-      {"\xff\xff", "__y", "__y="},    // 111111 111111 1111(00): 63 63 60
+      {"\xff", "_m", "_m=="},       // 111111 11(0000): 63 48
+      {"\xff\xff", "__y", "__y="},  // 111111 111111 1111(00): 63 63 60
       {"\x04\x10\x41", "1111", "1111"},
       {"\x28\xa2\x8a", "AAAA", "AAAA"},  // 001010 x4: 10 is "A"
       {"\x92\x49\x24", "aaaa", "aaaa"},  // 100100 x4: 36 is "a"
@@ -49,7 +49,7 @@ TEST(Base64, DecodeTable) {
     string out;  // after the call, starting from "keep"
   };
   const Case cases[] = {
-      {"0", false, "keep"},             // length 4k+1: untouched
+      {"0", false, "keep"},  // length 4k+1: untouched
       {"00000", false, "keep"},
       {"00", true, string(1, '\0')},
       {"00==", true, string(1, '\0')},
@@ -58,14 +58,14 @@ TEST(Base64, DecodeTable) {
       {"____", true, "\xff\xff\xff"},
       {"0=00", false, ""},
       {"=000", false, ""},
-      {"00=", false, ""},              // "=" last, but only two characters before it
+      {"00=", false, ""},  // "=" last, but only two characters before it
       {"00+0", false, ""},
       {"+0", false, ""},
       {"0000+0", false, string(3, '\0')},  // bytes of the groups before the failing one
       {"0000==", false, string(3, '\0')},
-      {"00==0000", false, ""},          // "=" in the middle
+      {"00==0000", false, ""},  // "=" in the middle
       {"000=0000", false, ""},
-      {"01", true, string(1, '\0')},    // unused low bits are not checked
+      {"01", true, string(1, '\0')},  // unused low bits are not checked
       {"__", true, "\xff"},
       {string("\xb0\x30\x30\x30", 4), false, ""},  // bytes above 0x7f
       {string("00\0000", 4), false, ""},
@@ -132,7 +132,6 @@ TEST(Base64, CodecWrappers) {
   EXPECT_EQ(-7, wcypher::base64_decode0(out, "0=00"));
   EXPECT_EQ(-7, wcypher::base64_decode0(out, "ab+c"));
 }
-
 
 // The group-at-a-time loops against the plain reference, over every length up to past the
 // unrolled strides (several groups of 12 input bytes or 8 characters) and every byte value.

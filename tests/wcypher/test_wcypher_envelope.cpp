@@ -237,7 +237,7 @@ TEST(Envelope, AgeLimitStillDeliversTheParts) {
     int rc;
   };
   const Case cases[] = {
-      {-61, 60, -13}, {61, 60, -13}, {-30, 60, 0},  {30, 60, 0},
+      {-61, 60, -13},   {61, 60, -13},   {-30, 60, 0},         {30, 60, 0},
       {-1000000, 0, 0}, {1000000, 0, 0}, {-61, UINT64_MAX, 0},
   };
   for (const Case& c : cases) {
@@ -255,7 +255,6 @@ TEST(Envelope, AgeLimitStillDeliversTheParts) {
     EXPECT_EQ(t.parts, parts);
   }
 }
-
 
 TEST(Aliasing, OutputMayBeOneOfTheInputs) {
   string s = "abc";

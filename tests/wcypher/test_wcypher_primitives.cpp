@@ -56,8 +56,8 @@ TEST(Hex, DecodeTable) {
   };
   const Case cases[] = {
       {"6A6b", 0, "\x6a\x6b"},
-      {"616", -11, "keep"},         // odd length: output untouched
-      {"61zz", -11, "a"},           // bytes of the pairs before the bad one
+      {"616", -11, "keep"},  // odd length: output untouched
+      {"61zz", -11, "a"},    // bytes of the pairs before the bad one
       {"zz61", -11, ""},
       {"6", -11, "keep"},
       {"", 0, ""},
@@ -200,9 +200,13 @@ struct CountingAllocator {
   }
   void deallocate(T* p, size_t n) { std::allocator<T>().deallocate(p, n); }
   template <class U>
-  bool operator==(const CountingAllocator<U>&) const { return true; }
+  bool operator==(const CountingAllocator<U>&) const {
+    return true;
+  }
   template <class U>
-  bool operator!=(const CountingAllocator<U>&) const { return false; }
+  bool operator!=(const CountingAllocator<U>&) const {
+    return false;
+  }
 };
 
 TEST(Serialize, WorksOverListsWithAnotherAllocator) {
@@ -267,10 +271,8 @@ TEST(Compress, MethodsAndPlainCopy) {
   out = "old";
   EXPECT_EQ(-5, wcypher::decompress0(out, in, 1));
   EXPECT_EQ("", out);
-  for (int m : {3, 254, 256, -1, 511})
-    EXPECT_EQ(-4, wcypher::compress0(out, in, m)) << m;
-  for (int m : {3, 254, 256, -1, 511})
-    EXPECT_EQ(-5, wcypher::decompress0(out, in, m)) << m;
+  for (int m : {3, 254, 256, -1, 511}) EXPECT_EQ(-4, wcypher::compress0(out, in, m)) << m;
+  for (int m : {3, 254, 256, -1, 511}) EXPECT_EQ(-5, wcypher::decompress0(out, in, m)) << m;
 
   EXPECT_EQ(0, wcypher::compress0(out, in, 255));
   EXPECT_EQ(in, out);

@@ -77,8 +77,13 @@ TEST(Noise, DenoiseUndoesAHandMadeChain) {
 
 // ---- integer tokens -----------------------------------------------------------------------
 
-const int64_t kValues[] = {0, 1, -1, 42, std::numeric_limits<int64_t>::min(),
-                           std::numeric_limits<int64_t>::max(), 0x0123456789abcdefLL};
+const int64_t kValues[] = {0,
+                           1,
+                           -1,
+                           42,
+                           std::numeric_limits<int64_t>::min(),
+                           std::numeric_limits<int64_t>::max(),
+                           0x0123456789abcdefLL};
 const int64_t kKeys[] = {0, 1, -1, 0x5555aaaa5555aaaaLL, std::numeric_limits<int64_t>::min()};
 
 TEST(IntegerToken, Version1MatchesTheFormat) {
@@ -285,8 +290,8 @@ TEST(Keyspace, HandComputedValue) {
 
 TEST(Keyspace, RoundTripsAndForeignKeyspaces) {
   std::mt19937_64 rng(17);
-  std::vector<int32_t> ids = {0, 1, -1, 5, std::numeric_limits<int32_t>::min(),
-                              std::numeric_limits<int32_t>::max()};
+  std::vector<int32_t> ids = {
+      0, 1, -1, 5, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
   std::vector<int32_t> spaces = {0, -2, 1, std::numeric_limits<int32_t>::min(), 0x7f7f7f7f};
   for (int i = 0; i < 20; ++i) {
     ids.push_back(static_cast<int32_t>(rng()));

@@ -89,10 +89,14 @@ struct global_locks {
     return built;
   }
 
-  static bool empty() { return mutexs_array_holder().mutexs.load(std::memory_order_acquire) == nullptr; }
+  static bool empty() {
+    return mutexs_array_holder().mutexs.load(std::memory_order_acquire) == nullptr;
+  }
   static uint64_t size() {
     mutexs_array& a = mutexs_array_holder();
-    return a.mutexs.load(std::memory_order_acquire) != nullptr ? a.size.load(std::memory_order_relaxed) : 0;
+    return a.mutexs.load(std::memory_order_acquire) != nullptr
+               ? a.size.load(std::memory_order_relaxed)
+               : 0;
   }
   static Poco::FastMutex* mutex_at_hash(uint64_t h) { return mutexs_array_holder().at_hash(h); }
   // Starts loading the mutex at h (a hint for a lock taken soon); nothing when empty.

@@ -85,8 +85,9 @@ struct xtable_key_traits {
   }
 };
 
-template <typename _ItemEntry, typename _DataLockHasher, typename _DataHasher, typename _DataComparator,
-          typename _TableEvent, unsigned GLOBAL_LOCKS_INST, unsigned THIS_CONTAINER>
+template <typename _ItemEntry, typename _DataLockHasher, typename _DataHasher,
+          typename _DataComparator, typename _TableEvent, unsigned GLOBAL_LOCKS_INST,
+          unsigned THIS_CONTAINER>
 class xlru_table {
  public:
   typedef xtable_item<_ItemEntry, _DataLockHasher, GLOBAL_LOCKS_INST> table_item;
@@ -99,15 +100,15 @@ class xlru_table {
 
   // The nine counters, in order.
   enum counter_id {
-    CNT_SPARE1 = 0,     // changed by nothing; clear keeps it
-    CNT_BK_HAS,         // back-end existence lookups
-    CNT_BK_GET,         // back-end reads
-    CNT_BK_HAS_MISS,    // back-end existence misses
-    CNT_BK_GET_MISS,    // back-end read misses
+    CNT_SPARE1 = 0,   // changed by nothing; clear keeps it
+    CNT_BK_HAS,       // back-end existence lookups
+    CNT_BK_GET,       // back-end reads
+    CNT_BK_HAS_MISS,  // back-end existence misses
+    CNT_BK_GET_MISS,  // back-end read misses
     CNT_SPARE2,
     CNT_SPARE3,
-    CNT_DIRTY,          // entries in the dirty list
-    CNT_DIRTY_DEL,      // entries in the dirty-delete list
+    CNT_DIRTY,      // entries in the dirty list
+    CNT_DIRTY_DEL,  // entries in the dirty-delete list
     CNT_COUNT
   };
 
@@ -228,7 +229,9 @@ class xlru_table {
     return static_cast<_ItemEntry*>(p);
   }
 
-  bool _dirty_on() const { return _enable_dirty && _dirty_switch.load(std::memory_order_acquire) != 0; }
+  bool _dirty_on() const {
+    return _enable_dirty && _dirty_switch.load(std::memory_order_acquire) != 0;
+  }
   bool _is_dumping() const { return _dumping.load(std::memory_order_acquire) > 0; }
 
   // Each operation hashes its key once; the lookups of both indexes (and, where the lock
@@ -322,11 +325,13 @@ class xlru_table {
   std::shared_ptr<apache::thrift::protocol::TProtocol> _dump_protocol;
 };
 
-#define XLRU_TABLE_TEMPLATE                                                                       \
-  template <typename _ItemEntry, typename _DataLockHasher, typename _DataHasher, typename _DataComparator, \
-            typename _TableEvent, unsigned GLOBAL_LOCKS_INST, unsigned THIS_CONTAINER>
-#define XLRU_TABLE \
-  xlru_table<_ItemEntry, _DataLockHasher, _DataHasher, _DataComparator, _TableEvent, GLOBAL_LOCKS_INST, THIS_CONTAINER>
+#define XLRU_TABLE_TEMPLATE                                                             \
+  template <typename _ItemEntry, typename _DataLockHasher, typename _DataHasher,        \
+            typename _DataComparator, typename _TableEvent, unsigned GLOBAL_LOCKS_INST, \
+            unsigned THIS_CONTAINER>
+#define XLRU_TABLE                                                                   \
+  xlru_table<_ItemEntry, _DataLockHasher, _DataHasher, _DataComparator, _TableEvent, \
+             GLOBAL_LOCKS_INST, THIS_CONTAINER>
 
 XLRU_TABLE_TEMPLATE
 XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty, bool fourth_flag)
@@ -351,7 +356,8 @@ XLRU_TABLE::xlru_table(uint64_t table_size, uint64_t lru_size, bool enable_dirty
   _main = new_xassoc(table_size, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
   if (_main == nullptr) throw std::bad_alloc();  // the bucket array could not be had
   if (enable_dirty) {
-    _dirty_del = new_xassoc(table_size / 100, 0, &HASH, &COMPARE, &table_item::DTOR, &table_item::FREE);
+    _dirty_del = new_xassoc(table_size / 100, 0, &HASH, &COMPARE, &table_item::DTOR,
+                            &table_item::FREE);
     if (_dirty_del == nullptr) {
       delete_xassoc(_main);
       throw std::bad_alloc();
@@ -364,7 +370,8 @@ XLRU_TABLE::~xlru_table() {
   _clear_links();
   delete_xassoc(_main);
   delete_xassoc(_dirty_del);
-  for (auto& change : _change_log) delete_shobject(change.second, &table_item::DTOR, &table_item::FREE);
+  for (auto& change : _change_log)
+    delete_shobject(change.second, &table_item::DTOR, &table_item::FREE);
 }
 
 // ---- lookups -------------------------------------------------------------------------
@@ -452,7 +459,8 @@ bool XLRU_TABLE::_in_list(_ItemEntry* e, _ItemEntry* head, _ItemEntry* tail) {
 XLRU_TABLE_TEMPLATE
 void XLRU_TABLE::_link_dirty(_dirty_list l, _ItemEntry* e, uint8_t kind) {
   // In the dirty list an entry stays once, with its first kind.
-  if (l.keeps_first_kind && l.head != nullptr && e->dirty >= ADD && e->dirty <= ADD_OR_UPDATE) return;
+  if (l.keeps_first_kind && l.head != nullptr && e->dirty >= ADD && e->dirty <= ADD_OR_UPDATE)
+    return;
   _detach_dirty(e);
   e->dirty = kind;
   e->evictable = false;
@@ -496,7 +504,8 @@ void XLRU_TABLE::_remove_found(const _find_results& r, uint64_t h, _deferred& la
   _ItemEntry* e = _E(r.main.found);
   later.hold(e);
   if (_is_dumping()) _log(DELETE, e);
-  _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e)) : nullptr;
+  _ItemEntry* d = (_dirty_on() && _dirty_del != nullptr) ? static_cast<_ItemEntry*>(sh_shobject(e))
+                                                         : nullptr;
   _unlink_lru(e);
   _unlink_dirty(_changed(), e);
   xassoc_remove(_main, &r.main);  // releases the index's reference
@@ -550,7 +559,8 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   const uint64_t h = _key_hash(key);
   xassoc_prefetch_bucket(_main, h);
   // A hit is usually read under its key lock next.
-  if (std::is_same<_DataLockHasher, _DataHasher>::value) table_item::locks_type::prefetch_at_hash(h);
+  if (std::is_same<_DataLockHasher, _DataHasher>::value)
+    table_item::locks_type::prefetch_at_hash(h);
   _table_lock lock(_lock, LockType::WRITE);
   _find_results r;
   _find_key(r, key, h);
@@ -739,7 +749,8 @@ bool XLRU_TABLE::check_invariants() {
     ++del;
     if (e->dirty != DELETE || e->evictable) return false;
   }
-  return dirty == counter(CNT_DIRTY) && del == counter(CNT_DIRTY_DEL) && del == xassoc_get_size(_dirty_del);
+  return dirty == counter(CNT_DIRTY) && del == counter(CNT_DIRTY_DEL) &&
+         del == xassoc_get_size(_dirty_del);
 }
 
 #include "mopralib/inc/xds/xlru_table_main_impl.h"

@@ -108,8 +108,11 @@ class xtable_item {
 
   // The key lock of the value's key, or null for an empty handle or key-lock array.
   void set_mutex() {
-    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built() : nullptr;
-    _mutex = locks != nullptr ? locks->at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value))) : nullptr;
+    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built()
+                                                                       : nullptr;
+    _mutex = locks != nullptr
+                 ? locks->at_hash(static_cast<uint64_t>(_DataLockHasher::HASH(_entry->value)))
+                 : nullptr;
   }
   Poco::FastMutex* get_mutex() const { return _mutex; }
 
@@ -194,11 +197,13 @@ class xtable_item {
   };
   class scope_read_lock : public scope_key_lock {
    public:
-    explicit scope_read_lock(xtable_item& item, bool lock_now = true) : scope_key_lock(item, lock_now) {}
+    explicit scope_read_lock(xtable_item& item, bool lock_now = true)
+        : scope_key_lock(item, lock_now) {}
   };
   class scope_write_lock : public scope_key_lock {
    public:
-    explicit scope_write_lock(xtable_item& item, bool lock_now = true) : scope_key_lock(item, lock_now) {}
+    explicit scope_write_lock(xtable_item& item, bool lock_now = true)
+        : scope_key_lock(item, lock_now) {}
   };
 
   // Entry pool pointer: null until INIT_POOL succeeds, then fixed (also after the stop,
@@ -227,18 +232,20 @@ class xtable_item {
             break;
           }
           xpool* existing = xlabs_get_pool(set, s);
-          if (existing == nullptr || xpool_get_class_size(existing) != s) break;  // refused otherwise
+          if (existing == nullptr || xpool_get_class_size(existing) != s)
+            break;  // refused otherwise
         }
       }
       if (pool != nullptr) {
         // The stripe copies first: MALLOC reads them once it has seen the slot set.
-        for (unsigned k = 0; k < XPAGE_STRIPES; ++k) _stripe_pools()[k] = xlabs_stripe_pool(pool, k);
+        for (unsigned k = 0; k < XPAGE_STRIPES; ++k)
+          _stripe_pools()[k] = xlabs_stripe_pool(pool, k);
         __atomic_store_n(&slot, pool, __ATOMIC_RELEASE);
         std::printf("[inf] %s: class_size=%d, pool_class_size=%d\n", "xtable_item::INIT_POOL",
                     static_cast<int>(class_size), static_cast<int>(xpool_get_class_size(pool)));
       } else {
-        std::fprintf(stderr, "[ERR] %s: FAIL create pool with class_size=%d\n", "xtable_item::INIT_POOL",
-                     static_cast<int>(POOL_CLASS_SIZE));
+        std::fprintf(stderr, "[ERR] %s: FAIL create pool with class_size=%d\n",
+                     "xtable_item::INIT_POOL", static_cast<int>(POOL_CLASS_SIZE));
       }
     }
     pthread_mutex_unlock(&init_lock);
@@ -257,7 +264,8 @@ class xtable_item {
       chunk = static_cast<char*>(xpool_alloc(pool));
       origin = kFromPool;
     } else {
-      chunk = static_cast<char*>(nullpool_alloc_silent(size + alignof(_ItemEntry), 1, ::malloc, ::free));
+      chunk = static_cast<char*>(
+          nullpool_alloc_silent(size + alignof(_ItemEntry), 1, ::malloc, ::free));
       origin = 0;
     }
     if (chunk == nullptr) return nullptr;
@@ -327,7 +335,8 @@ class xtable_item {
 
   // set_mutex with the value's lock hash already known.
   void _set_mutex_hashed(uint64_t lock_hash) {
-    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built() : nullptr;
+    const typename locks_type::mutexs_array* locks = _entry != nullptr ? locks_type::built()
+                                                                       : nullptr;
     _mutex = locks != nullptr ? locks->at_hash(lock_hash) : nullptr;
   }
 

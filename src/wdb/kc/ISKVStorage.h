@@ -27,17 +27,17 @@ namespace wdb {
 
 // Result codes of the stores.
 const int RC_OK = 0;
-const int RC_FAIL = -mopra::ECode::C_FAIL;                    // -1
-const int RC_EXCEPTION = -mopra::ECode::EXCEPTION;            // -2
-const int RC_NULL_PTR = -mopra::ECode::NULL_PTR;              // -3
-const int RC_INVALID_PARAM = -mopra::ECode::INVALID_PARAM;    // -4
-const int RC_INVALID_DATA = -mopra::ECode::INVALID_DATA;      // -5
-const int RC_NOT_EXIST = -mopra::ECode::NOT_EXIST;            // -9
-const int RC_ALREADY_EXIST = -mopra::ECode::ALREADY_EXIST;    // -10
-const int RC_UNSUPPORTED = -mopra::ECode::UNSUPPORTED;        // -12
-const int RC_UNDER_FLOW = -mopra::ECode::UNDER_FLOW;          // -16
-const int RC_REACH_MAX = -mopra::ECode::REACH_MAX;            // -27
-const int RC_NOT_OPENED = -mopra::ECode::NOT_OPENED;          // -28
+const int RC_FAIL = -mopra::ECode::C_FAIL;                  // -1
+const int RC_EXCEPTION = -mopra::ECode::EXCEPTION;          // -2
+const int RC_NULL_PTR = -mopra::ECode::NULL_PTR;            // -3
+const int RC_INVALID_PARAM = -mopra::ECode::INVALID_PARAM;  // -4
+const int RC_INVALID_DATA = -mopra::ECode::INVALID_DATA;    // -5
+const int RC_NOT_EXIST = -mopra::ECode::NOT_EXIST;          // -9
+const int RC_ALREADY_EXIST = -mopra::ECode::ALREADY_EXIST;  // -10
+const int RC_UNSUPPORTED = -mopra::ECode::UNSUPPORTED;      // -12
+const int RC_UNDER_FLOW = -mopra::ECode::UNDER_FLOW;        // -16
+const int RC_REACH_MAX = -mopra::ECode::REACH_MAX;          // -27
+const int RC_NOT_OPENED = -mopra::ECode::NOT_OPENED;        // -28
 // Positive results that count as success.
 const int RC_REMOVE_SHORT_KEY = mopra::ECode::INVALID_PARAM;  // +4
 const int RC_REMOVE_NOTHING = mopra::ECode::NOT_EXIST;        // +9
@@ -118,8 +118,8 @@ class AStorage : public IStorage<K, V> {
   // Multi-item operations: items in input order, each through this object's own single-item
   // operation; a negative result is recorded in errors (when given) and becomes the result.
   // More items than the limit: the first `limit` are handled, then RC_REACH_MAX.
-  virtual int multiPutTx(ITransaction* tx, std::map<K, int>* errors,
-                         const std::vector<Item>& items, int policy) {
+  virtual int multiPutTx(ITransaction* tx, std::map<K, int>* errors, const std::vector<Item>& items,
+                         int policy) {
     return _forEach(
         items, maxMultiWrite, errors, [](const Item& item) -> const K& { return item.first; },
         [&](const Item& item) { return this->putTx(tx, item.first, item.second, policy); });
@@ -136,8 +136,8 @@ class AStorage : public IStorage<K, V> {
   virtual int multiPopTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) {
     return _forEach(keys, maxMultiWrite, errors, _self, [&](const K& key) {
-      std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(key, V()));
+      std::pair<typename std::map<K, V>::iterator, bool> ins = values.insert(
+          std::make_pair(key, V()));
       const int r = this->popTx(tx, ins.first->second, key);
       if (r < 0 && ins.second) values.erase(ins.first);
       return r;
@@ -148,8 +148,8 @@ class AStorage : public IStorage<K, V> {
   virtual int multiGetTx(ITransaction* tx, std::map<K, V>& values, std::map<K, int>* errors,
                          const std::vector<K>& keys) const {
     return _forEach(keys, maxMultiRead, errors, _self, [&](const K& key) {
-      std::pair<typename std::map<K, V>::iterator, bool> ins =
-          values.insert(std::make_pair(key, V()));
+      std::pair<typename std::map<K, V>::iterator, bool> ins = values.insert(
+          std::make_pair(key, V()));
       if (!ins.second) return RC_OK;  // fetched already (or the caller's): counted, kept
       const int r = this->getTx(tx, ins.first->second, key);
       if (r < 0) values.erase(ins.first);

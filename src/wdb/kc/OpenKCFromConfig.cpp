@@ -30,9 +30,7 @@ const KComparator* contiguousComparator() {
 
 }  // namespace
 
-std::string configKey(const std::string& name, const char* suffix) {
-  return name + "." + suffix;
-}
+std::string configKey(const std::string& name, const char* suffix) { return name + "." + suffix; }
 
 PreparedKCStore PrepareKCFromConfig(Poco::Util::LayeredConfiguration& configuration,
                                     const std::string& name) {
@@ -44,22 +42,21 @@ PreparedKCStore PrepareKCFromConfig(Poco::Util::LayeredConfiguration& configurat
 
   if (distribType == "contiguous") {
     // The key type is always the pooled string, so every contiguous open warns.
-    __printLogWrn("OpenKCFromConfig", "%s", "distribType is contiguous while KType is string type!");
+    __printLogWrn("OpenKCFromConfig", "%s",
+                  "distribType is contiguous while KType is string type!");
     std::unique_ptr<SKV_ContMKCStg> store(new SKV_ContMKCStg());
     store->loadConfig(name, configuration);
     store->setKComparator(contiguousComparator());
-    return PreparedKCStore(std::unique_ptr<ISKVStorage>(store.release()), true, mode,
-                           [](ISKVStorage* s, unsigned m) {
-                             return static_cast<SKV_ContMKCStg*>(s)->open(m);
-                           });
+    return PreparedKCStore(
+        std::unique_ptr<ISKVStorage>(store.release()), true, mode,
+        [](ISKVStorage* s, unsigned m) { return static_cast<SKV_ContMKCStg*>(s)->open(m); });
   }
   if (distribType == "uniform") {
     std::unique_ptr<SKV_UniMKCStg> store(new SKV_UniMKCStg());
     store->loadConfig(name, configuration);
-    return PreparedKCStore(std::unique_ptr<ISKVStorage>(store.release()), false, mode,
-                           [](ISKVStorage* s, unsigned m) {
-                             return static_cast<SKV_UniMKCStg*>(s)->open(m);
-                           });
+    return PreparedKCStore(
+        std::unique_ptr<ISKVStorage>(store.release()), false, mode,
+        [](ISKVStorage* s, unsigned m) { return static_cast<SKV_UniMKCStg*>(s)->open(m); });
   }
   throw wexception("Unknown distrib-type");
 }
@@ -77,7 +74,7 @@ std::pair<ISKVStorage*, bool> OpenKCFromConfig(Poco::Util::LayeredConfiguration&
   return std::make_pair(prepared.release(), contiguous);
 }
 
-template std::pair<ISKVStorage*, bool> OpenKCFromConfig<xstring>(
-    Poco::Util::LayeredConfiguration&, const std::string&, xstring*);
+template std::pair<ISKVStorage*, bool> OpenKCFromConfig<xstring>(Poco::Util::LayeredConfiguration&,
+                                                                 const std::string&, xstring*);
 
 }  // namespace wdb

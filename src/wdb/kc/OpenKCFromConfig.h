@@ -37,8 +37,8 @@ class LayeredConfiguration;
 namespace wdb {
 
 // Kyoto Cabinet open modes used by the factory.
-const unsigned KC_OPEN_MODE = 23;            // reader | writer | create | auto transaction
-const unsigned KC_OPEN_MODE_AUTOSYNC = 55;   // the same | auto sync
+const unsigned KC_OPEN_MODE = 23;           // reader | writer | create | auto transaction
+const unsigned KC_OPEN_MODE_AUTOSYNC = 55;  // the same | auto sync
 
 // The configuration key "<name>.<suffix>"; a plain string, so keys come out right in every
 // allocator state.

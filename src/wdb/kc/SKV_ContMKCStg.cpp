@@ -31,8 +31,7 @@ const KComparator& comparatorOr(const KComparator* cmp) {
 }
 }  // namespace
 
-int compareKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b,
-                size_t bLen) {
+int compareKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b, size_t bLen) {
   return comparatorOr(cmp).compare(a, aLen, b, bLen);
 }
 
@@ -41,8 +40,7 @@ bool equalKeys(const KComparator* cmp, const void* a, size_t aLen, const void* b
 }
 
 bool SKV_ContMKCStg::DBECmpByKeyMin::operator()(const DBEntry& a, const DBEntry& b) const {
-  return compareKeys(cmp, a.keyMin.data(), a.keyMin.size(), b.keyMin.data(), b.keyMin.size()) <
-         0;
+  return compareKeys(cmp, a.keyMin.data(), a.keyMin.size(), b.keyMin.data(), b.keyMin.size()) < 0;
 }
 
 SKV_ContMKCStg::SKV_ContMKCStg()
@@ -73,8 +71,8 @@ int SKV_ContMKCStg::loadConfig(const std::string& name,
     const std::string key = name + ".partitions";
     const int n = config.getInt(key, static_cast<int>(std::min<uint32_t>(partitions, INT_MAX)));
     if (n < 0)
-      contPrintWrn(PLACE, "Ignore %s=%d: a partition count is not negative; keep %u",
-                   key.c_str(), n, partitions);
+      contPrintWrn(PLACE, "Ignore %s=%d: a partition count is not negative; keep %u", key.c_str(),
+                   n, partitions);
     else
       partitions = static_cast<uint32_t>(n);
   }
@@ -154,8 +152,7 @@ xstring SKV_ContMKCStg::getKeyMax() const {
 int SKV_ContMKCStg::open(unsigned mode) {
   static const char* const PLACE = "wdb::SKV_ContMKCStg::open";
   ScopedLock lock(mutex);
-  if (dbHome.empty() || dbName.empty() || dbType.empty() || partitions == 0)
-    return RC_INVALID_DATA;
+  if (dbHome.empty() || dbName.empty() || dbType.empty() || partitions == 0) return RC_INVALID_DATA;
   if (_metaDB != nullptr && _metaDB->isOpen()) {
     contPrintInf(PLACE, "%s", "DB is already opened");
     return RC_OK;
@@ -338,23 +335,21 @@ int SKV_ContMKCStg::_iterateKeyMAX(const KeyMaxJob& job) {
 // Routing
 
 const SKV_ContMKCStg::DBEntry* SKV_ContMKCStg::_findDBEntry(const DBEntries& entries,
-                                                             const void* key,
-                                                             size_t keyLen) const {
+                                                            const void* key, size_t keyLen) const {
   DBEntries::const_iterator it = std::lower_bound(
       entries.begin(), entries.end(), 0, [&](const DBEntry& e, int) {
         return _compare(e.keyMin.data(), e.keyMin.size(), key, keyLen) < 0;
       });
-  if (it != entries.end() && _equal(it->keyMin.data(), it->keyMin.size(), key, keyLen))
-    return &*it;
+  if (it != entries.end() && _equal(it->keyMin.data(), it->keyMin.size(), key, keyLen)) return &*it;
   if (it == entries.begin()) return nullptr;
   return &*(it - 1);
 }
 
 SKV_ContMKCStg::DBEntries::iterator SKV_ContMKCStg::_findDBEntry(DBEntries& entries,
                                                                  uint32_t index) {
-  DBEntries::iterator it =
-      std::lower_bound(entries.begin(), entries.end(), index,
-                       [](const DBEntry& e, uint32_t i) { return e.index < i; });
+  DBEntries::iterator it = std::lower_bound(
+      entries.begin(), entries.end(), index,
+      [](const DBEntry& e, uint32_t i) { return e.index < i; });
   if (it != entries.end() && it->index == index) return it;
   return entries.end();
 }
@@ -420,8 +415,7 @@ int SKV_ContMKCStg::_forward(const char* place, const void* key, size_t keyLen, 
 
 int SKV_ContMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
   return _forward("wdb::SKV_ContMKCStg::removeTx0", key, keyLen, RC_REMOVE_SHORT_KEY,
-                  RC_REMOVE_NOTHING,
-                  [&](SKV_KCStg& db) { return db.removeTx0(tx, key, keyLen); });
+                  RC_REMOVE_NOTHING, [&](SKV_KCStg& db) { return db.removeTx0(tx, key, keyLen); });
 }
 
 int SKV_ContMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
@@ -467,7 +461,6 @@ SKV_ContMKCStg::DBEntries SKV_ContMKCStg::_acquireEntries() const {
   _users->enter();
   return copy;
 }
-
 
 namespace {
 

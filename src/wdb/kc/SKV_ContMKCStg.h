@@ -143,8 +143,8 @@ class SKV_ContMKCStg : public ISKVStorage, public PartitionedSettings {
 
   void freeData(void* data) const override;
   ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
-  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
-             size_t valueLen, int policy) override;
+  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value, size_t valueLen,
+             int policy) override;
   int removeTx0(ITransaction* tx, const void* key, size_t keyLen) override;
   int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
              size_t keyLen) override;

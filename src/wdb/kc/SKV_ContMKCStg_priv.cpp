@@ -272,8 +272,7 @@ bool walkBinaryValue(const uint8_t*& p, const uint8_t* end, int type, int depth)
         if (!walkBinaryValue(p, end, e, depth + 1)) return false;
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -380,18 +379,18 @@ int scanKeyBound(const SKV_KCStg& db, xstring* bound, const KComparator* cmp, in
   // Changes nothing; an error inside a visit is kept for after the scan, never thrown.
   class BoundVisitor : public kyotocabinet::DB::Visitor {
    public:
-    BoundVisitor(xstring* bound, const KComparator* cmp, int sign,
-                 const std::atomic<uint32_t>* gen, uint32_t mine)
+    BoundVisitor(xstring* bound, const KComparator* cmp, int sign, const std::atomic<uint32_t>* gen,
+                 uint32_t mine)
         : _bound(bound), _cmp(cmp), _sign(sign), _gen(gen), _mine(mine), failed(false) {
       message[0] = '\0';
     }
-    const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t,
-                           size_t*) override {
+    const char* visit_full(const char* kbuf, size_t ksiz, const char*, size_t, size_t*) override {
       if (ksiz < 2 || failed) return NOP;
       if (_gen != nullptr && _gen->load(std::memory_order_relaxed) != _mine) return NOP;
       try {
-        const int c =
-            _bound->empty() ? _sign : compareKeys(_cmp, kbuf, ksiz, _bound->data(), _bound->size());
+        const int c = _bound->empty()
+                          ? _sign
+                          : compareKeys(_cmp, kbuf, ksiz, _bound->data(), _bound->size());
         if (_sign > 0 ? c > 0 : c < 0) _bound->assign(kbuf, ksiz);
       } catch (const std::exception& e) {
         failed = true;
@@ -529,8 +528,8 @@ bool namesPartitionFile(const xstring& path, const xstring& dbName, const xstrin
                         uint32_t index) {
   if (path.find('\0') != xstring::npos) return false;
   const size_t nameSlash = dbName.rfind('/');
-  const xstring dbBase =
-      nameSlash == xstring::npos ? dbName : xstring(dbName.substr(nameSlash + 1));
+  const xstring dbBase = nameSlash == xstring::npos ? dbName
+                                                    : xstring(dbName.substr(nameSlash + 1));
   const size_t slash = path.rfind('/');
   const xstring name = slash == xstring::npos ? path : xstring(path.substr(slash + 1));
   if (nameSlash != xstring::npos) {
@@ -559,8 +558,7 @@ int SKV_ContMKCStg::_storeMeta() {
 }
 
 void SKV_ContMKCStg::_putMetaCounts() {
-  _metaDB->put(xstring(kMetaNumPartitions),
-               encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
+  _metaDB->put(xstring(kMetaNumPartitions), encodeMetaU32(static_cast<uint32_t>(dbEntries.size())),
                mopra::PutPolicy::ADD_OR_UDP);
   _metaDB->put(xstring(kMetaNewestPartition), encodeMetaU32(newestPartition),
                mopra::PutPolicy::ADD_OR_UDP);
@@ -584,8 +582,7 @@ int SKV_ContMKCStg::_loadMeta() {
   } else {
     contPrintLine("num_partitions=%u\n", count);
   }
-  if (_metaDB->get(value, xstring(kMetaNewestPartition)) < 0 ||
-      !decodeMetaU32(value, &newest)) {
+  if (_metaDB->get(value, xstring(kMetaNewestPartition)) < 0 || !decodeMetaU32(value, &newest)) {
     contPrintErr(PLACE, "%s", "Read newest_partition fail!");
     newest = 0;
   } else {
@@ -596,8 +593,8 @@ int SKV_ContMKCStg::_loadMeta() {
   const uint64_t records = _metaDB->kc_count();
   const uint64_t most = records > 0 ? records - 1 : 0;
   if (count > most) {
-    contPrintErr(PLACE, "num_partitions=%u is more than the meta database holds; read %llu",
-                 count, static_cast<unsigned long long>(most));
+    contPrintErr(PLACE, "num_partitions=%u is more than the meta database holds; read %llu", count,
+                 static_cast<unsigned long long>(most));
     count = static_cast<uint32_t>(most);
   }
   uint32_t i = newest;
@@ -616,8 +613,8 @@ int SKV_ContMKCStg::_loadMeta() {
     // file (a text file, another index's partition) would have the store write into it.
     const xstring path = entry.db->getDBPath();
     if (!namesPartitionFile(path, dbName, dbType, i)) {
-      contPrintErr(PLACE, "Drop partition-%u meta: \"%s\" is no partition file of partition-%u",
-                   i, path.c_str(), i);
+      contPrintErr(PLACE, "Drop partition-%u meta: \"%s\" is no partition file of partition-%u", i,
+                   path.c_str(), i);
       continue;
     }
     dbEntries.push_back(entry);
@@ -630,8 +627,7 @@ int SKV_ContMKCStg::_loadMeta() {
 
 void SKV_ContMKCStg::_printDBEntries(const DBEntries& entries) const {
   for (DBEntries::const_iterator it = entries.begin(); it != entries.end(); ++it)
-    contPrintLine("Partition[%u]: %s\n", it->index,
-                  it->db ? it->db->getDBPath().c_str() : "");
+    contPrintLine("Partition[%u]: %s\n", it->index, it->db ? it->db->getDBPath().c_str() : "");
 }
 
 void SKV_ContMKCStg::_printDBPaths() const {
@@ -657,8 +653,7 @@ void SKV_ContMKCStg::_scanDBPaths() {
     const xstring path(it->path());
     const xstring name = fileNameOf(path);
     unsigned index = 0;
-    if (parsePartitionFileName(name.c_str(), dbName, dbType, &index, nullptr))
-      dbPaths.insert(path);
+    if (parsePartitionFileName(name.c_str(), dbName, dbType, &index, nullptr)) dbPaths.insert(path);
   }
   contPrintLine("%s\n", "=== List of DB Paths from Config & in Home dir ===");
   _printDBPaths();
@@ -737,9 +732,8 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
 void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
   static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   // Known partitions are never created or truncated: a missing file is not a partition.
-  const unsigned knownMode =
-      mode & ~static_cast<unsigned>(kyotocabinet::BasicDB::OCREATE |
-                                    kyotocabinet::BasicDB::OTRUNCATE);
+  const unsigned knownMode = mode & ~static_cast<unsigned>(kyotocabinet::BasicDB::OCREATE |
+                                                           kyotocabinet::BasicDB::OTRUNCATE);
   uint32_t opened = 0;
   for (size_t k = dbEntries.size(); k-- > 0 && opened < partitions;) {
     DBEntry& entry = dbEntries[k];
@@ -824,8 +818,7 @@ void SKV_ContMKCStg::_retireBeyondWindow(const PartitionOpening& o) {
     if (pathTaken(path)) {
       _obsoleteDBFile(path);
     } else {
-      contPrintInf(PLACE, "Partition file is gone, skip partition-%u: \"%s\"", index,
-                   path.c_str());
+      contPrintInf(PLACE, "Partition file is gone, skip partition-%u: \"%s\"", index, path.c_str());
     }
   }
 }
@@ -869,8 +862,8 @@ bool SKV_ContMKCStg::_obsoleteDBFile(const xstring& path) {
     target.append(".obs");
     const int e = renameNoReplace(path.c_str(), target.c_str());
     if (e == 0) return true;
-    contPrintErr(PLACE, "Rename obsolete partition is fail: %s: \"%s\" -> \"%s\"",
-                 std::strerror(e), path.c_str(), target.c_str());
+    contPrintErr(PLACE, "Rename obsolete partition is fail: %s: \"%s\" -> \"%s\"", std::strerror(e),
+                 path.c_str(), target.c_str());
   } catch (const std::exception& ex) {
     contPrintErr(PLACE, "Rename obsolete partition is fail: %s", ex.what());
   } catch (...) {

@@ -43,8 +43,8 @@ namespace wdb {
 
 // The reserved key under which every partition keeps its keyMin.
 extern const char kReservedKey[1];
-extern const char kMetaNumPartitions[];   // "num_partitions"
-extern const char kMetaNewestPartition[]; // "newest_partition"
+extern const char kMetaNumPartitions[];    // "num_partitions"
+extern const char kMetaNewestPartition[];  // "newest_partition"
 
 // Log lines of the store (storelog.h), whatever the log level. "[inf] place: text\n" and
 // "[WRN] place: text\n" on standard output, "[ERR] place: text\n" on standard error; lines
@@ -195,8 +195,8 @@ class IterateKeyMAXProc : public Poco::Runnable {
 // itself at the end of its run. *result gets the scan's result.
 class IterateKeyRangeProc : public Poco::Runnable {
  public:
-  IterateKeyRangeProc(const xstring& name, SKV_ContMKCStg* store,
-                      SKV_ContMKCStg::DBEntry* entry, int* result);
+  IterateKeyRangeProc(const xstring& name, SKV_ContMKCStg* store, SKV_ContMKCStg::DBEntry* entry,
+                      int* result);
   ~IterateKeyRangeProc() override;
   void run() override;
 

@@ -63,8 +63,7 @@ class CopyVisitor : public kyotocabinet::DB::Visitor {
   CopyVisitor(bool remove, bool unpooled)
       : buffer(nullptr), size(0), failed(false), _remove(remove), _unpooled(unpooled) {}
 
-  const char* visit_full(const char*, size_t, const char* vbuf, size_t vsiz,
-                         size_t*) override {
+  const char* visit_full(const char*, size_t, const char* vbuf, size_t vsiz, size_t*) override {
     try {
       char* buf = static_cast<char*>(newValueBuffer(vsiz + 1, _unpooled));
       if (buf == nullptr) {
@@ -411,8 +410,7 @@ int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void*
                       size_t valueLen, int policy) {
   static const char* const PLACE = "wdb::SKV_KCStg::putTx0";
   if (polyDB == nullptr) return RC_NOT_OPENED;
-  if ((key == nullptr && keyLen > 0) || (value == nullptr && valueLen > 0))
-    return RC_INVALID_PARAM;
+  if ((key == nullptr && keyLen > 0) || (value == nullptr && valueLen > 0)) return RC_INVALID_PARAM;
   const char* kbuf = key != nullptr ? static_cast<const char*>(key) : EMPTY;
   const char* vbuf = value != nullptr ? static_cast<const char*>(value) : EMPTY;
   if (policy != mopra::PutPolicy::ADD && policy != mopra::PutPolicy::UPDATE &&
@@ -434,9 +432,7 @@ int SKV_KCStg::putTx0(ITransaction*, const void* key, size_t keyLen, const void*
         else
           result = polyDB->error().code() == KCError::NOREC ? RC_NOT_EXIST : RC_FAIL;
         break;
-      default:
-        result = polyDB->set(kbuf, keyLen, vbuf, valueLen) ? RC_OK : RC_FAIL;
-        break;
+      default: result = polyDB->set(kbuf, keyLen, vbuf, valueLen) ? RC_OK : RC_FAIL; break;
     }
   } catch (const std::exception& e) {
     printExc(PLACE, e);

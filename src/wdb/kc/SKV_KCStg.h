@@ -94,8 +94,8 @@ class SKV_KCStg : public ISKVStorage {
 
   void freeData(void* data) const override;
   ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
-  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
-             size_t valueLen, int policy) override;
+  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value, size_t valueLen,
+             int policy) override;
   // 0 removed; RC_REMOVE_NOTHING (+9) when there was no record; RC_FAIL when the database
   // refused for another reason.
   int removeTx0(ITransaction* tx, const void* key, size_t keyLen) override;

@@ -58,8 +58,7 @@ int SKV_UniMKCStg::loadConfig(const std::string& name,
 
 int SKV_UniMKCStg::open(unsigned mode) {
   Lock lock(mutex);
-  if (dbHome.empty() || dbName.empty() || dbType.empty() || partitions == 0)
-    return RC_INVALID_DATA;
+  if (dbHome.empty() || dbName.empty() || dbType.empty() || partitions == 0) return RC_INVALID_DATA;
   const bool wasOpen = !dbEntries.empty();
   // An open store keeps the partition count it opened with.
   const uint32_t count = wasOpen ? static_cast<uint32_t>(dbEntries.size()) : partitions;
@@ -152,8 +151,7 @@ void SKV_UniMKCStg::_appyDBPaths() {
     unsigned n = 0;
     bool canonical = false;
     if (!isSafeKCPath(*it)) {
-      if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) &&
-          n < count)
+      if (parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) && n < count)
         storeLine(stdout, "WRN", PLACE_OPEN,
                   "\"%s\" is not used: Kyoto Cabinet cannot open this path", it->c_str());
       continue;
@@ -176,8 +174,7 @@ void SKV_UniMKCStg::_appyDBPaths() {
   for (std::set<xstring>::const_iterator it = dbPaths.begin(); it != dbPaths.end(); ++it) {
     unsigned n = 0;
     if (!isSafeKCPath(*it) ||
-        !parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) ||
-        n >= count)
+        !parsePartitionFileName(fileNameOf(*it).c_str(), dbName, dbType, &n, nullptr) || n >= count)
       continue;
     const xstring used = dbEntries[n].db->getDBPath();
     if (used != *it)
@@ -318,9 +315,8 @@ int SKV_UniMKCStg::putTx0(ITransaction* tx, const void* key, size_t keyLen, cons
 }
 
 int SKV_UniMKCStg::removeTx0(ITransaction* tx, const void* key, size_t keyLen) {
-  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
-    return db.removeTx0(tx, kbuf, keyLen);
-  });
+  return _forward(key, keyLen,
+                  [&](SKV_KCStg& db, const char* kbuf) { return db.removeTx0(tx, kbuf, keyLen); });
 }
 
 int SKV_UniMKCStg::popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
@@ -338,9 +334,8 @@ int SKV_UniMKCStg::getTx0(ITransaction* tx, void** value, size_t* valueLen, cons
 }
 
 int SKV_UniMKCStg::existTx0(ITransaction* tx, const void* key, size_t keyLen) const {
-  return _forward(key, keyLen, [&](SKV_KCStg& db, const char* kbuf) {
-    return db.existTx0(tx, kbuf, keyLen);
-  });
+  return _forward(key, keyLen,
+                  [&](SKV_KCStg& db, const char* kbuf) { return db.existTx0(tx, kbuf, keyLen); });
 }
 
 }  // namespace wdb

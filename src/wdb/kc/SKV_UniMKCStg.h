@@ -120,8 +120,8 @@ class SKV_UniMKCStg : public ISKVStorage, public PartitionedSettings {
   ISKVCursor* makeSKVCursor(ITransaction* tx) const override;
   // The routed partition's result; RC_NOT_OPENED on a closed store; RC_INVALID_PARAM for a
   // null key with a length above 0.
-  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value,
-             size_t valueLen, int policy) override;
+  int putTx0(ITransaction* tx, const void* key, size_t keyLen, const void* value, size_t valueLen,
+             int policy) override;
   int removeTx0(ITransaction* tx, const void* key, size_t keyLen) override;
   int popTx0(ITransaction* tx, void** value, size_t* valueLen, const void* key,
              size_t keyLen) override;

@@ -105,8 +105,8 @@ class TSKVAdapterStorage : public AStorage<K, V, Item> {
     ks.serialize(key);
     VS vs;
     vs.serialize(value);
-    return innerStorage->putTx0(tx, ks.getBuffer(), ks.getLength(), vs.getBuffer(),
-                                vs.getLength(), policy);
+    return innerStorage->putTx0(tx, ks.getBuffer(), ks.getLength(), vs.getBuffer(), vs.getLength(),
+                                policy);
   }
   int removeTx(ITransaction* tx, const K& key) override {
     if (innerStorage == nullptr) return RC_NULL_PTR;
@@ -159,8 +159,7 @@ class TSKVAdapterStorage : public AStorage<K, V, Item> {
 typedef RefStringSerializer<xstring> XStringSerializer;
 typedef TSKVAdapterStorage<xstring, xstring, SKVItem, XStringSerializer, XStringSerializer>
     SKVAdapterStorage;
-typedef TSKVAdapterCursor<xstring, xstring, XStringSerializer, XStringSerializer>
-    SKVAdapterCursor;
+typedef TSKVAdapterCursor<xstring, xstring, XStringSerializer, XStringSerializer> SKVAdapterCursor;
 
 }  // namespace wdb
 

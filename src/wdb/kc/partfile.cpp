@@ -14,8 +14,7 @@ bool formatPartitionFileName(xstring& out, const xstring& dbName, unsigned index
                              const xstring& dbType) {
   if (dbName.find('\0') != xstring::npos || dbType.find('\0') != xstring::npos) return false;
   char buffer[kPartitionFileNameMax + 1];
-  int n = std::snprintf(buffer, sizeof buffer, "%s-%u.%s", dbName.c_str(), index,
-                        dbType.c_str());
+  int n = std::snprintf(buffer, sizeof buffer, "%s-%u.%s", dbName.c_str(), index, dbType.c_str());
   if (n < 0 || n > kPartitionFileNameMax) return false;
   out.assign(buffer, static_cast<size_t>(n));
   return true;
@@ -39,8 +38,7 @@ bool parsePartitionFileName(const char* fileName, const xstring& dbName, const x
   if (std::memcmp(fileName, dbName.data(), dbName.size()) != 0 || fileName[dbName.size()] != '-')
     return false;
   const char* suffix = fileName + len - suffixLen;
-  if (suffix[0] != '.' || std::memcmp(suffix + 1, dbType.data(), dbType.size()) != 0)
-    return false;
+  if (suffix[0] != '.' || std::memcmp(suffix + 1, dbType.data(), dbType.size()) != 0) return false;
 
   // The middle part, read as "%d" reads it. It always ends at the '.' of the suffix.
   const char* p = fileName + prefixLen;
@@ -106,8 +104,8 @@ bool pathKeyIndex(const std::string& component, uint64_t* index) {
 
 }  // namespace
 
-std::vector<std::string> configuredPartitionPaths(
-    const Poco::Util::AbstractConfiguration& config, const std::string& name, uint64_t count) {
+std::vector<std::string> configuredPartitionPaths(const Poco::Util::AbstractConfiguration& config,
+                                                  const std::string& name, uint64_t count) {
   Poco::Util::AbstractConfiguration::Keys components;
   config.keys(name, components);
   std::vector<std::pair<uint64_t, std::string>> found;

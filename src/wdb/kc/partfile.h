@@ -53,8 +53,8 @@ bool isSafeKCPath(const xstring& path);
 // The non-empty values of "<name>.partitions[<i>].path" for i from 0 to count - 1 (at most
 // INT_MAX), in index order. Only the keys the configuration holds are read, so the cost
 // does not grow with count. The configuration's exceptions pass.
-std::vector<std::string> configuredPartitionPaths(
-    const Poco::Util::AbstractConfiguration& config, const std::string& name, uint64_t count);
+std::vector<std::string> configuredPartitionPaths(const Poco::Util::AbstractConfiguration& config,
+                                                  const std::string& name, uint64_t count);
 
 }  // namespace wdb
 

@@ -25,10 +25,10 @@ inline void storeVLine(FILE* stream, const char* tag, const char* place, const c
   }
 }
 
-inline void storeLine(FILE* stream, const char* tag, const char* place, const char* fmt, ...)
-    noexcept __attribute__((format(printf, 4, 5)));
-inline void storeLine(FILE* stream, const char* tag, const char* place, const char* fmt, ...)
-    noexcept {
+inline void storeLine(FILE* stream, const char* tag, const char* place, const char* fmt,
+                      ...) noexcept __attribute__((format(printf, 4, 5)));
+inline void storeLine(FILE* stream, const char* tag, const char* place, const char* fmt,
+                      ...) noexcept {
   va_list ap;
   va_start(ap, fmt);
   storeVLine(stream, tag, place, fmt, ap);
