@@ -2,24 +2,22 @@
 // path and keyMin that the writer turns back into a value the reader reads identically.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
+#include "fuzz/fuzz_check.h"
 #include "src/wdb/kc/SKV_ContMKCStg_priv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   xstring path = "p", keyMin = "k";
   const uint32_t n = wdb::decodeMetaEntry(data, size, &path, &keyMin);
   if (n == 0) {
-    if (path != "p" || keyMin != "k") std::abort();  // a failed read leaves the outputs
+    FUZZ_CHECK(path == "p" && keyMin == "k");  // a failed read leaves the outputs
     return 0;
   }
-  if (n > size) std::abort();
+  FUZZ_CHECK(n <= size);
   const xstring again = wdb::encodeMetaEntry(path, keyMin);
-  if (again.size() != 15 + path.size() + keyMin.size()) std::abort();
+  FUZZ_CHECK(again.size() == 15 + path.size() + keyMin.size());
   xstring path2, keyMin2;
-  if (wdb::decodeMetaEntry(again.data(), again.size(), &path2, &keyMin2) != again.size() ||
-      path2 != path || keyMin2 != keyMin)
-    std::abort();
+  FUZZ_CHECK(wdb::decodeMetaEntry(again.data(), again.size(), &path2, &keyMin2) == again.size());
+  FUZZ_CHECK(path2 == path && keyMin2 == keyMin);
   return 0;
 }

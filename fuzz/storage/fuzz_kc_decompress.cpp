@@ -18,17 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "kcext/kccompress_lzf.h"
 #include "kcext/kccompress_record.h"
 #include "kcext/kccompress_snappy.h"
-
-#define FUZZ_CHECK(cond)                                                                  \
-  do {                                                                                    \
-    if (!(cond)) {                                                                        \
-      std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                                       \
-    }                                                                                     \
-  } while (0)
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/wcypher/fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "shared-types/WCypher.h"
 #include "shared-types/base64.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/wcypher/fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "shared-types/WCypher.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz/wcypher/fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "shared-types/WCypher.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,7 +1,7 @@
-// Property checks of the wcypher fuzz targets: a failed check prints and aborts, so both
+// Property checks of the fuzz targets: a failed check prints and aborts, so both
 // libFuzzer and the corpus replay report it as a crash.
-#ifndef TOKA_FUZZ_WCYPHER_FUZZ_CHECK_H
-#define TOKA_FUZZ_WCYPHER_FUZZ_CHECK_H
+#ifndef TOKA_FUZZ_FUZZ_CHECK_H
+#define TOKA_FUZZ_FUZZ_CHECK_H
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,4 +14,4 @@
     }                                                                                     \
   } while (0)
 
-#endif  // TOKA_FUZZ_WCYPHER_FUZZ_CHECK_H
+#endif  // TOKA_FUZZ_FUZZ_CHECK_H
