@@ -136,12 +136,3 @@ function(toka_add_junit_test name)
   _toka_java_run(${name} "${libdir}" "${run_cp}" org.junit.platform.console.ConsoleLauncher
                  "${launcher_args}" "${A_JVM_ARGS}")
 endfunction()
-
-# toka_add_php_test(<name> EXTENSION <target> SCRIPT <file.php> [ARGS <arg...>])
-# Runs the php CLI with only the built extension loaded; passes when php exits 0.
-function(toka_add_php_test name)
-  cmake_parse_arguments(A "" "EXTENSION;SCRIPT" "ARGS" ${ARGN})
-  add_test(NAME ${name}
-    COMMAND ${PHP_EXECUTABLE} -n -d extension=$<TARGET_FILE:${A_EXTENSION}> ${A_SCRIPT} ${A_ARGS})
-  set_tests_properties(${name} PROPERTIES LABELS php TIMEOUT 300)
-endfunction()
