@@ -230,45 +230,38 @@ TEST_F(UniStore, ListingLinesAreExact) {
   configure(s, 2);
   const std::string out = openCaptured(s);
   const std::string h = home.path();
-  const std::string expected = "=== List of DB Paths from Config & in Home dir ===\n" + h +
-                               "/users-7.kch\n" +
-                               "=== List of DB Entries all ===\n"
-                               "Partition[0]: \n"
-                               "Partition[1]: \n"
-                               "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" +
-                               h + "/users-1.kch" + TUNE +
-                               "\"\n"
-                               "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" +
-                               h + "/users-0.kch" + TUNE +
-                               "\"\n"
-                               "=== List of DB Entries opened ===\n"
-                               "Partition[0]: " +
-                               h +
-                               "/users-0.kch\n"
-                               "Partition[1]: " +
-                               h + "/users-1.kch\n";
+  // clang-format off
+  const std::string expected =
+      "=== List of DB Paths from Config & in Home dir ===\n" + h + "/users-7.kch\n" +
+      "=== List of DB Entries all ===\n"
+      "Partition[0]: \n"
+      "Partition[1]: \n"
+      "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" + h + "/users-1.kch" + TUNE +
+      "\"\n"
+      "[inf] wdb::SKV_KCStg::open: DB is opened successfully: \"" + h + "/users-0.kch" + TUNE +
+      "\"\n"
+      "=== List of DB Entries opened ===\n"
+      "Partition[0]: " + h + "/users-0.kch\n"
+      "Partition[1]: " + h + "/users-1.kch\n";
+  // clang-format on
   EXPECT_EQ(expected, out);
   EXPECT_TRUE(s.isOpen());
 
   // A second open on the open store rescans and reports the partitions as open.
   const std::string again = openCaptured(s);
-  const std::string expectedAgain = "=== List of DB Paths from Config & in Home dir ===\n" + h +
-                                    "/users-0.kch\n" + h + "/users-1.kch\n" + h + "/users-7.kch\n" +
-                                    "=== List of DB Entries all ===\n"
-                                    "Partition[0]: " +
-                                    h +
-                                    "/users-0.kch\n"
-                                    "Partition[1]: " +
-                                    h +
-                                    "/users-1.kch\n"
-                                    "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
-                                    "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
-                                    "=== List of DB Entries opened ===\n"
-                                    "Partition[0]: " +
-                                    h +
-                                    "/users-0.kch\n"
-                                    "Partition[1]: " +
-                                    h + "/users-1.kch\n";
+  // clang-format off
+  const std::string expectedAgain =
+      "=== List of DB Paths from Config & in Home dir ===\n" + h + "/users-0.kch\n" + h +
+      "/users-1.kch\n" + h + "/users-7.kch\n" +
+      "=== List of DB Entries all ===\n"
+      "Partition[0]: " + h + "/users-0.kch\n"
+      "Partition[1]: " + h + "/users-1.kch\n"
+      "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
+      "[inf] wdb::SKV_KCStg::open: DB is already opened\n"
+      "=== List of DB Entries opened ===\n"
+      "Partition[0]: " + h + "/users-0.kch\n"
+      "Partition[1]: " + h + "/users-1.kch\n";
+  // clang-format on
   EXPECT_EQ(expectedAgain, again);
 }
 
