@@ -1,6 +1,5 @@
 #include "java/MopraX_jconv.h"
 
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -216,40 +215,37 @@ const StringFromBytes& stringFromBytes(JNIEnv* env) {
   return ids;
 }
 
+// s through NewStringUTF, ascii being what asciiPrefix says of it. Plain ASCII (the common
+// case: hex, Base64, tokens) goes to the VM as it is: c_str() ends at the first zero byte
+// either way. Anything else goes through toModifiedUtf8.
+jstring newStringUtf(JNIEnv* env, const std::string& s, bool ascii) {
+  if (ascii) return env->NewStringUTF(s.c_str());
+  return env->NewStringUTF(toModifiedUtf8(s).c_str());
+}
+
 }  // namespace
 
 jstring jstr(JNIEnv* env, const std::string& s) {
   size_t n = 0;
+  const bool ascii = asciiPrefix(s.data(), s.size(), &n);
   // Below this length NewStringUTF's own scan costs less than the call into Java.
-  if (s.size() < kBytesToJavaMin || !asciiPrefix(s.data(), s.size(), &n) || n < kBytesToJavaMin) {
-    return jstrUtf(env, s);
+  if (ascii && n >= kBytesToJavaMin) {
+    const StringFromBytes& ids = stringFromBytes(env);
+    if (ids.cls != nullptr) {
+      const jsize len = static_cast<jsize>(n);
+      jbyteArray bytes = tjni::newByteArray(env, s.data(), n);
+      if (bytes == nullptr) return nullptr;  // OutOfMemoryError pending
+      jstring result = static_cast<jstring>(env->NewObject(ids.cls, ids.ctor, bytes, 0, 0, len));
+      env->DeleteLocalRef(bytes);
+      return result;
+    }
   }
-  const StringFromBytes& ids = stringFromBytes(env);
-  if (ids.cls == nullptr) return jstrUtf(env, s);
-  const jsize len = static_cast<jsize>(n);
-  jbyteArray bytes = tjni::newByteArray(env, s.data(), n);
-  if (bytes == nullptr) return nullptr;  // OutOfMemoryError pending
-  jstring result = static_cast<jstring>(env->NewObject(ids.cls, ids.ctor, bytes, 0, 0, len));
-  env->DeleteLocalRef(bytes);
-  return result;
+  return newStringUtf(env, s, ascii);
 }
 
 jstring jstrUtf(JNIEnv* env, const std::string& s) {
-  // Plain ASCII (the common case: hex, Base64, tokens) goes to the VM as it is.
-  const char* p = s.c_str();
-  size_t i = 0;
-  // Eight bytes at a time while none is zero or above 0x7f, then byte by byte.
-  for (; i + 8 <= s.size(); i += 8) {
-    uint64_t x;
-    std::memcpy(&x, p + i, 8);
-    if (((x - 0x0101010101010101ull) | x) & 0x8080808080808080ull) break;
-  }
-  while (i < s.size() && static_cast<unsigned char>(p[i]) - 1u < 0x7fu) ++i;
-  if (i == s.size() || p[i] == '\0') {
-    if (i == s.size()) return env->NewStringUTF(p);
-    return env->NewStringUTF(std::string(p, i).c_str());
-  }
-  return env->NewStringUTF(toModifiedUtf8(s).c_str());
+  size_t n = 0;
+  return newStringUtf(env, s, asciiPrefix(s.data(), s.size(), &n));
 }
 
 jint arrayLength(JNIEnv* env, jbyteArray array) {
