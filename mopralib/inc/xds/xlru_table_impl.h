@@ -28,13 +28,14 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (xspin_mutex (an adaptive mutex) through
-// ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
-// so operations are serialised; the counters are atomic. add, add_or_update and warmup release the lock before they evict,
-// which takes it again. The lock is held as briefly as the steps allow: bare keys are
-// hashed before it is taken (a handle's value under it, by the index hasher), and entries
-// that leave the table (removed, replaced, evicted) are released after it is released, so
-// that no memory is freed under it (clear excepted).
+// Threads: every operation runs under the one table lock (xspin_mutex (an adaptive mutex)
+// through ScopeRWLock; size and has_key take it in the read kind, which is the same
+// exclusive lock), so operations are serialised; the counters are atomic. add,
+// add_or_update and warmup release the lock before they evict, which takes it again. The
+// lock is held as briefly as the steps allow: bare keys are hashed before it is taken (a
+// handle's value under it, by the index hasher), and entries that leave the table (removed,
+// replaced, evicted) are released after it is released, so that no memory is freed under it
+// (clear excepted).
 // Lock order: a key lock may be held while the table lock is taken (removing an expired item
 // under its key lock), never the reverse: the table takes no key lock, and handles it fills
 // are reset after the table lock is released. Debug builds check this (xlock_order.h).
