@@ -288,6 +288,9 @@ class xlru_table {
   static bool _in_list(_ItemEntry* e, _ItemEntry* head, _ItemEntry* tail);
   bool _has_dirty() const { return _dirty_head != nullptr || _dirty_del_head != nullptr; }
 
+  // get_key (move: the hit becomes the most recently used) and peek_key.
+  template <typename _Key>
+  bool _get(table_item& data, const _Key& key, bool move);
   // A new reference on the handle's entry, made clean and evictable for storing.
   _ItemEntry* _take(table_item& data);
   // Removes the main-index entry r.main.found, whose key hash is h (change log, tombstone,
@@ -557,6 +560,18 @@ void XLRU_TABLE::_clear_links() {
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
+  return _get(data, key, true);
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
+bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
+  return _get(data, key, false);
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
+bool XLRU_TABLE::_get(table_item& data, const _Key& key, bool move) {
   const uint64_t h = _key_hash(key);
   xassoc_prefetch_bucket(_main, h);
   // A hit is usually read under its key lock next.
@@ -567,24 +582,10 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   _find_key(r, key, h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   _ItemEntry* e = _E(r.main.found);
-  _link_lru(e);
+  if (move) _link_lru(e);
   sh_shobject(e);
   lock.unlock();
   _reset_hashed(data, e, h);  // outside the table lock: may release the handle's previous entry
-  return true;
-}
-
-XLRU_TABLE_TEMPLATE
-template <typename _Key>
-bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
-  const uint64_t h = _key_hash(key);
-  _table_lock lock(_lock, LockType::WRITE);
-  _find_results r;
-  _find_key(r, key, h);
-  if (r.del.found != nullptr || r.main.found == nullptr) return false;
-  _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
-  lock.unlock();
-  _reset_hashed(data, e, h);
   return true;
 }
 
