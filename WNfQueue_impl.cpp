@@ -76,19 +76,14 @@ jobject WNfQueueGeneric::_take(JNIEnv* env, wdb::INotification* raw, bool asStri
   NfPtr nf(raw);
   if (nf.isNull() || typeid(*nf) != typeid(wdb::QueueNotification)) return nullptr;
   const xstring& value = static_cast<const wdb::QueueNotification&>(*nf).value();
-  jobject result = _extract(env, value, asString);
-  // No result for a payload: the VM could not make the array or string (its OutOfMemoryError
-  // stays pending). The payload goes back to the head of the queue rather than being lost.
-  if (result == nullptr && !value.empty() && value.size() <= static_cast<size_t>(INT_MAX)) {
-    _queue.returnNotification(nf);
-  }
-  return result;
-}
-
-jobject WNfQueueGeneric::_extract(JNIEnv* env, const xstring& value, bool asString) noexcept {
+  // An empty payload, or one too long for a Java array, has no result and is dropped.
   if (value.empty() || value.size() > static_cast<size_t>(INT_MAX)) return nullptr;
   // A string stops at the payload's first NUL byte.
-  return tjni::newResult(env, value.c_str(), value.size(), asString);
+  jobject result = tjni::newResult(env, value.c_str(), value.size(), asString);
+  // No result: the VM could not make the array or string (its OutOfMemoryError stays
+  // pending). The payload goes back to the head of the queue rather than being lost.
+  if (result == nullptr) _queue.returnNotification(nf);
+  return result;
 }
 
 }  // namespace wnfqueue

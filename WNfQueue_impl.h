@@ -65,12 +65,10 @@ class WNfQueueGeneric {
   WNfQueueGeneric(const WNfQueueGeneric&) = delete;
   WNfQueueGeneric& operator=(const WNfQueueGeneric&) = delete;
 
-  // Converts a notification taken from the queue (its reference is released here); gives it
-  // back to the queue when the VM could not make the result.
+  // Converts a notification taken from the queue (its reference is released here) into a
+  // new Java array or string of the payload; null for an empty payload (dropped) or when the
+  // VM cannot make it (the notification then goes back to the queue).
   jobject _take(JNIEnv* env, wdb::INotification* nf, bool asString);
-  // A new Java array or string of the payload; null for an empty payload or when the VM
-  // cannot make it (JNI calls only, so nothing is thrown).
-  static jobject _extract(JNIEnv* env, const xstring& value, bool asString) noexcept;
 
   XLiveToken _live;  // first in, last out: held while the queue holds pooled memory
   TNotificationQueue<wdb::INotification> _queue;

@@ -7,8 +7,9 @@
 //
 // The module log level and information text are a tjni::Module (src/jni/jni_module.h): one
 // atomic word (0 at load), and a text built once, thread-safely, in plain storage that is
-// never destroyed, so it outlives the allocator and the process exit. The other results are pooled strings that
-// belong to the caller (system-allocated once the allocator has stopped).
+// never destroyed, so it outlives the allocator and the process exit. The other results are
+// pooled strings that belong to the caller (system-allocated once the allocator has
+// stopped).
 //
 // tessix__initialize starts the allocator, creates the cache's item pool and builds the
 // process-wide key-lock array once; every cache and every queue calls it. tessix__uninitialize

@@ -28,13 +28,14 @@
 // Tessi_Value_Hasher, Tessi_Value_Comparator, xtable_null_event<Tessi_Value>, 1, 0>, built
 // with (table size, LRU size, false, true).
 //
-// Threads: every operation runs under the one table lock (xspin_mutex (an adaptive mutex) through
-// ScopeRWLock; size and has_key take it in the read kind, which is the same exclusive lock),
-// so operations are serialised; the counters are atomic. add, add_or_update and warmup release the lock before they evict,
-// which takes it again. The lock is held as briefly as the steps allow: bare keys are
-// hashed before it is taken (a handle's value under it, by the index hasher), and entries
-// that leave the table (removed, replaced, evicted) are released after it is released, so
-// that no memory is freed under it (clear excepted).
+// Threads: every operation runs under the one table lock (xspin_mutex (an adaptive mutex)
+// through ScopeRWLock; size and has_key take it in the read kind, which is the same
+// exclusive lock), so operations are serialised; the counters are atomic. add,
+// add_or_update and warmup release the lock before they evict, which takes it again. The
+// lock is held as briefly as the steps allow: bare keys are hashed before it is taken (a
+// handle's value under it, by the index hasher), and entries that leave the table (removed,
+// replaced, evicted) are released after it is released, so that no memory is freed under it
+// (clear excepted).
 // Lock order: a key lock may be held while the table lock is taken (removing an expired item
 // under its key lock), never the reverse: the table takes no key lock, and handles it fills
 // are reset after the table lock is released. Debug builds check this (xlock_order.h).
@@ -287,6 +288,9 @@ class xlru_table {
   static bool _in_list(_ItemEntry* e, _ItemEntry* head, _ItemEntry* tail);
   bool _has_dirty() const { return _dirty_head != nullptr || _dirty_del_head != nullptr; }
 
+  // get_key (move: the hit becomes the most recently used) and peek_key.
+  template <typename _Key>
+  bool _get(table_item& data, const _Key& key, bool move);
   // A new reference on the handle's entry, made clean and evictable for storing.
   _ItemEntry* _take(table_item& data);
   // Removes the main-index entry r.main.found, whose key hash is h (change log, tombstone,
@@ -556,6 +560,18 @@ void XLRU_TABLE::_clear_links() {
 XLRU_TABLE_TEMPLATE
 template <typename _Key>
 bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
+  return _get(data, key, true);
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
+bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
+  return _get(data, key, false);
+}
+
+XLRU_TABLE_TEMPLATE
+template <typename _Key>
+bool XLRU_TABLE::_get(table_item& data, const _Key& key, bool move) {
   const uint64_t h = _key_hash(key);
   xassoc_prefetch_bucket(_main, h);
   // A hit is usually read under its key lock next.
@@ -566,24 +582,10 @@ bool XLRU_TABLE::get_key(table_item& data, const _Key& key) {
   _find_key(r, key, h);
   if (r.del.found != nullptr || r.main.found == nullptr) return false;
   _ItemEntry* e = _E(r.main.found);
-  _link_lru(e);
+  if (move) _link_lru(e);
   sh_shobject(e);
   lock.unlock();
   _reset_hashed(data, e, h);  // outside the table lock: may release the handle's previous entry
-  return true;
-}
-
-XLRU_TABLE_TEMPLATE
-template <typename _Key>
-bool XLRU_TABLE::peek_key(table_item& data, const _Key& key) {
-  const uint64_t h = _key_hash(key);
-  _table_lock lock(_lock, LockType::WRITE);
-  _find_results r;
-  _find_key(r, key, h);
-  if (r.del.found != nullptr || r.main.found == nullptr) return false;
-  _ItemEntry* e = static_cast<_ItemEntry*>(sh_shobject(r.main.found));
-  lock.unlock();
-  _reset_hashed(data, e, h);
   return true;
 }
 
