@@ -19,9 +19,9 @@ void* newValueBuffer(size_t size, bool unpooled) noexcept {
 
 void releaseValueBuffer(void* data) noexcept {
   if (data == nullptr) return;
-  // Unpooled buffers exist only once the allocator has stopped: while it runs, every buffer
-  // is pooled and the registry is not asked.
-  if (!valueBuffersUnpooled() || !xa_unpooled_forget(data)) {
+  // Unpooled buffers exist only once the allocator has stopped; until one is recorded, the
+  // registry answers from one flag, so a pooled release takes no lock.
+  if (!xa_unpooled_forget(data)) {
     xa_free(data);
     return;
   }

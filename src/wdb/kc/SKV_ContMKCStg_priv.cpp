@@ -689,6 +689,13 @@ void SKV_ContMKCStg::_appyDBPaths() {
   _printDBEntries(dbEntries);
 }
 
+namespace {
+
+// The place of the log lines of every phase of _openPartitions.
+const char* const kOpenPartitionsPlace = "wdb::SKV_ContMKCStg::openPartitions";
+
+}  // namespace
+
 // What the three phases of _openPartitions share, per record of the index-ordered list.
 struct SKV_ContMKCStg::PartitionOpening {
   explicit PartitionOpening(size_t n) : dropped(n, 0), scanned(n, 0), scanResults(n, RC_OK) {
@@ -730,7 +737,6 @@ int SKV_ContMKCStg::_openPartitions(unsigned mode) {
 }
 
 void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
-  static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   // Known partitions are never created or truncated: a missing file is not a partition.
   const unsigned knownMode = mode & ~static_cast<unsigned>(kyotocabinet::BasicDB::OCREATE |
                                                            kyotocabinet::BasicDB::OTRUNCATE);
@@ -742,16 +748,17 @@ void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
     if (!isSafeKCPath(path) || ::stat(path.c_str(), &st) != 0) {
       const int e = errno;
       if (!isSafeKCPath(path) || e == ENOENT || e == ENOTDIR) {
-        contPrintInf(PLACE, "Partition file is gone, skip partition-%u: \"%s\"", entry.index,
-                     path.c_str());
+        contPrintInf(kOpenPartitionsPlace, "Partition file is gone, skip partition-%u: \"%s\"",
+                     entry.index, path.c_str());
         o.dropped[k] = 1;
         continue;
       }
     } else {
       const std::pair<dev_t, ino_t> id(st.st_dev, st.st_ino);
       if (std::find(o.files.begin(), o.files.end(), id) != o.files.end()) {
-        contPrintInf(PLACE, "Partition file is opened already, skip partition-%u: \"%s\"",
-                     entry.index, path.c_str());
+        contPrintInf(kOpenPartitionsPlace,
+                     "Partition file is opened already, skip partition-%u: \"%s\"", entry.index,
+                     path.c_str());
         o.dropped[k] = 1;
         continue;
       }
@@ -759,7 +766,8 @@ void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
     }
     entry.db->setTuneOptions(tuneOptions);
     if (entry.db->open(knownMode) < 0) {
-      contPrintErr(PLACE, "Fail open partition-%u: \"%s\"", entry.index, path.c_str());
+      contPrintErr(kOpenPartitionsPlace, "Fail open partition-%u: \"%s\"", entry.index,
+                   path.c_str());
       o.failed = true;
       ++opened;  // holds its place: the window is the one a good file would give
       continue;
@@ -781,18 +789,16 @@ void SKV_ContMKCStg::_openWindow(unsigned mode, PartitionOpening& o) {
 }
 
 void SKV_ContMKCStg::_joinScans(PartitionOpening& o) {
-  static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   o.joinAll();
   for (size_t k = 0; k < dbEntries.size(); ++k) {
     if (!o.scanned[k] || o.scanResults[k] >= 0) continue;
-    contPrintErr(PLACE, "Fail scan partition-%u: \"%s\"", dbEntries[k].index,
+    contPrintErr(kOpenPartitionsPlace, "Fail scan partition-%u: \"%s\"", dbEntries[k].index,
                  dbEntries[k].db->getDBPath().c_str());
     o.failed = true;
   }
 }
 
 void SKV_ContMKCStg::_retireBeyondWindow(const PartitionOpening& o) {
-  static const char* const PLACE = "wdb::SKV_ContMKCStg::openPartitions";
   // Retire what is beyond the limit or holds no user key; drop records of gone files.
   for (size_t j = dbEntries.size(); j-- > 0;) {
     DBEntry& entry = dbEntries[j];
@@ -809,7 +815,8 @@ void SKV_ContMKCStg::_retireBeyondWindow(const PartitionOpening& o) {
             o.files.end()) {
       // Beyond the limit, but another name of a file opened above: moving it aside would
       // take the live partition's file away.
-      contPrintInf(PLACE, "Partition file is opened already, skip partition-%u: \"%s\"", index,
+      contPrintInf(kOpenPartitionsPlace,
+                   "Partition file is opened already, skip partition-%u: \"%s\"", index,
                    path.c_str());
       dbEntries.erase(dbEntries.begin() + j);
       continue;
@@ -818,7 +825,8 @@ void SKV_ContMKCStg::_retireBeyondWindow(const PartitionOpening& o) {
     if (pathTaken(path)) {
       _obsoleteDBFile(path);
     } else {
-      contPrintInf(PLACE, "Partition file is gone, skip partition-%u: \"%s\"", index, path.c_str());
+      contPrintInf(kOpenPartitionsPlace, "Partition file is gone, skip partition-%u: \"%s\"", index,
+                   path.c_str());
     }
   }
 }

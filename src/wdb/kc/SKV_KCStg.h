@@ -142,9 +142,9 @@ class SKV_KCStg : public ISKVStorage {
   static const size_t LARGE_PUT = 1024;
 
   LogWatch _logWatch;
-  int _logFd;
+  int _logFd;  // "<path>.wal" once it exists, opened on first need; -1 before
   // Opened after the pooled allocator stopped: value buffers come from the system allocator.
-  bool _unpooledBuffers;  // "<path>.wal" once it exists, opened on first need; -1 before
+  bool _unpooledBuffers;
   std::mutex _logLock;
 };
 
