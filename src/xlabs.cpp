@@ -498,10 +498,10 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
   // A default set gains the class in every stripe, the copies chained as its own pools are.
   const set_family f = family_of(set);
   const unsigned copies = f.stripes != nullptr ? f.count : 1;
+  auto stripe = [&](unsigned k) { return f.stripes != nullptr ? record_of(&f.stripes[k]) : set; };
   xpool* pools[kStripes] = {};
   for (unsigned k = copies; k-- > 0;) {
-    xlabs* stripe = f.stripes != nullptr ? record_of(&f.stripes[k]) : set;
-    pools[k] = new_xpool(class_size, stripe->page_allocator);
+    pools[k] = new_xpool(class_size, stripe(k)->page_allocator);
     if (pools[k] == nullptr) {
       for (unsigned j = k + 1; j < copies; ++j) delete_xpool(pools[j]);
       pthread_mutex_unlock(&init_lock);
@@ -509,8 +509,7 @@ int xlabs_add_pool(xlabs* set, uint64_t class_size, uint64_t tolerance) {
     }
     pools[k]->stripe_next = k + 1 < copies ? pools[k + 1] : nullptr;
   }
-  for (unsigned k = 0; k < copies; ++k)
-    insert_entry(f.stripes != nullptr ? record_of(&f.stripes[k]) : set, pos, pools[k]);
+  for (unsigned k = 0; k < copies; ++k) insert_entry(stripe(k), pos, pools[k]);
   if (set == default_xlabs) s_max_small.store(max_class_size(set), std::memory_order_release);
   if (set == default_xbiglabs) s_max_big.store(max_class_size(set), std::memory_order_release);
   if (set == default_xlabs || set == default_xbiglabs || set == default_xhugelabs) update_max_any();
@@ -715,10 +714,7 @@ bool xa_unpooled_record(void* block) noexcept {
   pthread_mutex_lock(&shard.lock);
   bool recorded = false;
   try {
-    if (shard.blocks == nullptr) {
-      unpooled_set* set = new (shard.storage) unpooled_set();
-      shard.blocks = set;
-    }
+    if (shard.blocks == nullptr) shard.blocks = new (shard.storage) unpooled_set();
     shard.blocks->insert(block);
     recorded = true;
   } catch (...) {

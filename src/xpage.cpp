@@ -60,20 +60,19 @@ inline void join_group(xpage_allocator* a) {
   xlock_release(&g->first->mutex);
 }
 
+// A page has left the free list: the group's count follows (the caller holds the mutex).
+inline void left_free_list(xpage_allocator* a) {
+  if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
+}
+
 // Takes a place on the free list for one more page, within limit_free_pages; the caller
 // holds the allocator's mutex. A pre-allocated page always has one.
 inline bool reserve_free_place(xpage_allocator* a, bool pre_alloc) {
-  if (a->group == nullptr)
-    return a->limit_free_pages == -1 || static_cast<int64_t>(a->free_pages) < a->limit_free_pages ||
-           pre_alloc;
-  const uint64_t before = group_add(a->group, 1);
+  const uint64_t before = a->group != nullptr ? group_add(a->group, 1) : a->free_pages;
   if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc)
     return true;
-  group_add(a->group, ~uint64_t(0));
+  left_free_list(a);  // the place taken above is given back
   return false;
-}
-inline void left_free_list(xpage_allocator* a) {
-  if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
 }
 
 inline xpage* header_of(void* page) {
