@@ -829,8 +829,10 @@ void fork_prepare() {
   for (unpooled_shard& shard : s_unpooled) pthread_mutex_lock(&shard.lock);
 }
 
-// After fork, in parent and child alike: the same locks in the reverse order. The child's
-// only thread is the one that took them all; its locks forget the parent's sleepers.
+// After fork, in parent and child alike: the same locks, group by group in the reverse
+// order (shards, page allocators, pools, init lock; within a group the order does not
+// matter). The child's only thread is the one that took them all; its locks forget the
+// parent's sleepers.
 template <bool in_child>
 void fork_release() {
   for (unsigned i = kUnpooledShards; i-- > 0;) pthread_mutex_unlock(&s_unpooled[i].lock);

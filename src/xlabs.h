@@ -29,9 +29,10 @@
 // mutexes are taken alone.
 // fork: handlers registered at the first start take, before fork, the init lock, every
 // pool of the default sets (set by set: normal, big, huge; stripe by stripe; class order),
-// the default page allocators (normal, big, huge; copy by copy) and the registry shards (in index
-// order), and release them in the reverse order in parent and child, so that a child of a
-// process whose threads allocate finds every allocator lock free and every structure whole.
+// the default page allocators (normal, big, huge; copy by copy) and the registry shards (in
+// index order), and release them group by group in the reverse order in parent and child,
+// so that a child of a process whose threads allocate finds every allocator lock free and
+// every structure whole.
 #ifndef TOKA_SRC_XLABS_H
 #define TOKA_SRC_XLABS_H
 
