@@ -36,7 +36,8 @@
 // prepare handlers in the reverse order of registration and parent and child handlers in
 // that order: fork handlers registered after this library was loaded may allocate (their
 // prepare runs before ours takes the locks, their parent and child handlers after ours have
-// released them); those of code loaded before it must not allocate from it.
+// released them). Handlers registered before it was loaded (by code loaded earlier) cannot
+// be helped: they must not allocate from it.
 #ifndef TOKA_SRC_XLABS_H
 #define TOKA_SRC_XLABS_H
 

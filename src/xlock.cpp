@@ -13,6 +13,7 @@ alignas(64) bool plain_release = false;
 
 void (*slow_hook)(slow_point point) = nullptr;
 long (*barrier_hook)() = nullptr;
+struct timespec backstop = {0, 50 * 1000000};
 
 namespace {
 
@@ -26,7 +27,7 @@ bool register_membarrier() {
 
 __attribute__((constructor)) void choose_release() { plain_release = register_membarrier(); }
 
-// True when the barrier ran (or, with a hook, when the hook says so).
+// True when the barrier ran (as far as the kernel says).
 bool process_barrier() {
   const long r = barrier_hook != nullptr
                      ? barrier_hook()
@@ -41,8 +42,7 @@ inline void at(slow_point point) {
 inline bool try_take(uint32_t* w) {
   uint32_t expected = 0;
   return __atomic_load_n(w, __ATOMIC_RELAXED) == 0 &&
-         __atomic_compare_exchange_n(w, &expected, kHeld, false, __ATOMIC_ACQUIRE,
-                                     __ATOMIC_RELAXED);
+         __atomic_compare_exchange_n(w, &expected, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
 }
 
 inline bool spin(uint32_t* w) {
@@ -53,41 +53,29 @@ inline bool spin(uint32_t* w) {
   return false;
 }
 
-const struct timespec kBackstop = {0, 50 * 1000000};
 const struct timespec kUnorderedSleep = {0, 1000000};
 
 }  // namespace
 
 void acquire_slow(uint32_t* w) {
-  if (spin(w)) {
-    if (__atomic_load_n(w + 1, __ATOMIC_RELAXED) != 0)
-      __atomic_store_n(w, kHeldContended, __ATOMIC_RELAXED);
-    return;
-  }
-  __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST);  // counted before word 0 is read
+  if (spin(w)) return;
+  // Counted before word 0 is read. The first counted taker owes the barrier (see the header).
+  const bool first = __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST) == 0;
   at(point_counted);
-  bool barrier_done = !plain_release;  // exchange releases need none
-  bool ordered = true;
+  bool barrier_owed = first && plain_release;
+  const struct timespec* bound = &backstop;
   for (;;) {
-    const uint32_t v = __atomic_load_n(w, __ATOMIC_RELAXED);
-    if (v == 0) {
-      if (try_take(w)) break;
-      continue;
-    }
-    if (v == kHeld && !barrier_done) {
-      barrier_done = true;
-      ordered = process_barrier();
+    if (try_take(w)) break;
+    if (barrier_owed) {
+      barrier_owed = false;
+      if (!process_barrier()) bound = &kUnorderedSleep;  // unordered: keep the sleeps short
       continue;  // the lock may have been released meanwhile
     }
-    // A sleep on a 1 relies on the barrier; should it have failed, the sleep is short.
-    const struct timespec* bound = v == kHeld && !ordered ? &kUnorderedSleep : &kBackstop;
-    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, v, bound, nullptr, 0);
+    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, bound, nullptr, 0);
     at(point_woken);
     if (spin(w)) break;
   }
-  // Held (as a 1); the takers still counted make it a 2.
-  if (__atomic_sub_fetch(w + 1, 1u, __ATOMIC_RELAXED) != 0)
-    __atomic_store_n(w, kHeldContended, __ATOMIC_RELAXED);
+  __atomic_fetch_sub(w + 1, 1u, __ATOMIC_RELAXED);
 }
 
 void wake_one(uint32_t* w) { syscall(SYS_futex, w, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }

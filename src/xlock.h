@@ -1,37 +1,39 @@
 // Lock of the pools and page allocators, kept in the first two words of their records'
-// POSIX mutex storage (pthread_mutex_init zeroes them): word 0 is the lock (0 free, 1 held
-// and released by a plain store, 2 held and released by an exchange), word 1 counts the
-// takers that are on their way to sleep or asleep; a counted taker stays counted until it
-// holds the lock.
+// POSIX mutex storage (pthread_mutex_init zeroes them): word 0 is the lock (0 free, 1
+// held), word 1 counts the takers that are on their way to sleep or asleep; a counted taker
+// stays counted until it holds the lock.
 //
-// Taking it is one compare-and-swap from 0 to 1 when free; a holder that then sees a
-// counted taker marks the word 2. A contended taker spins briefly, then counts itself in
-// word 1 and sleeps on word 0 (futex wait while it holds the value read). Releasing it
+// Taking it is one compare-and-swap when free; a contended taker spins briefly, then
+// counts itself in word 1 and sleeps on word 0 (futex wait while it is 1). Releasing it
 // clears word 0 and, when word 1 is not 0, wakes one sleeper.
 //
-// Why no wake-up is lost. A release needs the clear of word 0 to be visible before its
-// read of word 1. A release of a 2 is a locked exchange, a full fence on x86: a taker that
-// counted itself (a locked add) and then found the 2 has its count ordered before that
-// exchange, so the read that follows sees it and wakes. A locked exchange costs as much as
-// the compare-and-swap on every uncontended operation, so the release of a 1 is a plain
-// store and the order is enforced from the sleeper's side: before it first sleeps on a 1,
-// a counted taker issues a process-wide barrier (membarrier, private expedited), which
-// orders every other running thread's earlier store before its later load. Any release
-// that clears a 1 the taker then found runs its store, and so its read of word 1, after
-// that barrier, and sees the taker's count, which stays there until the taker holds the
-// lock: one barrier per slow acquisition is enough, and a taker that only ever finds 2s
-// issues none (under steady contention holders see sleepers and mark 2). Without
-// membarrier every release is an exchange and no barrier is issued. The choice is made
-// once, when the library is loaded (src/xlock.cpp).
+// The release's "clear, then read the count" needs the clear to be visible before the
+// read. A locked exchange costs as much as the compare-and-swap on every uncontended
+// operation, so where the kernel offers it the release is a plain store and the order is
+// enforced from the sleeper's side: a process-wide barrier (membarrier, private expedited)
+// orders every other running thread's earlier store before the caller's later load.
+// Without membarrier the release is an exchange and no barrier is needed. The choice is
+// made once, when the library is loaded (src/xlock.cpp).
+//
+// Only the taker that counts itself first (the count was 0) issues the barrier, once,
+// before it first sleeps. Why no wake-up is lost: suppose a taker sleeps for ever on a free
+// lock. Take the last release R; it woke nobody (a woken sleeper, or one that checks the
+// word after that wake, would take the lock again), so its read of the count found 0, and
+// every taker still counted counted itself after that read. The first taker to count
+// itself after that read found the count 0, so it issued the barrier before any sleep,
+// which makes R's earlier clear visible before its next check of the word: it cannot sleep
+// on R's 1 for ever, takes the lock (after R, as R's 1 stood until then) and releases it
+// after R - a contradiction. Later takers, counted while another one is, need no barrier;
+// under steady contention the count seldom returns to 0, so barriers are rare.
+//
+// The argument relies on x86-64: the count's add, the compare-and-swap (acquire only) and
+// the exchange (followed by a relaxed read of the count) are locked instructions there,
+// which are full fences; other targets stop the build.
 //
 // Every sleep is bounded by a long backstop (50 ms) that costs nothing while wake-ups
 // work: a barrier that reports success without running (a sandbox answering membarrier
-// with 0) cannot leave a taker asleep for ever. Should a barrier report failure, that
-// acquisition's sleeps on a 1 are bounded at 1 ms instead.
-//
-// The argument relies on x86-64: the compare-and-swap (acquire), the count's add and the
-// exchange are locked instructions, which are full fences there; other targets stop the
-// build.
+// with 0) cannot leave a taker asleep for ever. Should a barrier report failure, the sleeps
+// of that taker are bounded at 1 ms instead.
 //
 // Fork: the handlers in src/xlabs take every allocator lock before fork and release them
 // in the parent with xlock_release and in the child with xlock_release_in_child, which
@@ -41,19 +43,17 @@
 
 #if !defined(__x86_64__)
 #error \
-    "xlock: the release's ordering argument holds on x86-64 only (locked instructions are full fences there); see the comment above"
+    "xlock relies on x86-64: locked instructions (its compare-and-swap, add, exchange) are full fences"
 #endif
 
 #include <pthread.h>
+#include <time.h>
 
 #include <cstdint>
 
 namespace xlock_detail {
 
-const uint32_t kHeld = 1;           // released by a plain store
-const uint32_t kHeldContended = 2;  // released by an exchange
-
-// True once membarrier is registered for the process: releases of a 1 may be plain stores.
+// True once membarrier is registered for the process: releases may be plain stores.
 extern bool plain_release;
 
 // Test hooks, null in normal runs: called by a taker of the slow path at the named points
@@ -62,6 +62,9 @@ extern bool plain_release;
 enum slow_point { point_counted, point_woken };
 extern void (*slow_hook)(slow_point point);
 extern long (*barrier_hook)();
+// The bound of every sleep (50 ms); tests that must see a lost wake-up as a hang lengthen
+// it while no thread sleeps.
+extern struct timespec backstop;
 
 inline uint32_t* word(pthread_mutex_t* m) { return reinterpret_cast<uint32_t*>(m); }
 
@@ -73,22 +76,16 @@ void wake_one(uint32_t* w);
 inline void xlock_acquire(pthread_mutex_t* m) {
   uint32_t* w = xlock_detail::word(m);
   uint32_t expected = 0;
-  if (__builtin_expect(__atomic_compare_exchange_n(w, &expected, xlock_detail::kHeld, false,
-                                                   __ATOMIC_ACQUIRE, __ATOMIC_RELAXED),
-                       1)) {
-    // Takers are counted: release by an exchange, so that they need no barrier.
-    if (__builtin_expect(__atomic_load_n(w + 1, __ATOMIC_RELAXED) != 0, 0))
-      __atomic_store_n(w, xlock_detail::kHeldContended, __ATOMIC_RELAXED);
+  if (__builtin_expect(
+          __atomic_compare_exchange_n(w, &expected, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED),
+          1))
     return;
-  }
   xlock_detail::acquire_slow(w);
 }
 
 inline void xlock_release(pthread_mutex_t* m) {
   uint32_t* w = xlock_detail::word(m);
-  // Word 0 is written by its holder only while held: this reads the holder's own mark.
-  if (__builtin_expect(xlock_detail::plain_release, 1) &&
-      __builtin_expect(__atomic_load_n(w, __ATOMIC_RELAXED) == xlock_detail::kHeld, 1)) {
+  if (__builtin_expect(xlock_detail::plain_release, 1)) {
     __atomic_store_n(w, 0u, __ATOMIC_RELEASE);
     __atomic_signal_fence(__ATOMIC_SEQ_CST);  // the sleeper's barrier does the rest
   } else {

@@ -12,7 +12,8 @@
 // the allocator lock's two release kinds (plain store, exchange) in the same process: "pool",
 // every thread replacing blocks of a ring of 64 in one shared 32-byte pool (xpool_alloc,
 // xpool_free); "lock", a bare lock around a counter with a yield every 64th time inside.
-// Prints aggregate pairs (or lock passes) per second and plain over exchange.
+// Prints aggregate pairs (or lock passes) per second, medians of five alternated rounds, and
+// plain over exchange.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -184,17 +185,22 @@ int contended_main(size_t pairs, const char* thread_counts) {
   for (const char* c = thread_counts; *c != 0;) {
     const int threads = std::atoi(c);
     for (const Contended& load : loads) {
-      // Best of three alternated rounds per kind; one thread runs 100 times the steps.
+      // Median of five alternated rounds per kind; one thread runs 100 times the steps.
       const size_t n = threads == 1 ? pairs * 100 : pairs;
-      double best[2] = {0, 0};
-      for (int rep = 0; rep < 3; ++rep)
+      std::vector<double> rates[2];
+      for (int rep = 0; rep < 5; ++rep)
         for (int kind = 0; kind < 2; ++kind) {
           xlock_detail::plain_release = kind == 0 && membarrier;  // no thread holds a lock here
-          best[kind] = std::max(best[kind], contended_rate(load, threads, n));
+          rates[kind].push_back(contended_rate(load, threads, n));
         }
       xlock_detail::plain_release = membarrier;
-      std::printf("%-6s %7d %14.2f %14.2f %7.2fx\n", load.name, threads, best[0] / 1e6,
-                  best[1] / 1e6, best[0] / best[1]);
+      double median[2];
+      for (int kind = 0; kind < 2; ++kind) {
+        std::sort(rates[kind].begin(), rates[kind].end());
+        median[kind] = rates[kind][2];
+      }
+      std::printf("%-6s %7d %14.2f %14.2f %7.2fx\n", load.name, threads, median[0] / 1e6,
+                  median[1] / 1e6, median[0] / median[1]);
       std::fflush(stdout);
     }
     const char* comma = std::strchr(c, ',');

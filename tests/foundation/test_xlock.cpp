@@ -1,8 +1,9 @@
 // The allocator lock: a taker asleep in the futex is woken by the release, in both release
-// kinds; a taker held in each window of the slow path (counted before its barrier, woken
-// before it spins again) gets the lock, with one barrier at most per slow acquisition; a
-// wake-up lost because the barrier did not run is recovered by the sleep's backstop; the
-// registry of unpooled blocks answers without any shard before a first record.
+// kinds; a taker held in each window of the slow path (counted before any barrier, woken
+// before it spins again) gets the lock, the first counted taker with one barrier at most
+// and a later one with none; a wake-up lost because the barrier did not run is recovered
+// by the sleep's backstop; the registry of unpooled blocks answers without any shard
+// before a first record.
 #include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -48,8 +49,12 @@ class XlockWake : public ::testing::TestWithParam<bool> {
     saved_ = xlock_detail::plain_release;
     if (GetParam() && !saved_) GTEST_SKIP() << "membarrier not available: releases exchange";
     xlock_detail::plain_release = GetParam();  // no other thread uses a lock here
+    xlock_detail::backstop = {3600, 0};        // a lost wake-up hangs, not just waits 50 ms
   }
-  void TearDown() override { xlock_detail::plain_release = saved_; }
+  void TearDown() override {
+    xlock_detail::plain_release = saved_;
+    xlock_detail::backstop = {0, 50 * 1000000};
+  }
   bool saved_ = false;
 };
 
@@ -102,16 +107,19 @@ INSTANTIATE_TEST_SUITE_P(ReleaseKind, XlockWake, ::testing::Values(true, false),
                            return i.param ? "Plain" : "Exchange";
                          });
 
+// A lock word read while another thread may change it.
+uint32_t word_at(const uint32_t* w, int i) { return __atomic_load_n(w + i, __ATOMIC_RELAXED); }
+
 pid_t gettid_now() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 // True once the thread is asleep in a futex wait (thread state S, and the kernel's wait
-// channel a futex wait where the kernel shows it), and the lock counts one sleeper.
-bool wait_until_asleep(pid_t tid, const uint32_t* w) {
+// channel a futex wait where the kernel shows it), and the lock counts `counted` takers.
+bool wait_until_asleep(pid_t tid, const uint32_t* w, uint32_t counted = 1) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::string wchan = thread_wchan(tid);
-    if (__atomic_load_n(w + 1, __ATOMIC_RELAXED) == 1 && thread_state(tid) == 'S' &&
+    if (__atomic_load_n(w + 1, __ATOMIC_RELAXED) == counted && thread_state(tid) == 'S' &&
         (wchan.empty() || wchan == "0" || wchan.find("futex") != std::string::npos))
       return true;
   }
@@ -126,45 +134,53 @@ bool wait_for(const std::atomic<bool>& flag, int seconds) {
   return flag.load();
 }
 
-// Holds one thread (the taker) at one point of the slow path until released; counts the
-// barriers it issues.
+// Holds one thread at one point of the slow path until let go; counts the barriers it
+// issues.
 struct Gate {
   std::atomic<pid_t> tid{0};
   xlock_detail::slow_point point = xlock_detail::point_counted;
   std::atomic<bool> armed{false};    // the next pass at the point stops
-  std::atomic<bool> reached{false};  // the taker stopped there
+  std::atomic<bool> reached{false};  // the thread stopped there
   std::atomic<bool> go{false};
   std::atomic<int> barriers{0};
 };
-Gate* g_gate = nullptr;
+Gate* g_gates[2] = {nullptr, nullptr};
+
+Gate* gate_of_this_thread() {
+  const pid_t tid = gettid_now();
+  for (Gate* g : g_gates)
+    if (g != nullptr && g->tid.load() == tid) return g;
+  return nullptr;
+}
 
 void gate_hook(xlock_detail::slow_point point) {
-  Gate* g = g_gate;
-  if (g == nullptr || gettid_now() != g->tid.load() || point != g->point) return;
-  if (!g->armed.exchange(false)) return;
+  Gate* g = gate_of_this_thread();
+  if (g == nullptr || point != g->point || !g->armed.exchange(false)) return;
   g->reached.store(true);
   while (!g->go.load()) std::this_thread::yield();
 }
 
 long counting_barrier() {
-  if (g_gate != nullptr && gettid_now() == g_gate->tid.load()) ++g_gate->barriers;
+  if (Gate* g = gate_of_this_thread()) ++g->barriers;
   return syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
 }
 
 // A taker held in a window of the slow path while the holder acts, then let go.
 struct WindowCase {
   const char* name;
-  xlock_detail::slow_point stop;  // counted (before its barrier), or woken from its sleep on a 1
-  bool retake;                    // the holder releases and takes the lock again there
-  uint32_t sleeps_on;             // word 0 when the taker sleeps after it goes on; 0: no sleep
+  bool second;                    // another taker counted itself first (and stays counted)
+  xlock_detail::slow_point stop;  // counted (before any barrier), or woken from its sleep
+  bool retake;                    // the holder releases there and takes the lock again
   int barriers;                   // barriers the taker issues in all (plain releases)
 };
 
 const WindowCase kWindows[] = {
-    {"CountedReleased", xlock_detail::point_counted, false, 0, 0},
-    {"CountedTakenAgain", xlock_detail::point_counted, true, xlock_detail::kHeldContended, 0},
-    {"WokenReleased", xlock_detail::point_woken, false, 0, 1},
-    {"WokenTakenAgain", xlock_detail::point_woken, true, xlock_detail::kHeldContended, 1},
+    {"FirstCountedReleased", false, xlock_detail::point_counted, false, 0},
+    {"FirstCountedTakenAgain", false, xlock_detail::point_counted, true, 1},
+    {"FirstWokenReleased", false, xlock_detail::point_woken, false, 1},
+    {"FirstWokenTakenAgain", false, xlock_detail::point_woken, true, 1},
+    {"SecondCountedTakenAgain", true, xlock_detail::point_counted, true, 0},
+    {"SecondWokenTakenAgain", true, xlock_detail::point_woken, true, 0},
 };
 
 class XlockWindow : public ::testing::TestWithParam<std::tuple<bool, WindowCase>> {
@@ -174,19 +190,34 @@ class XlockWindow : public ::testing::TestWithParam<std::tuple<bool, WindowCase>
     plain_ = std::get<0>(GetParam());
     if (plain_ && !saved_) GTEST_SKIP() << "membarrier not available: releases exchange";
     xlock_detail::plain_release = plain_;
-    g_gate = &gate_;
+    xlock_detail::backstop = {3600, 0};
+    g_gates[0] = &taker_;
+    g_gates[1] = &first_;
     xlock_detail::slow_hook = gate_hook;
     xlock_detail::barrier_hook = counting_barrier;
   }
   void TearDown() override {
     xlock_detail::slow_hook = nullptr;
     xlock_detail::barrier_hook = nullptr;
-    g_gate = nullptr;
+    g_gates[0] = g_gates[1] = nullptr;
     xlock_detail::plain_release = saved_;
+    xlock_detail::backstop = {0, 50 * 1000000};
   }
   bool saved_ = false, plain_ = false;
-  Gate gate_;
+  Gate taker_, first_;  // the taker under test; the one counted before it ("second" cases)
 };
+
+// Starts a thread that takes the lock once through gate g (held at g's point when armed).
+std::thread start_taker(pthread_mutex_t* m, Gate* g, std::atomic<bool>* got) {
+  std::thread t([=] {
+    g->tid.store(gettid_now());
+    xlock_acquire(m);
+    got->store(true);
+    xlock_release(m);
+  });
+  while (g->tid.load() == 0) std::this_thread::yield();
+  return t;
+}
 
 TEST_P(XlockWindow, HeldTakerGetsTheLock) {
   const WindowCase& c = std::get<1>(GetParam());
@@ -194,44 +225,44 @@ TEST_P(XlockWindow, HeldTakerGetsTheLock) {
   pthread_mutex_init(&m, nullptr);
   uint32_t* w = reinterpret_cast<uint32_t*>(&m);
   xlock_acquire(&m);
-  ASSERT_EQ(w[0], xlock_detail::kHeld);  // nobody counted: a plain holder
-  gate_.point = c.stop;
-  gate_.armed.store(c.stop == xlock_detail::point_counted);
-  std::atomic<bool> got{false};
-  std::thread taker([&] {
-    gate_.tid.store(gettid_now());
-    xlock_acquire(&m);
-    got.store(true);
-    xlock_release(&m);
-  });
+  std::atomic<bool> first_got{false}, got{false};
+  std::thread first;
+  if (c.second) {  // held just after counting itself, until the end
+    first_.armed.store(true);
+    first = start_taker(&m, &first_, &first_got);
+    ASSERT_TRUE(wait_for(first_.reached, 10));
+  }
+  const uint32_t others = c.second ? 1 : 0;
+  taker_.point = c.stop;
+  taker_.armed.store(c.stop == xlock_detail::point_counted);
+  std::thread taker = start_taker(&m, &taker_, &got);
   if (c.stop == xlock_detail::point_woken) {
-    while (gate_.tid.load() == 0) std::this_thread::yield();
-    ASSERT_TRUE(wait_until_asleep(gate_.tid.load(), w));
-    gate_.armed.store(true);
+    ASSERT_TRUE(wait_until_asleep(taker_.tid.load(), w, others + 1));
+    taker_.armed.store(true);
     xlock_release(&m);  // wakes it: it stops before spinning again
   }
-  ASSERT_TRUE(wait_for(gate_.reached, 10));
+  ASSERT_TRUE(wait_for(taker_.reached, 10));
   if (c.stop == xlock_detail::point_counted) xlock_release(&m);
-  EXPECT_EQ(w[1], 1u);  // still counted
+  EXPECT_EQ(word_at(w, 1), others + 1);  // still counted
+  if (c.retake) xlock_acquire(&m);
+  taker_.go.store(true);
   if (c.retake) {
-    xlock_acquire(&m);
-    EXPECT_EQ(w[0], xlock_detail::kHeldContended);  // a taker is counted
-  }
-  gate_.go.store(true);
-  if (c.sleeps_on != 0) {
-    ASSERT_TRUE(wait_until_asleep(gate_.tid.load(), w));
-    EXPECT_EQ(w[0], c.sleeps_on);
+    ASSERT_TRUE(wait_until_asleep(taker_.tid.load(), w, others + 1));
     EXPECT_FALSE(got.load());
     xlock_release(&m);
   }
-  if (!wait_for(got, 10)) {
-    ADD_FAILURE() << "the taker did not get the lock";
-    xlock_detail::wake_one(w);  // let it go, so that it can be joined
-  }
+  const bool taken = wait_for(got, 10);
+  if (!taken) xlock_detail::wake_one(w);  // let it go, so that it can be joined
   taker.join();
-  EXPECT_EQ(w[0], 0u);
-  EXPECT_EQ(w[1], 0u);
-  EXPECT_EQ(gate_.barriers.load(), plain_ ? c.barriers : 0);
+  EXPECT_TRUE(taken) << "the taker did not get the lock";
+  if (c.second) {
+    first_.go.store(true);
+    first.join();
+    EXPECT_TRUE(first_got.load());
+  }
+  EXPECT_EQ(word_at(w, 0), 0u);
+  EXPECT_EQ(word_at(w, 1), 0u);
+  EXPECT_EQ(taker_.barriers.load(), plain_ ? c.barriers : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, XlockWindow,
@@ -260,18 +291,18 @@ bool answer_membarrier_with_zero() {
 }
 
 // A wake-up lost for good without a backstop: the taker sleeps (after a barrier that did
-// not run, when the holder is a plain one), and the lock is then cleared by a release that
-// read the count before the taker counted itself, so it wakes nobody. The sleep's bound
-// must bring the taker back to take the lock.
-class XlockBackstop : public ::testing::TestWithParam<uint32_t> {};
+// not run, when it is the first counted taker; without one when another taker counted
+// itself first), and the lock is then cleared by a release that read the count before the
+// taker counted itself, so it wakes nobody. The sleep's bound must bring the taker back.
+class XlockBackstop : public ::testing::TestWithParam<bool> {};
 
 TEST_P(XlockBackstop, LostWakeUpIsRecovered) {
-  const uint32_t held = GetParam();
+  const bool second = GetParam();
   pthread_mutex_t m;
   pthread_mutex_init(&m, nullptr);
   uint32_t* w = reinterpret_cast<uint32_t*>(&m);
   xlock_acquire(&m);
-  __atomic_store_n(w, held, __ATOMIC_RELAXED);  // the holder's mark
+  if (second) __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST);  // a taker counted elsewhere
   std::atomic<pid_t> tid{0};
   std::atomic<bool> filtered{false}, got{false};
   std::thread taker([&] {
@@ -283,21 +314,20 @@ TEST_P(XlockBackstop, LostWakeUpIsRecovered) {
   });
   while (tid.load() == 0) std::this_thread::yield();
   if (!filtered.load()) ADD_FAILURE() << "the membarrier filter was refused";
-  ASSERT_TRUE(wait_until_asleep(tid.load(), w));
+  ASSERT_TRUE(wait_until_asleep(tid.load(), w, second ? 2 : 1));
   __atomic_store_n(w, 0u, __ATOMIC_RELEASE);  // released without a wake-up
-  if (!wait_for(got, 10)) {
-    ADD_FAILURE() << "the lost wake-up was not recovered";
-    xlock_detail::wake_one(w);
-  }
+  const bool taken = wait_for(got, 10);
+  if (!taken) xlock_detail::wake_one(w);
   taker.join();
-  EXPECT_EQ(w[0], 0u);
-  EXPECT_EQ(w[1], 0u);
+  EXPECT_TRUE(taken) << "the lost wake-up was not recovered";
+  if (second) __atomic_fetch_sub(w + 1, 1u, __ATOMIC_SEQ_CST);
+  EXPECT_EQ(word_at(w, 0), 0u);
+  EXPECT_EQ(word_at(w, 1), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Holder, XlockBackstop,
-                         ::testing::Values(xlock_detail::kHeld, xlock_detail::kHeldContended),
-                         [](const ::testing::TestParamInfo<uint32_t>& i) {
-                           return i.param == xlock_detail::kHeld ? "Plain" : "Contended";
+INSTANTIATE_TEST_SUITE_P(Taker, XlockBackstop, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                           return i.param ? "Second" : "First";
                          });
 
 TEST(XaUnpooled, ForgetBeforeAnyRecordAndRecordedBlocks) {
