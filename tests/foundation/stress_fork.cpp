@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <ostream>
 #include <random>
 #include <thread>
 #include <vector>
@@ -226,6 +227,8 @@ struct FreshCase {
   const char* name;
   int (*run)();
 };
+void PrintTo(const FreshCase& c, std::ostream* os) { *os << c.name; }
+
 const FreshCase kFreshCases[] = {
     {"WhileAnotherThreadIsInTheFirstStart", fork_during_first_start},
     {"HandlersRegisteredBeforeTheStartAllocate",

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -173,6 +174,8 @@ struct WindowCase {
   bool retake;                    // the holder releases there and takes the lock again
   int barriers;                   // barriers the taker issues in all (plain releases)
 };
+
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
 
 const WindowCase kWindows[] = {
     {"FirstCountedReleased", false, xlock_detail::point_counted, false, 0},
