@@ -24,7 +24,7 @@ const size_t kNullpoolAlign = 4096;
 std::atomic<int> init_state{0};
 pthread_mutex_t init_lock = PTHREAD_MUTEX_INITIALIZER;
 
-// Fork handlers (registered at the first start; defined at the end of this file).
+// Fork handlers (registered when the library is loaded; defined at the end of this file).
 void fork_prepare();
 void fork_release_parent();
 void fork_release_child();
@@ -625,9 +625,12 @@ void uninit_default_xlabs() { uninit_default_set(&default_xlabs); }
 void uninit_default_xbiglabs() { uninit_default_set(&default_xbiglabs); }
 void uninit_default_xhugelabs() { uninit_default_set(&default_xhugelabs); }
 
+void (*xlabs_detail::first_start_hook)() = nullptr;
+
 void init_xallocator() {
   pthread_mutex_lock(&init_lock);
   if (init_state.load(std::memory_order_relaxed) == 0) {
+    if (xlabs_detail::first_start_hook != nullptr) xlabs_detail::first_start_hook();
     init_default_xpage_allocator();
     init_default_xbigpage_allocator();
     init_default_xhugepage_allocator();
@@ -637,9 +640,6 @@ void init_xallocator() {
     s_max_small.store(max_class_size(default_xlabs), std::memory_order_relaxed);
     s_max_big.store(max_class_size(default_xbiglabs), std::memory_order_relaxed);
     update_max_any();
-    static bool fork_handlers = false;
-    if (!fork_handlers)
-      fork_handlers = pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0;
     init_state.store(1, std::memory_order_release);
   }
   pthread_mutex_unlock(&init_lock);
@@ -847,6 +847,15 @@ void fork_release_parent() { fork_release<false>(); }
 void fork_release_child() {
   xlock_child_after_fork();
   fork_release<true>();
+}
+
+// Registered when the library is loaded, before the init lock can be taken: fork_prepare
+// then only waits for a start in progress, and handlers registered after this (by code
+// loaded later, or at run time) run their prepare before it and their parent and child
+// handlers after these, so they may allocate.
+__attribute__((constructor(101))) void register_fork_handlers() {
+  XCHECK(pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0,
+         "pthread_atfork(fork_prepare, fork_release_parent, fork_release_child) == 0");
 }
 
 }  // namespace

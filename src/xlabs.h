@@ -27,12 +27,17 @@
 // while another thread allocates or frees is not allowed.
 // Lock order: init lock, then pool mutex, then page allocator mutex; the registry's shard
 // mutexes are taken alone.
-// fork: handlers registered at the first start take, before fork, the init lock, every
-// pool of the default sets (set by set: normal, big, huge; stripe by stripe; class order),
-// the default page allocators (normal, big, huge; copy by copy) and the registry shards (in
-// index order), and release them group by group in the reverse order in parent and child,
-// so that a child of a process whose threads allocate finds every allocator lock free and
-// every structure whole.
+// fork: handlers registered when the library is loaded take, before fork, the init lock
+// (so a fork waits for a start in progress), every pool of the default sets (set by set:
+// normal, big, huge; stripe by stripe; class order), the default page allocators (normal,
+// big, huge; copy by copy) and the registry shards (in index order), and release them group
+// by group in the reverse order in parent and child, so that a child of a process whose
+// threads allocate finds every allocator lock free and every structure whole. glibc runs
+// prepare handlers in the reverse order of registration and parent and child handlers in
+// that order: fork handlers registered after this library was loaded may allocate (their
+// prepare runs before ours takes the locks, their parent and child handlers after ours have
+// released them). Handlers registered before it was loaded (by code loaded earlier) cannot
+// be helped: they must not allocate from it.
 #ifndef TOKA_SRC_XLABS_H
 #define TOKA_SRC_XLABS_H
 
@@ -123,6 +128,11 @@ void uninit_default_xhugelabs();
 
 void init_xallocator();
 void uninit_xallocator();
+namespace xlabs_detail {
+// Test hook, null in normal runs: called by the first start while it holds the init lock,
+// before anything is built.
+extern void (*first_start_hook)();
+}  // namespace xlabs_detail
 // The default set that serves size, starting the allocator if needed; null once stopped.
 xlabs* find_xlabs_default(size_t size);
 // The largest class size of the default sets (0 before the start): they served every size

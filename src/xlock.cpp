@@ -11,6 +11,10 @@ namespace xlock_detail {
 // A line of its own: read by every release, written once at load.
 alignas(64) bool plain_release = false;
 
+void (*slow_hook)(slow_point point) = nullptr;
+long (*barrier_hook)() = nullptr;
+struct timespec backstop = {0, 50 * 1000000};
+
 namespace {
 
 // Registers the process for expedited membarrier when the library is loaded, before any
@@ -22,6 +26,18 @@ bool register_membarrier() {
 }
 
 __attribute__((constructor)) void choose_release() { plain_release = register_membarrier(); }
+
+// True when the barrier ran (as far as the kernel says).
+bool process_barrier() {
+  const long r = barrier_hook != nullptr
+                     ? barrier_hook()
+                     : syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
+  return r == 0;
+}
+
+inline void at(slow_point point) {
+  if (__builtin_expect(slow_hook != nullptr, 0)) slow_hook(point);
+}
 
 inline bool try_take(uint32_t* w) {
   uint32_t expected = 0;
@@ -37,19 +53,26 @@ inline bool spin(uint32_t* w) {
   return false;
 }
 
+const struct timespec kUnorderedSleep = {0, 1000000};
+
 }  // namespace
 
 void acquire_slow(uint32_t* w) {
   if (spin(w)) return;
-  __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST);  // counted before word 0 is read
-  // Should the barrier itself ever fail (the kernel refused it), this one sleep is bounded
-  // instead, since an unordered release could then miss it.
-  static const struct timespec kUnorderedSleep = {0, 1000000};
+  // Counted before word 0 is read. The first counted taker owes the barrier (see the header).
+  const bool first = __atomic_fetch_add(w + 1, 1u, __ATOMIC_SEQ_CST) == 0;
+  at(point_counted);
+  bool barrier_owed = first && plain_release;
+  const struct timespec* bound = &backstop;
   for (;;) {
-    const bool ordered = !plain_release ||
-                         syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0) == 0;
     if (try_take(w)) break;
-    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, ordered ? nullptr : &kUnorderedSleep, nullptr, 0);
+    if (barrier_owed) {
+      barrier_owed = false;
+      if (!process_barrier()) bound = &kUnorderedSleep;  // unordered: keep the sleeps short
+      continue;  // the lock may have been released meanwhile
+    }
+    syscall(SYS_futex, w, FUTEX_WAIT_PRIVATE, 1, bound, nullptr, 0);
+    at(point_woken);
     if (spin(w)) break;
   }
   __atomic_fetch_sub(w + 1, 1u, __ATOMIC_RELAXED);

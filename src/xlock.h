@@ -1,23 +1,39 @@
 // Lock of the pools and page allocators, kept in the first two words of their records'
 // POSIX mutex storage (pthread_mutex_init zeroes them): word 0 is the lock (0 free, 1
-// held), word 1 counts the takers that are on their way to sleep or asleep.
+// held), word 1 counts the takers that are on their way to sleep or asleep; a counted taker
+// stays counted until it holds the lock.
 //
 // Taking it is one compare-and-swap when free; a contended taker spins briefly, then
-// counts itself in word 1 and sleeps on word 0 (futex wait while it is 1, no timeout).
-// Releasing it clears word 0 and, when word 1 is not 0, wakes one sleeper. A taker that is
-// about to sleep has made its count visible and then read word 0 as held, so every
-// release after that read sees the count and wakes; a release before it has cleared word
-// 0 first, and then the taker does not sleep (the futex wait finds the word changed): no
-// wake-up is lost, and no sleep needs a timeout.
+// counts itself in word 1 and sleeps on word 0 (futex wait while it is 1). Releasing it
+// clears word 0 and, when word 1 is not 0, wakes one sleeper.
 //
 // The release's "clear, then read the count" needs the clear to be visible before the
 // read. A locked exchange costs as much as the compare-and-swap on every uncontended
 // operation, so where the kernel offers it the release is a plain store and the order is
-// enforced from the sleeper's side instead: before it reads word 0 it issues a
-// process-wide barrier (membarrier, private expedited), which orders every other running
-// thread's earlier store before its later load. Without membarrier the release is an
-// exchange. The choice is made once, when the library is loaded (src/xlock.cpp); should a
-// registered barrier ever fail, the sleep that follows it is bounded (1 ms).
+// enforced from the sleeper's side: a process-wide barrier (membarrier, private expedited)
+// orders every other running thread's earlier store before the caller's later load.
+// Without membarrier the release is an exchange and no barrier is needed. The choice is
+// made once, when the library is loaded (src/xlock.cpp).
+//
+// Only the taker that counts itself first (the count was 0) issues the barrier, once,
+// before it first sleeps. Why no wake-up is lost: suppose a taker sleeps for ever on a free
+// lock. Take the last release R; it woke nobody (a woken sleeper, or one that checks the
+// word after that wake, would take the lock again), so its read of the count found 0, and
+// every taker still counted counted itself after that read. The first taker to count
+// itself after that read found the count 0, so it issued the barrier before any sleep,
+// which makes R's earlier clear visible before its next check of the word: it cannot sleep
+// on R's 1 for ever, takes the lock (after R, as R's 1 stood until then) and releases it
+// after R - a contradiction. Later takers, counted while another one is, need no barrier;
+// under steady contention the count seldom returns to 0, so barriers are rare.
+//
+// The argument relies on x86-64: the count's add, the compare-and-swap (acquire only) and
+// the exchange (followed by a relaxed read of the count) are locked instructions there,
+// which are full fences; other targets stop the build.
+//
+// Every sleep is bounded by a long backstop (50 ms) that costs nothing while wake-ups
+// work: a barrier that reports success without running (a sandbox answering membarrier
+// with 0) cannot leave a taker asleep for ever. Should a barrier report failure, the sleeps
+// of that taker are bounded at 1 ms instead.
 //
 // Fork: the handlers in src/xlabs take every allocator lock before fork and release them
 // in the parent with xlock_release and in the child with xlock_release_in_child, which
@@ -25,7 +41,13 @@
 #ifndef TOKA_SRC_XLOCK_H
 #define TOKA_SRC_XLOCK_H
 
+#if !defined(__x86_64__)
+#error \
+    "xlock relies on x86-64: locked instructions (its compare-and-swap, add, exchange) are full fences"
+#endif
+
 #include <pthread.h>
+#include <time.h>
 
 #include <cstdint>
 
@@ -33,6 +55,16 @@ namespace xlock_detail {
 
 // True once membarrier is registered for the process: releases may be plain stores.
 extern bool plain_release;
+
+// Test hooks, null in normal runs: called by a taker of the slow path at the named points
+// (point_counted: counted, before anything else; point_woken: its futex wait returned), and
+// in place of the membarrier call (its result is taken as the call's).
+enum slow_point { point_counted, point_woken };
+extern void (*slow_hook)(slow_point point);
+extern long (*barrier_hook)();
+// The bound of every sleep (50 ms); tests that must see a lost wake-up as a hang lengthen
+// it while no thread sleeps.
+extern struct timespec backstop;
 
 inline uint32_t* word(pthread_mutex_t* m) { return reinterpret_cast<uint32_t*>(m); }
 

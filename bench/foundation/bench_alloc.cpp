@@ -7,10 +7,18 @@
 // jemalloc, mimalloc and tcmalloc are loaded with dlopen(RTLD_LOCAL) and used only through
 // their prefixed entry points (mallocx/dallocx, mi_malloc/mi_free, tc_malloc/tc_free), so
 // glibc's malloc stays the process allocator.
+//
+// "bench_alloc contended [pairs per thread] [thread counts]": many threads on one lock, with
+// the allocator lock's two release kinds (plain store, exchange) in the same process: "pool",
+// every thread replacing blocks of a ring of 64 in one shared 32-byte pool (xpool_alloc,
+// xpool_free); "lock", a bare lock around a counter with a yield every 64th time inside.
+// Prints aggregate pairs (or lock passes) per second, medians of five alternated rounds, and
+// plain over exchange.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +29,7 @@
 
 #include "bench/support/bench_timer.h"
 #include "src/xlabs.h"
+#include "src/xlock.h"
 
 namespace {
 
@@ -116,6 +125,92 @@ Figures measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes,
   return best;
 }
 
+// One contended lock, many threads: each runs `pairs` steps of the workload, all started
+// together; the result is aggregate steps per second (wall time from the start to the last
+// thread's end).
+struct Contended {
+  const char* name;
+  void (*run)(size_t pairs);
+};
+
+xpool* g_shared_pool = nullptr;
+pthread_mutex_t g_shared_lock = PTHREAD_MUTEX_INITIALIZER;
+uint64_t g_shared_counter = 0;
+
+void pool_steps(size_t pairs) {
+  void* ring[64];
+  for (void*& p : ring) p = xpool_alloc(g_shared_pool);
+  for (size_t i = 0; i < pairs; ++i) {
+    void*& slot = ring[i & 63];
+    xpool_free(slot);
+    slot = xpool_alloc(g_shared_pool);
+    static_cast<char*>(slot)[0] = static_cast<char>(i);
+  }
+  for (void* p : ring) xpool_free(p);
+}
+
+void lock_steps(size_t pairs) {
+  for (size_t i = 0; i < pairs; ++i) {
+    xlock_acquire(&g_shared_lock);
+    ++g_shared_counter;
+    if ((i & 63) == 0) std::this_thread::yield();
+    xlock_release(&g_shared_lock);
+  }
+}
+
+double contended_rate(const Contended& c, int threads, size_t pairs) {
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t)
+    pool.emplace_back([&] {
+      ready.fetch_add(1);
+      while (!go.load()) std::this_thread::yield();
+      c.run(pairs);
+    });
+  while (ready.load() < threads) std::this_thread::yield();
+  const double t0 = bench::now();
+  go.store(true);
+  for (auto& th : pool) th.join();
+  return static_cast<double>(pairs) * threads / (bench::now() - t0);
+}
+
+int contended_main(size_t pairs, const char* thread_counts) {
+  init_xallocator();
+  g_shared_pool = xlabs_get_pool(default_xlabs, 32);
+  const bool membarrier = xlock_detail::plain_release;
+  if (!membarrier) std::printf("# membarrier not available: both kinds exchange\n");
+  const Contended loads[] = {{"pool", pool_steps}, {"lock", lock_steps}};
+  std::printf("%-6s %7s %14s %14s %8s\n", "load", "threads", "plain M/s", "exchange M/s", "ratio");
+  for (const char* c = thread_counts; *c != 0;) {
+    const int threads = std::atoi(c);
+    for (const Contended& load : loads) {
+      // Median of five alternated rounds per kind; one thread runs 100 times the steps.
+      const size_t n = threads == 1 ? pairs * 100 : pairs;
+      std::vector<double> rates[2];
+      for (int rep = 0; rep < 5; ++rep)
+        for (int kind = 0; kind < 2; ++kind) {
+          xlock_detail::plain_release = kind == 0 && membarrier;  // no thread holds a lock here
+          rates[kind].push_back(contended_rate(load, threads, n));
+        }
+      xlock_detail::plain_release = membarrier;
+      double median[2];
+      for (int kind = 0; kind < 2; ++kind) {
+        std::sort(rates[kind].begin(), rates[kind].end());
+        median[kind] = rates[kind][2];
+      }
+      std::printf("%-6s %7d %14.2f %14.2f %7.2fx\n", load.name, threads, median[0] / 1e6,
+                  median[1] / 1e6, median[0] / median[1]);
+      std::fflush(stdout);
+    }
+    const char* comma = std::strchr(c, ',');
+    if (comma == nullptr) break;
+    c = comma + 1;
+  }
+  uninit_xallocator();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,6 +220,9 @@ int main(int argc, char** argv) {
     setenv("GLIBC_TUNABLES", "glibc.rtld.optional_static_tls=65536", 1);
     execv("/proc/self/exe", argv);
   }
+  if (argc > 1 && std::strcmp(argv[1], "contended") == 0)
+    return contended_main(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20000,
+                          argc > 3 ? argv[3] : "1,16,32,64");
   size_t iters = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 2000000;
   const char* only = argc > 2 ? argv[2] : nullptr;  // run just these allocators (comma list)
   const char* thread_counts = argc > 3 ? argv[3] : "1,8";

@@ -1,6 +1,8 @@
 // fork while other threads allocate: the child, whose only thread is the forking one,
 // must find every allocator lock free and every pool whole, allocate and exit. A child
-// that does not exit in time (a lock held for ever) fails the test.
+// that does not exit in time (a lock held for ever) fails the test. The same in a fresh
+// process, where the allocator's first start matters: a fork while another thread is inside
+// the first start, and fork handlers registered before the first start that allocate.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -11,13 +13,17 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <ostream>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "src/xlabs.h"
 #include "src/xlock.h"
+#include "tests/support/child_test.h"
 
 namespace {
 
@@ -162,5 +168,113 @@ TEST(StressFork, ForkWhileAnotherThreadHoldsThePoolLock) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// Scenarios for a fresh process, where the allocator has not started yet. Each forks once
+// and returns 0 when the fork returned in the parent and the child allocated and exited.
+enum FreshResult { kFreshOk, kChildHung, kChildFailed, kHandlerFailed, kNotFresh };
+
+int fork_and_check_child(int (*in_child)()) {
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid < 0) return kChildFailed;
+  if (pid == 0) child_exit(in_child());
+  int status = 0;
+  if (!child_exits_cleanly(pid, 20, &status)) return kChildHung;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kFreshOk : kChildFailed;
+}
+
+// Another thread is inside the first start (held there a while) when this one forks.
+std::atomic<bool> g_in_first_start{false};
+int fork_during_first_start() {
+  xlabs_detail::first_start_hook = [] {
+    g_in_first_start.store(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  };
+  std::atomic<bool> forked{false};
+  std::thread starter([&] {
+    void* m = xa_malloc(16);
+    while (!forked.load()) std::this_thread::yield();  // no allocation while the fork runs
+    xa_free(m);
+  });
+  while (!g_in_first_start.load()) std::this_thread::yield();
+  const int r = fork_and_check_child(child_work);
+  forked.store(true);
+  starter.join();
+  return r;
+}
+
+// Fork handlers of other code that allocate pooled memory in prepare, parent and child.
+std::atomic<int> g_handler_allocs[3];
+template <int kPhase>
+void allocating_handler() {
+  void* m = xa_malloc(24);
+  if (m != nullptr) ++g_handler_allocs[kPhase];
+  xa_free(m);
+}
+int child_after_allocating_handler() {
+  return g_handler_allocs[2].load() == 1 ? child_work() : kHandlerFailed;
+}
+int fork_with_allocating_handlers(bool start_first) {
+  pthread_atfork(allocating_handler<0>, allocating_handler<1>, allocating_handler<2>);
+  if (start_first) xa_free(xa_malloc(16));  // else the prepare handler starts the allocator
+  const int r = fork_and_check_child(child_after_allocating_handler);
+  if (r == kFreshOk && (g_handler_allocs[0].load() != 1 || g_handler_allocs[1].load() != 1))
+    return kHandlerFailed;
+  return r;
+}
+
+struct FreshCase {
+  const char* name;
+  int (*run)();
+};
+void PrintTo(const FreshCase& c, std::ostream* os) { *os << c.name; }
+
+const FreshCase kFreshCases[] = {
+    {"WhileAnotherThreadIsInTheFirstStart", fork_during_first_start},
+    {"HandlersRegisteredBeforeTheStartAllocate",
+     [] { return fork_with_allocating_handlers(true); }},
+    {"PrepareHandlerMakesTheFirstStart", [] { return fork_with_allocating_handlers(false); }},
+};
+
+const char kFreshVar[] = "STRESS_FORK_FRESH_CASE";
+
+// Waits for the fresh process; on the deadline kills its process group (its hung child
+// with it) and reports false.
+bool fresh_exits(pid_t pid, int seconds, int* status) {
+  if (child_exits_cleanly(pid, seconds, status)) return true;
+  kill(-pid, SIGKILL);
+  return false;
+}
+
+class FreshFork : public ::testing::TestWithParam<FreshCase> {};
+
+TEST_P(FreshFork, ChildAllocatesAndExits) {
+  const FreshCase& c = GetParam();
+  if (const char* want = std::getenv(kFreshVar)) {  // the fresh process
+    setpgid(0, 0);
+    testing::internal::CaptureStdout();
+    const int r = std::strcmp(want, c.name) != 0 ? kChildFailed
+                  : xa_max_class_size() != 0     ? kNotFresh
+                                                 : c.run();
+    child_exit(r);
+  }
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+  pid_t pid = 0;
+  int fd = -1;
+  ASSERT_NO_FATAL_FAILURE(startChildTest("fresh_fork", filter.c_str(), "STRESS_FORK_FRESH_LOG",
+                                         "STRESS_FORK_FRESH_FD", {{kFreshVar, c.name}}, &pid, &fd));
+  close(fd);
+  int status = 0;
+  ASSERT_TRUE(fresh_exits(pid, 40, &status)) << "the forking process hung in fork";
+  ASSERT_TRUE(WIFEXITED(status));
+  static const char* const kWhat[] = {"ok", "the child hung", "the child failed",
+                                      "a fork handler could not allocate", "not a fresh process"};
+  const int code = WEXITSTATUS(status);
+  EXPECT_EQ(code, kFreshOk) << (code < 5 ? kWhat[code] : "unexpected exit code");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fresh, FreshFork, ::testing::ValuesIn(kFreshCases),
+                         [](const ::testing::TestParamInfo<FreshCase>& i) { return i.param.name; });
 
 }  // namespace

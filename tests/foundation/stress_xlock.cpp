@@ -36,8 +36,12 @@ class XlockStress : public ::testing::TestWithParam<bool> {
     saved_ = xlock_detail::plain_release;
     if (GetParam() && !saved_) GTEST_SKIP() << "membarrier not available";
     xlock_detail::plain_release = GetParam();
+    xlock_detail::backstop = {3600, 0};  // a lost wake-up hangs, not just waits 50 ms
   }
-  void TearDown() override { xlock_detail::plain_release = saved_; }
+  void TearDown() override {
+    xlock_detail::plain_release = saved_;
+    xlock_detail::backstop = {0, 50 * 1000000};
+  }
   bool saved_ = false;
 };
 
@@ -56,6 +60,32 @@ TEST_P(XlockStress, ManyThreadsOneLock) {
         xlock_acquire(&m);
         ++counter;
         if ((i + t) % 64 == 0) std::this_thread::yield();
+        xlock_release(&m);
+      }
+      done.fetch_add(1);
+    });
+  }
+  join_within(threads, done, 120);
+  EXPECT_EQ(counter, static_cast<uint64_t>(kThreads) * kIters);
+  const uint32_t* w = reinterpret_cast<const uint32_t*>(&m);
+  EXPECT_EQ(w[0], 0u);
+  EXPECT_EQ(w[1], 0u);
+}
+
+// Many more takers than cores and no yield: the count of sleepers often falls back to 0,
+// so first counted takers (the ones that issue the barrier) come and go all the time.
+TEST_P(XlockStress, SixtyFourThreadsShortSections) {
+  pthread_mutex_t m;
+  pthread_mutex_init(&m, nullptr);
+  const int kThreads = 64, kIters = 5000;
+  uint64_t counter = 0;
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kIters; ++i) {
+        xlock_acquire(&m);
+        ++counter;
         xlock_release(&m);
       }
       done.fetch_add(1);
