@@ -9,31 +9,43 @@
 // - String arguments (str): a null string raises NullPointerException "null string";
 //   otherwise the string's modified UTF-8 bytes. The characters are copied out of the VM
 //   (GetStringRegion) and encoded here, which gives the bytes GetStringUTFChars gives
-//   (strUtf, the VM's own conversion, still serves when no buffer can be had). When the VM
-//   cannot supply them, the native returns at once with the VM's exception pending.
+//   (strUtf, the VM's own conversion, still serves when no buffer can be had). Up to 2048
+//   characters they are encoded on the stack and the result is allocated once at its exact
+//   size; longer strings are narrowed as ASCII straight into the result, and at the first
+//   other character the rest is counted and the result made once more at its exact size.
+//   When the VM cannot supply them, the native returns at once with the VM's exception
+//   pending.
 // - String results (jstr): the bytes up to the first zero byte as a new Java string. Valid
 //   text comes through unchanged (standard 4-byte UTF-8 sequences become the surrogate
 //   pair of their character); each invalid sequence becomes U+FFFD. Longer plain ASCII goes
 //   to Java as a byte array and becomes a string through String(byte[], 0, 0, count) (the
 //   class and constructor looked up on first use and kept); everything else goes through
-//   toModifiedUtf8 and NewStringUTF (jstrUtf). Both give the same string.
+//   toModifiedUtf8 and NewStringUTF (jstrUtf). Both give the same string. A text longer
+//   than any Java string (more than INT_MAX UTF-16 units) answers null with no exception;
+//   one with a character above U+00FF and more than kMaxWideUnits units (the VM would need
+//   a UTF-16 array longer than INT_MAX bytes) raises OutOfMemoryError (javaStringFit).
 // - Byte arrays (setBinVal, getBinVal): a null array raises NullPointerException "null
-//   array". The elements are held with GetPrimitiveArrayCritical for the holder call only
-//   (CriticalBytes): no JNI call, no allocation and nothing that blocks while they are held
-//   (setBinVal reserves the holder's room before), and they are released on every path.
+//   array". The holder's rules (mopra::detail::set_bin_count, get_bin_count) pick the
+//   bytes, which are copied straight between the Java array and the holder's value with
+//   GetByteArrayRegion / SetByteArrayRegion: one copy, the array is never pinned and no GC
+//   lock is held, so other Java threads can collect while a large array is copied.
 // - What escapes a native body goes through mx::throwCurrent (tjni::guarded) and the
 //   native answers 0, false or null.
 //
-// Ownership: nothing is kept between calls; CriticalBytes releases what it holds.
-// Threads: no shared state, no locks; each object is used by the thread that made it.
+// Ownership: nothing is kept between calls but the String class and constructor of the
+// ASCII results (a global reference, made once by the first thread that needs it).
+// Threads: no locks; each call uses its own thread's JNIEnv.
 #ifndef TOKA_JAVA_MOPRAX_JCONV_H
 #define TOKA_JAVA_MOPRAX_JCONV_H
 
 #include <jni.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "java/MopraX_jthrow.h"
+#include "shared-types/MopraX_StrHolder.h"
 #include "src/jni/jni_util.h"
 
 namespace mx {
@@ -74,9 +86,12 @@ std::string strUtf(JNIEnv* env, jstring s);
 // surrogate pair on its own) three bytes.
 std::string modifiedUtf8(const jchar* chars, size_t n);
 
-// A Java string of the text in s (see above); null with an OutOfMemoryError pending when
-// the VM has no room.
+// A Java string of the text in s (see above), or of the text in s[0, size) where s[size] is
+// a zero byte. Null with an OutOfMemoryError pending when the VM has no room, and null with
+// nothing pending for a text longer than any Java string; throws JavaFailure
+// (OutOfMemoryError) for one the VM cannot store. Call inside the native's boundary.
 jstring jstr(JNIEnv* env, const std::string& s);
+jstring jstr(JNIEnv* env, const char* s, size_t size);
 
 // The same through toModifiedUtf8 and NewStringUTF.
 jstring jstrUtf(JNIEnv* env, const std::string& s);
@@ -88,47 +103,47 @@ std::string toModifiedUtf8(const std::string& s);
 // returns true when none of them is above 0x7f; false, *length unspecified, otherwise.
 bool asciiPrefix(const char* s, size_t n, size_t* length);
 
-// A Java byte array's elements, held with GetPrimitiveArrayCritical until destruction; the
-// holder makes no JNI call and does not block meanwhile. size is the array's length. An
-// empty array is not held: data() is then a valid pointer to no bytes.
-class CriticalBytes {
- public:
-  CriticalBytes(JNIEnv* env, jbyteArray array, jint size);
-  ~CriticalBytes();
-
-  char* data() const { return _data; }
-
- private:
-  CriticalBytes(const CriticalBytes&) = delete;
-  CriticalBytes& operator=(const CriticalBytes&) = delete;
-
-  JNIEnv* _env;
-  jbyteArray _array;
-  void* _held;
-  char* _data;
+// The UTF-16 units of the string jstr makes of the n bytes at s (no zero byte among them),
+// counted without converting, and whether one of them is above U+00FF (wide).
+struct TextUnits {
+  uint64_t units;
+  bool wide;
 };
+TextUnits textUnits(const char* s, size_t n);
+
+// Whether a Java string of `units` UTF-16 units (wide: one above U+00FF) can be made.
+// kTooLong: longer than any Java string (more than INT_MAX units). kNoRoom: the VM keeps
+// such a string as UTF-16 in one byte array, which holds at most kMaxWideUnits units
+// (its own conversion overflows beyond). kFits: the VM decides (it may still run out of
+// heap).
+enum class StringFit { kFits, kTooLong, kNoRoom };
+constexpr uint64_t kMaxWideUnits = 0x7fffffff / 2;
+StringFit javaStringFit(uint64_t units, bool wide);
 
 // The length of a byte-array argument; a null array raises NullPointerException "null array".
 jint arrayLength(JNIEnv* env, jbyteArray array);
 
-// holder.setBinVal over the array's elements.
+// value = the n bytes of the array from offset (n >= 0, inside the array), copied in once.
+// The old bytes are not copied when the value grows, and a failed allocation leaves value
+// as it was.
+void readBytes(JNIEnv* env, jbyteArray array, jint offset, jint n, std::string& value);
+
+// The first n bytes of value into the array at offset (n >= 0, inside the array).
+void writeBytes(JNIEnv* env, const std::string& value, jbyteArray array, jint offset, jint n);
+
+// holder.setBinVal over the array's bytes (the holder's rules, one copy into the value).
 template <typename H>
 inline void setBinVal(JNIEnv* env, H& holder, jbyteArray array, jint offset, jint len) {
-  const jint size = arrayLength(env, array);
-  // Room for the bytes the holder keeps, so that nothing is allocated while the array is held.
-  if (offset >= 0 && len > 0 && offset < size) {
-    holder.value.reserve(static_cast<size_t>(len < size - offset ? len : size - offset));
-  }
-  CriticalBytes bytes(env, array, size);
-  holder.setBinVal(bytes.data(), size, offset, len);
+  const jint n = mopra::detail::set_bin_count(arrayLength(env, array), offset, len);
+  if (n >= 0) readBytes(env, array, offset, n, holder.value);
 }
 
-// holder.getBinVal into the array's elements; the bytes written reach the Java array.
+// holder.getBinVal into the array; the bytes written reach the Java array.
 template <typename H>
 inline jint getBinVal(JNIEnv* env, const H& holder, jbyteArray array, jint offset) {
-  const jint size = arrayLength(env, array);
-  CriticalBytes bytes(env, array, size);
-  return holder.getBinVal(bytes.data(), size, offset);
+  const jint n = mopra::detail::get_bin_count(holder.value.size(), arrayLength(env, array), offset);
+  if (n > 0) writeBytes(env, holder.value, array, offset, n);
+  return n;
 }
 
 }  // namespace mx

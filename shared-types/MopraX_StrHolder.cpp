@@ -5,24 +5,35 @@
 namespace mopra {
 namespace detail {
 
+int set_bin_count(int size, int offset, int len) {
+  if (size < 0 || offset < 0 || len < 0) return -1;
+  const int avail = size - offset;  // no overflow: both are non-negative
+  if (len == 0 || avail <= 0) return 0;
+  return len < avail ? len : avail;
+}
+
+int get_bin_count(size_t length, int size, int offset) {
+  if (size < 0 || offset < 0) return -1;
+  const int room = size - offset;
+  if (room < 1) return 0;
+  return length < static_cast<size_t>(room) ? static_cast<int>(length) : room;
+}
+
 void set_bin_val(std::string& value, const char* buf, int size, int offset, int len) {
-  if (buf == nullptr || size < 0 || offset < 0 || len < 0) return;
-  if (len == 0 || size - offset <= 0) {
+  if (buf == nullptr) return;
+  const int n = set_bin_count(size, offset, len);
+  if (n == 0) {
     value.clear();
-    return;
+  } else if (n > 0) {
+    value.assign(buf + offset, static_cast<size_t>(n));
   }
-  const int avail = size - offset;
-  value.assign(buf + offset, static_cast<size_t>(len < avail ? len : avail));
 }
 
 int get_bin_val(const std::string& value, char* buf, int size, int offset) {
-  if (buf == nullptr || size < 0 || offset < 0) return -1;
-  const int room = size - offset;
-  if (room < 1) return 0;
-  const size_t n = value.size() < static_cast<size_t>(room) ? value.size()
-                                                            : static_cast<size_t>(room);
-  if (n != 0) std::memcpy(buf + offset, value.data(), n);
-  return static_cast<int>(n);
+  if (buf == nullptr) return -1;
+  const int n = get_bin_count(value.size(), size, offset);
+  if (n > 0) std::memcpy(buf + offset, value.data(), static_cast<size_t>(n));
+  return n;
 }
 
 }  // namespace detail

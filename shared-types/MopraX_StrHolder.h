@@ -6,6 +6,7 @@
 //   and getLength. A buffer argument comes with `size`, the number of bytes the caller's
 //   buffer holds (the caller guarantees it); negative sizes, offsets or lengths are refused
 //   as the members say, so no member reads or writes outside [buf, buf + size).
+//   getLength is the value's byte length, INT_MAX for a value longer than that.
 // MopraX's build (MOPRA_PX_BUILD), mopra::StrHolder only:
 //   `cursor` (int32, read position of the unpack members, 0 at construction; mutable: the
 //   unpack members of a constant holder move it) and `error` (int32, 0 at construction);
@@ -22,6 +23,8 @@
 #ifndef TOKA_SHARED_TYPES_MOPRAX_STRHOLDER_H
 #define TOKA_SHARED_TYPES_MOPRAX_STRHOLDER_H
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +37,17 @@ namespace detail {
 // The buffer members shared by both string holders, over the holder's value.
 void set_bin_val(std::string& value, const char* buf, int size, int offset, int len);
 int get_bin_val(const std::string& value, char* buf, int size, int offset);
+// Their rules on their own, for callers that copy the bytes themselves (MopraXJNI copies
+// straight between a Java array and the value). set_bin_count: -1 for a negative size,
+// offset or len (value unchanged), else the count of bytes from offset that the value
+// becomes (0: cleared). get_bin_count: -1 for a negative size or offset, else the count of
+// bytes of a value of `length` bytes copied to offset (0: no room).
+int set_bin_count(int size, int offset, int len);
+int get_bin_count(size_t length, int size, int offset);
+// A byte length as an int: lengths above INT_MAX answer INT_MAX, never a negative count.
+inline int int_length(size_t length) {
+  return length > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+}
 }  // namespace detail
 
 class StrHolder {
@@ -56,7 +70,7 @@ class StrHolder {
   int getBinVal(char* buf, int size, int offset) const {
     return detail::get_bin_val(value, buf, size, offset);
   }
-  int getLength() const { return static_cast<int>(value.size()); }
+  int getLength() const { return detail::int_length(value.size()); }
 
 #ifdef MOPRA_PX_BUILD
   void packI8(int v);
@@ -105,7 +119,7 @@ class mopra_StringHolder {
   int getBinVal(char* buf, int size, int offset) const {
     return mopra::detail::get_bin_val(value, buf, size, offset);
   }
-  int getLength() const { return static_cast<int>(value.size()); }
+  int getLength() const { return mopra::detail::int_length(value.size()); }
 
 #ifdef MOPRA_JNI_BUILD
   const std::string& getVal() const { return value; }

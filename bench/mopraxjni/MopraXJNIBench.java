@@ -1,5 +1,6 @@
 import com.olm.toka.jni.moprax.MopraXJNI;
 
+import java.nio.charset.StandardCharsets;
 import java.util.Base64;
 import java.util.HexFormat;
 import java.util.Random;
@@ -7,9 +8,11 @@ import java.util.Random;
 /**
  * MopraXJNI against the JDK in the same JVM: hexing and Base64 (the codecs' alphabet
  * against java.util.Base64's, unpadded, same work: bytes in, a String out, and back) of
- * 16-byte, 100-byte, 1 KiB and 64 KiB values, and the call cost of a holder getter. Each
- * figure is the best of several rounds; the ratio is the JDK's time over MopraXJNI's (1.0 =
- * as fast).
+ * 16-byte, 100-byte, 1 KiB and 64 KiB values; String arguments (setVal of ASCII and
+ * non-ASCII strings against String.getBytes(UTF_8) of the same string); setBinVal and
+ * getBinVal from 16 B to 32 MiB against System.arraycopy of as many bytes; and the call cost
+ * of a holder getter. Each figure is the best of several rounds; the ratio is the JDK's time
+ * over MopraXJNI's (1.0 = as fast).
  * usage: java MopraXJNIBench [iterations per round]
  */
 public final class MopraXJNIBench {
@@ -37,6 +40,69 @@ public final class MopraXJNIBench {
     static void line(String what, int size, double nativeNs, double jdkNs) {
         System.out.printf("RESULT %-14s %5d B  MopraXJNI %8.1f ns/op  JDK %8.1f ns/op  ratio %.2fx%n", what, size,
                 nativeNs, jdkNs, jdkNs / nativeNs);
+    }
+
+    static void versus(String what, String size, double nativeNs, String jdk, double jdkNs) {
+        System.out.printf("RESULT %-14s %14s  MopraXJNI %10.1f ns/op  %s %10.1f ns/op  ratio %.2fx%n", what, size,
+                nativeNs, jdk, jdkNs, jdkNs / nativeNs);
+    }
+
+    /** n characters from `first` on, cycling through `span` of them. */
+    static String text(int n, char first, int span) {
+        char[] c = new char[n];
+        for (int i = 0; i < n; ++i) {
+            c[i] = (char) (first + i % span);
+        }
+        return new String(c);
+    }
+
+    /** setVal of ASCII, Cyrillic (2 bytes a character) and CJK (3 bytes) strings. */
+    static void stringArguments(int iters) {
+        long h = MopraXJNI.new_mopra__StrHolder();
+        Object[][] shapes = {{"ascii", 16, 'a', 26}, {"ascii", 40, 'a', 26}, {"ascii", 200, 'a', 26},
+            {"ascii", 1366, 'a', 26}, {"cyrillic", 16, '\u0430', 32}, {"cyrillic", 40, '\u0430', 32},
+            {"cyrillic", 200, '\u0430', 32}, {"cjk", 40, '\u4e00', 500}};
+        for (int pass = 0; pass < 2; ++pass) {
+            for (Object[] shape : shapes) {
+                String s = text((Integer) shape[1], (Character) shape[2], (Integer) shape[3]);
+                double ns = nsPerOp(iters, i -> {
+                    MopraXJNI.mopra__StrHolder_setVal(h, null, s);
+                    return 1;
+                });
+                double js = nsPerOp(iters, i -> s.getBytes(StandardCharsets.UTF_8).length);
+                if (pass == 1) {
+                    versus("setVal " + shape[0], shape[1] + " chars", ns, "getBytes ", js);
+                }
+            }
+        }
+        MopraXJNI.delete_mopra__StrHolder(h);
+    }
+
+    /** setBinVal and getBinVal of one array, from 16 B to 32 MiB. */
+    static void byteArrays(int iters) {
+        long h = MopraXJNI.new_mopra__StrHolder();
+        for (int size : new int[] {16, 1024, 65536, 1 << 20, 32 << 20}) {
+            int n = Math.max(20, (int) Math.min(iters, 16L * iters / size));
+            byte[] a = new byte[size];
+            byte[] b = new byte[size];
+            new Random(7).nextBytes(a);
+            for (int pass = 0; pass < 2; ++pass) {
+                double ns = nsPerOp(n, i -> {
+                    MopraXJNI.mopra__StrHolder_setBinVal(h, null, a, 0, size);
+                    return 1;
+                });
+                double ng = nsPerOp(n, i -> MopraXJNI.mopra__StrHolder_getBinVal(h, null, b, 0));
+                double jc = nsPerOp(n, i -> {
+                    System.arraycopy(a, 0, b, 0, size);
+                    return b[i & (size - 1)];
+                });
+                if (pass == 1) {
+                    versus("setBinVal", size + " B", ns, "arraycopy", jc);
+                    versus("getBinVal", size + " B", ng, "arraycopy", jc);
+                }
+            }
+        }
+        MopraXJNI.delete_mopra__StrHolder(h);
     }
 
     static long holderValue;
@@ -107,6 +173,8 @@ public final class MopraXJNIBench {
                 }
             }
         }
+        stringArguments(iters);
+        byteArrays(iters);
         long ih = MopraXJNI.new_mopra__IntegralHolder();
         MopraXJNI.mopra__IntegralHolder_setVal(ih, null, 7);
         holderValue = 7;

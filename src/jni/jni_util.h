@@ -7,10 +7,9 @@
 // Byte arrays: JByteSlice serves keys and payloads that a native only reads, so it copies
 // the slice out (GetByteArrayRegion) and never writes back; the Java array is not pinned
 // while the store works. MopraXJNI's holders also fill arrays the caller passes in
-// (getBinVal), so its access (java/MopraX_jconv: CriticalBytes) holds the elements with
-// GetPrimitiveArrayCritical and releases them with mode 0: when the VM handed out a copy,
-// mode 0 copies it back, and the bytes written reach the Java array (for setBinVal, which
-// only reads, the same bytes go back).
+// (getBinVal); its access (java/MopraX_jconv: readBytes, writeBytes) copies straight
+// between the array and the holder's value with GetByteArrayRegion / SetByteArrayRegion,
+// so no binding pins an array or holds the GC lock.
 //
 // Results: newByteArray and newResult build the Java array or string a native returns; they
 // make only JNI calls, so they never throw, and null means the VM raised OutOfMemoryError

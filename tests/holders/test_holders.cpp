@@ -2,6 +2,7 @@
 // build (test_holders_px, test_holders_jni).
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -88,6 +89,21 @@ TEST(BUILD_SUITE(StringHolders), SetBinVal) {
 TEST(BUILD_SUITE(StringHolders), GetBinVal) {
   check_get_bin_val<StrHolder>();
   check_get_bin_val<mopra_StringHolder>();
+}
+
+TEST(BUILD_SUITE(StringHolders), LengthBeyondIntMaxIsIntMax) {
+  // getLength's count as an int (a value can outgrow it): never negative.
+  const size_t big = static_cast<size_t>(INT_MAX);
+  struct Case {
+    size_t length;
+    int expect;
+  } cases[] = {{0, 0},
+               {7, 7},
+               {big, INT_MAX},
+               {big + 1, INT_MAX},
+               {2 * big + 5, INT_MAX},
+               {SIZE_MAX, INT_MAX}};
+  for (const Case& c : cases) EXPECT_EQ(c.expect, mopra::detail::int_length(c.length)) << c.length;
 }
 
 TEST(BUILD_SUITE(StringHolders), CopyKeepsEveryMember) {

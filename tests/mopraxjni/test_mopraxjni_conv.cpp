@@ -1,14 +1,20 @@
 // The string conversions of MopraXJNI (java/MopraX_jconv.h), the thrower's class table and
 // the boundary with a binding's own reporter, without a VM (MopraXConvDiffTest compares the
-// conversions with the VM's own).
+// conversions with the VM's own). String results beyond the Java limits are made from
+// multi-GiB texts that cost a few MiB (BigText) over the fake JNI table.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 #include "java/MopraX_jconv.h"
 #include "java/MopraX_jthrow.h"
 #include "src/jni/jni_util.h"
+#include "tests/tessix/fake_jni.h"
 
 namespace {
 
@@ -117,6 +123,170 @@ TEST(MopraXJNIConv, AsciiPrefix) {
     size_t n = 99;
     ASSERT_EQ(c.ascii, mx::asciiPrefix(c.in.data(), c.in.size(), &n)) << c.in;
     if (c.ascii) EXPECT_EQ(c.length, n) << c.in;
+  }
+}
+
+// UTF-16 units of the string the VM makes of modified UTF-8: one per byte that is not a
+// continuation byte; wide when one of them is above U+00FF (a 3-byte sequence, or 2 bytes
+// led by c4..df).
+mx::TextUnits unitsOfValid(const std::string& m) {
+  mx::TextUnits t{0, false};
+  for (unsigned char c : m) {
+    if ((c & 0xc0) != 0x80) ++t.units;
+    if (c >= 0xe0 || (c >= 0xc4 && c < 0xe0)) t.wide = true;
+  }
+  return t;
+}
+
+TEST(MopraXJNIConv, TextUnitsCountWhatTheConversionGives) {
+  struct Case {
+    std::string in;
+    uint64_t units;
+    bool wide;
+  } cases[] = {
+      {"", 0, false},
+      {"abc", 3, false},
+      {"h\xc3\xa9llo", 5, false},
+      {"\xc0\x80", 1, false},         // U+0000
+      {"\xc3\xbf\xc4\x80", 2, true},  // U+00FF, U+0100
+      {"\xe4\xb8\x96", 1, true},
+      {"\xf0\x9f\x98\x80", 2, true},  // the surrogate pair
+      {"\xed\xa0\xbd\xed\xb8\x80", 2, true},
+      {"\xff", 1, true},  // each invalid sequence is one U+FFFD
+      {"\xe4\xb8"
+       "A",
+       2, true},
+      {"\xf4\x90\x80\x80", 4, true},
+  };
+  for (const Case& c : cases) {
+    const mx::TextUnits t = mx::textUnits(c.in.data(), c.in.size());
+    EXPECT_EQ(c.units, t.units) << c.in;
+    EXPECT_EQ(c.wide, t.wide) << c.in;
+  }
+  // Every 2-byte text and random texts: the count agrees with the converted text.
+  std::mt19937 rnd(20261211);
+  std::vector<std::string> texts;
+  for (int a = 1; a < 256; ++a) {
+    for (int b = 1; b < 256; ++b) texts.push_back({static_cast<char>(a), static_cast<char>(b)});
+  }
+  for (int i = 0; i < 2000; ++i) {
+    std::string t(rnd() % 64, 'x');
+    for (char& c : t) c = static_cast<char>(1 + rnd() % 255);
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    const mx::TextUnits got = mx::textUnits(t.data(), t.size());
+    const mx::TextUnits want = unitsOfValid(mx::toModifiedUtf8(t));
+    ASSERT_EQ(want.units, got.units) << t;
+    ASSERT_EQ(want.wide, got.wide) << t;
+  }
+}
+
+TEST(MopraXJNIConv, JavaStringLimits) {
+  const uint64_t maxInt = INT32_MAX;
+  struct Case {
+    uint64_t units;
+    bool wide;
+    mx::StringFit fit;
+  } cases[] = {
+      {0, true, mx::StringFit::kFits},
+      {mx::kMaxWideUnits, true, mx::StringFit::kFits},
+      {mx::kMaxWideUnits + 1, true, mx::StringFit::kNoRoom},
+      {mx::kMaxWideUnits + 1, false, mx::StringFit::kFits},
+      {maxInt, false, mx::StringFit::kFits},
+      {maxInt, true, mx::StringFit::kNoRoom},
+      {maxInt + 1, false, mx::StringFit::kTooLong},
+      {maxInt + 1, true, mx::StringFit::kTooLong},
+      {UINT64_MAX, false, mx::StringFit::kTooLong},
+  };
+  EXPECT_EQ(1073741823u, mx::kMaxWideUnits);  // a UTF-16 array of 2 bytes a unit fits a jint
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.fit, mx::javaStringFit(c.units, c.wide)) << c.units << " " << c.wide;
+  }
+}
+
+// A read-only text of n bytes of `fill`, then `tail` and a zero byte, that costs a few MiB
+// whatever n: the fill is one 2 MiB page of a memory file mapped again and again.
+class BigText {
+ public:
+  BigText(size_t n, char fill, const std::string& tail) : _size(n + tail.size()) {
+    const size_t chunk = size_t{2} << 20;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t whole = n / chunk;
+    const size_t rest = n - whole * chunk;
+    const size_t restMapped = (rest + tail.size() + 1 + page - 1) / page * page;
+    _mapped = whole * chunk + restMapped;
+    _fd = ::memfd_create("bigtext", MFD_CLOEXEC);
+    if (_fd < 0 || ::ftruncate(_fd, static_cast<off_t>(chunk)) != 0)
+      throw std::runtime_error("memfd");
+    void* w = ::mmap(nullptr, chunk, PROT_READ | PROT_WRITE, MAP_SHARED, _fd, 0);
+    if (w == MAP_FAILED) throw std::runtime_error("mmap fill");
+    std::memset(w, fill, chunk);
+    ::munmap(w, chunk);
+    void* base = ::mmap(nullptr, _mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                        -1, 0);
+    if (base == MAP_FAILED) throw std::runtime_error("mmap reserve");
+    _base = static_cast<char*>(base);
+    for (size_t k = 0; k < whole; ++k) {
+      if (::mmap(_base + k * chunk, chunk, PROT_READ, MAP_SHARED | MAP_FIXED, _fd, 0) ==
+          MAP_FAILED) {
+        throw std::runtime_error("mmap chunk");
+      }
+    }
+    char* r = static_cast<char*>(::mmap(_base + whole * chunk, restMapped, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0));
+    if (r == MAP_FAILED) throw std::runtime_error("mmap rest");
+    std::memset(r, fill, rest);
+    std::memcpy(r + rest, tail.data(), tail.size());
+    r[rest + tail.size()] = '\0';
+  }
+  ~BigText() {
+    if (_base != nullptr) ::munmap(_base, _mapped);
+    if (_fd >= 0) ::close(_fd);
+  }
+  BigText(const BigText&) = delete;
+  BigText& operator=(const BigText&) = delete;
+
+  const char* data() const { return _base; }
+  size_t size() const { return _size; }
+
+ private:
+  size_t _size;
+  size_t _mapped = 0;
+  int _fd = -1;
+  char* _base = nullptr;
+};
+
+TEST(MopraXJNIConv, ResultsBeyondTheJavaLimits) {
+  // More than INT_MAX units: null, whatever the characters, with no call into the VM (the
+  // fake would answer NewStringUTF with a string); a wide text beyond the VM's UTF-16 limit:
+  // OutOfMemoryError.
+  const size_t over = (size_t{1} << 31) + 1000;
+  const size_t wideLimit = size_t{1} << 30;
+  struct Case {
+    size_t n;
+    const char* tail;
+    bool noRoom;
+  } cases[] = {
+      {over, "\xe4\xb8\x96", false},  // U+4E16
+      {over, "\xc3\xa9", false},      // U+00E9
+      {over, "", false},              // plain ASCII
+      {wideLimit, "\xe4\xb8\x96", true},
+  };
+  FakeJni fake;
+  for (const Case& c : cases) {
+    BigText text(c.n, 'a', c.tail);
+    if (c.noRoom) {
+      try {
+        mx::jstr(fake.env(), text.data(), text.size());
+        ADD_FAILURE() << "no exception for " << c.n << " + " << c.tail;
+      } catch (const mx::JavaFailure& f) {
+        EXPECT_EQ(mx::kOutOfMemoryError, f.code);
+        EXPECT_STREQ("String result too long for the VM", f.text);
+      }
+    } else {
+      EXPECT_EQ(nullptr, mx::jstr(fake.env(), text.data(), text.size())) << c.n << " + " << c.tail;
+    }
   }
 }
 

@@ -15,7 +15,11 @@ package com.olm.toka.jni.moprax;
  *
  * Values: Strings cross as modified UTF-8 and end at the first zero byte; string results
  * made from binary values turn invalid sequences into U+FFFD, so binary values travel
- * through setBinVal/getBinVal (byte arrays, written back on return).
+ * through setBinVal/getBinVal (byte arrays, copied in and out during the call; the array is
+ * never pinned). A string result longer than any String (more than Integer.MAX_VALUE
+ * characters) is null; one with a character above U+00FF and more than 2^30 - 1 characters,
+ * which the VM cannot store, raises OutOfMemoryError. getLength of a value longer than
+ * Integer.MAX_VALUE bytes answers Integer.MAX_VALUE.
  *
  * Failures: a null String raises NullPointerException "null string", a null byte[]
  * NullPointerException "null array", a zero handle NullPointerException (a zero object
