@@ -136,20 +136,41 @@ xpool* new_xpool(uint64_t class_size, xpage_allocator* a) {
   return p;
 }
 
-void __uninit_xpool(xpool* p) {
-  if (p == nullptr) return;
-  xlock_acquire(&p->mutex);
+namespace {
+
+// The tear-downs' report of the chunks still in use; the caller holds the pool mutex.
+void report_leak(const xpool* p) {
   uint64_t total = static_cast<uint64_t>(p->chunks_per_page) * p->total_pages;
   if (p->free_chunks < total)
     std::fprintf(xalloc_output(), "xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n",
                  reinterpret_cast<unsigned long>(p),
                  static_cast<unsigned long>(total - p->free_chunks),
                  static_cast<unsigned long>(p->class_size));
+}
+
+}  // namespace
+
+void __uninit_xpool(xpool* p) {
+  if (p == nullptr) return;
+  xlock_acquire(&p->mutex);
+  report_leak(p);
   if (p->last_page != nullptr) delete_xpages_chain_all(p->last_page);
   p->last_page = p->first_free_page = nullptr;
   p->total_pages = p->free_chunks = 0;
   xlock_release(&p->mutex);
   pthread_mutex_destroy(&p->mutex);
+}
+
+bool __retire_xpool(xpool* p) {
+  if (p == nullptr) return false;
+  xlock_acquire(&p->mutex);
+  report_leak(p);
+  // Every page of the chain holds a chunk in use (an emptied page leaves at once), so the
+  // whole chain stays, linked from the record as it is.
+  const bool keeps = p->total_pages != 0;
+  xlock_release(&p->mutex);
+  pthread_mutex_destroy(&p->mutex);
+  return keeps;
 }
 
 void delete_xpool(xpool* p) {
