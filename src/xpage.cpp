@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "default_config.h"
+#include "src/xasan.h"
 #include "src/xcheck.h"
 #include "src/xlock.h"
 #include "src/xoutput.h"
@@ -79,6 +80,13 @@ inline xpage* header_of(void* page) {
   return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader);
 }
 inline void* user_of(xpage* h) { return reinterpret_cast<char*>(h) + kHeader; }
+
+// Under AddressSanitizer a page on a free list keeps what its last user poisoned (a pool's
+// free chunks; their tags stay readable, so a late second free still finds tag 0), and is
+// made wholly usable again before it is handed out or released (src/xasan.h).
+inline void unpoison_page(const xpage_allocator* a, xpage* h) {
+  xasan_unpoison(user_of(h), a->page_size);
+}
 
 void set_header(xpage* h, xpage_allocator* owner, uint8_t pre_alloc, uint8_t is_free) {
   std::memcpy(h->magic, "2011", 4);
@@ -160,6 +168,7 @@ xpage* take_page(xpage_allocator* a) {
     --a->free_pages;
     left_free_list(a);
     xlock_release(&a->mutex);
+    unpoison_page(a, h);
     return h;
   }
   if (a->max_pages != 0 && a->total_alloc_pages >= a->max_pages) {
@@ -219,6 +228,7 @@ void return_page(xpage* h) {
   }
   --a->total_alloc_pages;
   xlock_release(&a->mutex);
+  unpoison_page(a, h);
   a->free_func(h);
 }
 

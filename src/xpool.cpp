@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "src/xasan.h"
 #include "src/xcheck.h"
 #include "src/xlock.h"
 #include "src/xoutput.h"
@@ -198,6 +199,10 @@ inline void* alloc_locked(xpool* p) {
     const uint32_t cpp = p->chunks_per_page;
     hp->free_chunks = cpp;
     hp->untouched = cpp;
+#if XASAN_POISONING
+    for (uint32_t i = 0; i < cpp; ++i)
+      xasan_poison(page + chunks_offset(p) + i * (p->class_size + 4) + 4, p->class_size);
+#endif
     ++p->total_pages;
     p->free_chunks += cpp;
     p->last_page = page;
@@ -221,6 +226,7 @@ inline void* alloc_locked(xpool* p) {
   if (left == 1) p->first_free_page = next_page(page);
   const uint32_t tag = static_cast<uint32_t>(chunks_offset(p) + index * (p->class_size + 4));
   store_tag(page + tag, tag);
+  xasan_unpoison(page + tag + 4, p->class_size);
   return page + tag + 4;
 }
 
@@ -270,6 +276,7 @@ void xpool_free(void* chunk) {
   hp->free_chunks = now_free;
   ++p->free_chunks;
   store_tag(tagp, 0);
+  xasan_poison(chunk, p->class_size);
   if (now_free == cpp) {
     if (p->last_page == page) p->last_page = prev_page(page);
     if (p->first_free_page == page) p->first_free_page = next_page(page);

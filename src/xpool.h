@@ -12,6 +12,8 @@
 // 36 bytes into its system block. Callers that need an aligned address align inside the
 // chunk.
 //
+// Under AddressSanitizer the usable bytes of every free chunk are poisoned (src/xasan.h).
+//
 // Ownership: a chunk belongs to the caller from xpool_alloc / nullpool_alloc until
 // xpool_free. A pool owns its pages; its page allocator must outlive it.
 //
