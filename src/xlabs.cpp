@@ -62,7 +62,7 @@ struct alignas(64) default_set_storage {
 // Stripes: default_xlabs and default_xbiglabs exist in kStripes copies with the same
 // classes, stripe k over copy k of the set's page allocator; a thread allocates from the
 // copy of its stripe, so threads on different stripes write no common line on the request
-// path (but for the free page count shared by the page allocator's copies). A
+// path (the page allocator's copies share their free-page limit in batches, src/xpage.h). A
 // chunk is freed into the pool that owns its page, whichever thread frees it. Stripe 0 is
 // the published record (default_xlabs, ...): lookups, xlabs_get_pool and the dumps go
 // through it, and its pools report the sums over their copies (xpool::stripe_next). The
