@@ -93,7 +93,8 @@ void pooled_deallocate(void* p, size_t bytes, size_t align) noexcept {
     std::free(p);
     return;
   }
-  // Made before the stop: its page is gone; keep it, never touch it.
+  // Made before the stop: keep it, never touch it (the stop keeps its page, so no block made
+  // after the stop has its address).
   s_kept_blocks.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -13,8 +13,8 @@
 // carry no alignment guarantee, so every type aligned beyond one byte gets an aligned
 // address inside a chunk a few bytes larger. Once
 // the allocator has stopped, new blocks come from malloc and are recorded, so their
-// release reaches free(); a pooled block released after the stop is kept (its pages are
-// gone) and never handed to free(), nor read.
+// release reaches free(); a pooled block released after the stop is kept (the stop keeps
+// its page) and never handed to free(), nor read.
 // Stateless: every instance compares equal. allocate throws std::bad_alloc.
 //
 // Shut-down: every unit that includes this header calls mopra::reg_uninit_xallocator()

@@ -62,7 +62,7 @@ struct alignas(64) default_set_storage {
 // Stripes: default_xlabs and default_xbiglabs exist in kStripes copies with the same
 // classes, stripe k over copy k of the set's page allocator; a thread allocates from the
 // copy of its stripe, so threads on different stripes write no common line on the request
-// path (but for the free page count shared by the page allocator's copies). A
+// path (the page allocator's copies share their free-page limit in batches, src/xpage.h). A
 // chunk is freed into the pool that owns its page, whichever thread frees it. Stripe 0 is
 // the published record (default_xlabs, ...): lookups, xlabs_get_pool and the dumps go
 // through it, and its pools report the sums over their copies (xpool::stripe_next). The
@@ -357,13 +357,25 @@ void init_default_set(xlabs** global, default_set_storage (&family)[N], xpage_al
   *global = record_of(&family[0]);
 }
 
+// The stop's tear-down of a set's pools: each reports its leaks and keeps the pages that
+// hold chunks still in use (__retire_xpool); a pool added later is released unless it kept
+// pages, which point at it (its entry keeps pointing at it too).
+void retire_pools(xlabs* set) {
+  for (uint64_t i = 0; i < set->num_pools; ++i) {
+    xpool* pool = set->entries[i].pool;
+    xfree_func_t free_func = pool->page_allocator->free_func;
+    if (!__retire_xpool(pool) && !set->entries[i].is_static) free_func(pool);
+  }
+  set->num_pools = 0;
+}
+
 void uninit_default_set(xlabs** global) {
   xlabs* set = *global;
   if (set == nullptr) return;
   const set_family f = family_of(set);
   for (unsigned k = 0; k < f.count; ++k) {
     xlabs* stripe = record_of(&f.stripes[k]);
-    teardown_pools(stripe);
+    retire_pools(stripe);
     pthread_mutex_destroy(&stripe->mutex);
   }
   *global = nullptr;

@@ -10,7 +10,11 @@
 // init_xallocator) and stops once at uninit_xallocator; nothing restarts it. After the stop
 // xa_malloc and find_xlabs_default give null and xa_free keeps the memory it is given.
 // Memory from xa_malloc belongs to the caller until xa_free, and must be freed before the
-// stop (the stop returns all pages and reports chunks still in use).
+// stop. The stop reports the chunks still in use and keeps the pages that hold them for the
+// life of the process (their chunks are never touched again, nor their addresses handed
+// out by the system allocator, so a block made before the stop and released after it, which
+// is then kept, can never be confused with a block made after it); it releases every
+// other page.
 //
 // Threads: allocation and free may run on any threads at once; the pools and page
 // allocators lock themselves, the pools count what they serve, and the set's null-pool
@@ -137,7 +141,7 @@ extern void (*first_start_hook)();
 xlabs* find_xlabs_default(size_t size);
 // The largest class size of the default sets (0 before the start): they served every size
 // above it from the null pool. Kept after the stop, so that a block released then can be
-// told to be a null-pool block (still allocated) or a pool chunk (page gone) by its size.
+// told to be a null-pool block (still allocated) or a pool chunk (kept) by its size.
 uint64_t xa_max_class_size();
 // The blocks callers made without a set (after the stop, from the system allocator), so
 // that their release can tell them from pool chunks without reading the block: record on

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "default_config.h"
+#include "src/xasan.h"
 #include "src/xcheck.h"
 #include "src/xlock.h"
 #include "src/xoutput.h"
@@ -26,59 +27,102 @@ line_allocator s_xbigpage_allocator[XPAGE_STRIPES];
 line_allocator s_xhugepage_allocator[1];
 }  // namespace
 
-// The copies of the normal and big default allocators count their free pages together.
-// Until a copy other than the first takes a page, only the first one changes the count,
-// always under its own mutex, and plain updates do; the first time another copy is about
-// to take a page it sets `shared` under the first copy's mutex, and from then on every
-// copy updates the count atomically.
-struct alignas(64) xpage_group {
-  uint64_t free_pages;
-  uint32_t shared;
-  xpage_allocator* first;
+// The copies of the normal and big default allocators share limit_free_pages through places
+// on their free lists. The group hands out places in batches: `reserved` counts the places
+// the copies took together, never more than the limit (but for pre-allocated pages, which
+// are always kept), and each copy keeps, under its own mutex, its `credit` of places it
+// took but holds no page in. A page kept on a copy's free list uses a place of its credit,
+// and a page that leaves the list gives its place back to that credit; a copy goes to the
+// group only when its credit is empty or has grown beyond two batches, so copies that
+// empty and refill pages touch no shared line. A copy that finds the group's places all
+// taken takes an unused place from another copy's credit (under that copy's mutex, with
+// its own released), so a page is given back to the system only when the free pages of all
+// copies together fill the limit, as with one shared count.
+struct xpage_group {
+  alignas(64) uint64_t reserved;  // places taken by the copies (atomic), on its own line
+  alignas(64) xpage_allocator* first;
+  uint64_t batch;  // places taken from or given back to `reserved` at once
 };
 
 namespace {
 
 xpage_group s_xpage_group, s_xbigpage_group;
 
-// Adds d to the group's free count and gives the count before; the caller holds the mutex
-// of one of the group's copies.
-inline uint64_t group_add(xpage_group* g, uint64_t d) {
-  if (__atomic_load_n(&g->shared, __ATOMIC_RELAXED) != 0)
-    return __atomic_fetch_add(&g->free_pages, d, __ATOMIC_RELAXED);
-  const uint64_t before = __atomic_load_n(&g->free_pages, __ATOMIC_RELAXED);
-  __atomic_store_n(&g->free_pages, before + d, __ATOMIC_RELAXED);
-  return before;
+inline uint64_t place_limit(const xpage_allocator* a) {
+  return a->limit_free_pages > 0 ? static_cast<uint64_t>(a->limit_free_pages) : 0;
 }
 
-// Before a copy other than the first takes a page (its mutex not held).
-inline void join_group(xpage_allocator* a) {
+// A place for one more page on a's free list from a's credit or from the group; the caller
+// holds a's mutex.
+bool take_group_place(xpage_allocator* a) {
+  if (a->credit > 0) {
+    --a->credit;
+    return true;
+  }
   xpage_group* g = a->group;
-  if (g == nullptr || a == g->first || __atomic_load_n(&g->shared, __ATOMIC_ACQUIRE) != 0) return;
-  xlock_acquire(&g->first->mutex);
-  __atomic_store_n(&g->shared, 1u, __ATOMIC_RELEASE);
-  xlock_release(&g->first->mutex);
+  const uint64_t limit = place_limit(a);
+  uint64_t r = __atomic_load_n(&g->reserved, __ATOMIC_RELAXED);
+  while (r < limit) {
+    const uint64_t n = limit - r < g->batch ? limit - r : g->batch;
+    if (__atomic_compare_exchange_n(&g->reserved, &r, r + n, true, __ATOMIC_RELAXED,
+                                    __ATOMIC_RELAXED)) {
+      a->credit += n - 1;
+      return true;
+    }
+  }
+  return false;
 }
 
-// A page has left the free list: the group's count follows (the caller holds the mutex).
+// An unused place of another copy's credit; the caller holds no allocator mutex.
+bool take_other_place(xpage_allocator* a) {
+  for (xpage_allocator* c = a->group->first; c != nullptr; c = c->stripe_next) {
+    if (c == a) continue;
+    xlock_acquire(&c->mutex);
+    const bool found = c->credit > 0;
+    if (found) --c->credit;
+    xlock_release(&c->mutex);
+    if (found) return true;
+  }
+  return false;
+}
+
+// A page has left a's free list: its place goes back to a's credit, and beyond two batches
+// the credit goes back to the group down to one batch. The caller holds a's mutex.
 inline void left_free_list(xpage_allocator* a) {
-  if (a->group != nullptr) group_add(a->group, ~uint64_t(0));
+  xpage_group* g = a->group;
+  if (g == nullptr || a->limit_free_pages == -1) return;
+  if (++a->credit <= 2 * g->batch) return;
+  __atomic_fetch_sub(&g->reserved, a->credit - g->batch, __ATOMIC_RELAXED);
+  a->credit = g->batch;
 }
 
 // Takes a place on the free list for one more page, within limit_free_pages; the caller
-// holds the allocator's mutex. A pre-allocated page always has one.
+// holds the allocator's mutex, which this may release for a while (to take a place from
+// another copy). A pre-allocated page always has one.
 inline bool reserve_free_place(xpage_allocator* a, bool pre_alloc) {
-  const uint64_t before = a->group != nullptr ? group_add(a->group, 1) : a->free_pages;
-  if (a->limit_free_pages == -1 || static_cast<int64_t>(before) < a->limit_free_pages || pre_alloc)
-    return true;
-  left_free_list(a);  // the place taken above is given back
-  return false;
+  if (a->limit_free_pages == -1) return true;
+  if (a->group == nullptr)
+    return static_cast<int64_t>(a->free_pages) < a->limit_free_pages || pre_alloc;
+  if (take_group_place(a)) return true;
+  xlock_release(&a->mutex);
+  const bool taken = take_other_place(a);
+  xlock_acquire(&a->mutex);
+  if (taken || !pre_alloc) return taken;
+  __atomic_fetch_add(&a->group->reserved, 1, __ATOMIC_RELAXED);  // kept whatever the limit
+  return true;
 }
 
 inline xpage* header_of(void* page) {
   return reinterpret_cast<xpage*>(static_cast<char*>(page) - kHeader);
 }
 inline void* user_of(xpage* h) { return reinterpret_cast<char*>(h) + kHeader; }
+
+// Under AddressSanitizer a page on a free list keeps what its last user poisoned (a pool's
+// free chunks; their tags stay readable, so a late second free still finds tag 0), and is
+// made wholly usable again before it is handed out or released (src/xasan.h).
+inline void unpoison_page(const xpage_allocator* a, xpage* h) {
+  xasan_unpoison(user_of(h), a->page_size);
+}
 
 void set_header(xpage* h, xpage_allocator* owner, uint8_t pre_alloc, uint8_t is_free) {
   std::memcpy(h->magic, "2011", 4);
@@ -109,6 +153,7 @@ void build_allocator(xpage_allocator* a, uint64_t page_size, uint64_t max_pages,
   a->free_list = nullptr;
   a->stripe_next = nullptr;
   a->group = nullptr;
+  a->credit = 0;
   if (n == 0) return;
   uint64_t block_page, block_size;
   if (__builtin_add_overflow(page_size, kHeader, &block_page) ||
@@ -131,24 +176,26 @@ void build_allocator(xpage_allocator* a, uint64_t page_size, uint64_t max_pages,
   }
 }
 
-// Releases the free list (pages not pre-allocated) and the pre-allocated block.
-void release_memory(xpage_allocator* a) {
+// Releases the free list (pages not pre-allocated) and, unless keep_pre_alloc, the
+// pre-allocated block.
+void release_memory(xpage_allocator* a, bool keep_pre_alloc = false) {
   xpage* h = a->free_list;
   while (h != nullptr) {
     XCHECK(h->is_free, "p_xp->is_free");
     xpage* next = h->next;
+    unpoison_page(a, h);
     if (!h->is_pre_alloc) a->free_func(h);
     h = next;
   }
   a->free_list = nullptr;
   a->free_pages = 0;
+  if (keep_pre_alloc) return;
   if (a->pre_alloc_block != nullptr) a->free_func(a->pre_alloc_block);
   a->pre_alloc_block = nullptr;
   a->pre_alloc_pages = 0;
 }
 
 xpage* take_page(xpage_allocator* a) {
-  join_group(a);
   xlock_acquire(&a->mutex);
   xpage* h = a->free_list;
   if (h != nullptr) {
@@ -160,6 +207,7 @@ xpage* take_page(xpage_allocator* a) {
     --a->free_pages;
     left_free_list(a);
     xlock_release(&a->mutex);
+    unpoison_page(a, h);
     return h;
   }
   if (a->max_pages != 0 && a->total_alloc_pages >= a->max_pages) {
@@ -219,6 +267,7 @@ void return_page(xpage* h) {
   }
   --a->total_alloc_pages;
   xlock_release(&a->mutex);
+  unpoison_page(a, h);
   a->free_func(h);
 }
 
@@ -244,9 +293,11 @@ void init_default(xpage_allocator** global, line_allocator (&copies)[N], xpage_g
     copies[k].a.group = group;
   }
   if (group != nullptr) {
-    group->free_pages = first->free_pages;
-    group->shared = 0;
+    const int64_t limit = c.limit_free_pages;
+    const uint64_t share = limit > 0 ? static_cast<uint64_t>(limit) / (4 * N) : 0;
+    group->reserved = first->free_pages;
     group->first = first;
+    group->batch = share > 0 ? share : 1;
   }
   *global = first;
 }
@@ -256,13 +307,13 @@ void uninit_default(xpage_allocator** global) {
   if (a == nullptr) return;
   std::fprintf(xalloc_output(), "uninit xallocator 0x%lx \n", reinterpret_cast<unsigned long>(a));
   for (xpage_allocator* c = a; c != nullptr; c = c->stripe_next) {
-    release_memory(c);
+    // The stop keeps the pages that still hold chunks in use (src/xlabs.h); one of them may
+    // lie in the pre-allocated block, which then stays whole.
+    release_memory(c, c->total_alloc_pages > c->free_pages);
+    c->credit = 0;
     pthread_mutex_destroy(&c->mutex);
   }
-  if (a->group != nullptr) {
-    a->group->free_pages = 0;
-    a->group->shared = 0;
-  }
+  if (a->group != nullptr) a->group->reserved = 0;
   *global = nullptr;
 }
 

@@ -5,12 +5,16 @@
 // out by new_xpage belongs to the caller until delete_xpage. An allocator must outlive
 // every page it handed out. Pages are addressed by their user area throughout.
 //
-// Threads: each allocator's mutex guards its counters and its free list (the shared free
-// count of striped copies is atomic); the system
-// allocation of a new page happens outside it. The chain operations (linking, unlinking,
-// attach, swap) take no lock: a chain belongs to its user, who serialises all work on it.
+// Threads: each allocator's mutex guards its counters and its free list (the count of
+// places that striped copies share, below, is atomic); the system allocation of a new page
+// happens outside it. Returning a page to a striped copy whose places are all used may take
+// the other copies' mutexes one at a time, with its own released: never two at once. The
+// chain operations (linking, unlinking, attach, swap) take no lock: a chain belongs to its
+// user, who serialises all work on it.
 // Lock order for users: their own mutex (e.g. a pool's), then the allocator's mutex.
 // Every function accepts a null allocator or page and then does nothing (or gives 0/null).
+// Under AddressSanitizer a page on a free list keeps its last user's poisoning (a pool's
+// free chunks) and is made wholly usable when it is handed out again (src/xasan.h).
 #ifndef TOKA_SRC_XPAGE_H
 #define TOKA_SRC_XPAGE_H
 
@@ -53,18 +57,23 @@ struct xpage_allocator {
   uint64_t total_alloc_pages;
   uint64_t free_pages;
   xpage* free_list;
-  // Stripes of a default allocator (below): the next copy, or null; and the group that
-  // counts the free pages of all copies together, which limit_free_pages bounds (null:
-  // this allocator's own count).
+  // Stripes of a default allocator (below): the next copy, or null; the group through
+  // which limit_free_pages bounds the free pages of all copies together (null: this
+  // allocator's own free_pages); and the places on the free list this copy took from the
+  // group but holds no page in (under the mutex; a copy short of places may take one).
   xpage_allocator* stripe_next;
   xpage_group* group;
+  uint64_t credit;
 };
 
 // The default normal and big page allocators exist in XPAGE_STRIPES copies with the same
 // configuration, one for each stripe of their slab sets (src/xlabs.h); the published
 // record (default_xpage_allocator, ...) is the first copy. A page goes back to the copy
-// that made it. The copies share one count of free pages, so limit_free_pages bounds them
-// together; the start and stop lines are printed once, for the first copy; the dump and
+// that made it. limit_free_pages bounds the free pages of all copies together: the copies
+// take their places on the free lists from a common count in batches and keep the unused
+// ones, and a copy short of places takes another's unused one, so a released page goes back
+// to the system only when the copies' free pages together fill the limit, as with one
+// count; the start and stop lines are printed once, for the first copy; the dump and
 // the two counters' getters report the sums over the copies.
 const unsigned XPAGE_STRIPES = 8;
 
@@ -112,6 +121,9 @@ void xpage_allocator_print_property(void* context, const char* key,
                                     const char* value);  // "XPG %s=%s \n"
 
 // Called only by init_xallocator / uninit_xallocator (under the process-wide init lock).
+// The uninit functions release the free lists; the pages still in use (those the stop
+// keeps, src/xlabs.h) are not touched, and neither is the pre-allocated block while any
+// page of a copy is in use.
 void init_default_xpage_allocator();
 void init_default_xbigpage_allocator();
 void init_default_xhugepage_allocator();

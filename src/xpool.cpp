@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "src/xasan.h"
 #include "src/xcheck.h"
 #include "src/xlock.h"
 #include "src/xoutput.h"
@@ -136,20 +137,41 @@ xpool* new_xpool(uint64_t class_size, xpage_allocator* a) {
   return p;
 }
 
-void __uninit_xpool(xpool* p) {
-  if (p == nullptr) return;
-  xlock_acquire(&p->mutex);
+namespace {
+
+// The tear-downs' report of the chunks still in use; the caller holds the pool mutex.
+void report_leak(const xpool* p) {
   uint64_t total = static_cast<uint64_t>(p->chunks_per_page) * p->total_pages;
   if (p->free_chunks < total)
     std::fprintf(xalloc_output(), "xpool 0x%lx causes leak %lu chunks (x%lu bytes) of memory \n",
                  reinterpret_cast<unsigned long>(p),
                  static_cast<unsigned long>(total - p->free_chunks),
                  static_cast<unsigned long>(p->class_size));
+}
+
+}  // namespace
+
+void __uninit_xpool(xpool* p) {
+  if (p == nullptr) return;
+  xlock_acquire(&p->mutex);
+  report_leak(p);
   if (p->last_page != nullptr) delete_xpages_chain_all(p->last_page);
   p->last_page = p->first_free_page = nullptr;
   p->total_pages = p->free_chunks = 0;
   xlock_release(&p->mutex);
   pthread_mutex_destroy(&p->mutex);
+}
+
+bool __retire_xpool(xpool* p) {
+  if (p == nullptr) return false;
+  xlock_acquire(&p->mutex);
+  report_leak(p);
+  // Every page of the chain holds a chunk in use (an emptied page leaves at once), so the
+  // whole chain stays, linked from the record as it is.
+  const bool keeps = p->total_pages != 0;
+  xlock_release(&p->mutex);
+  pthread_mutex_destroy(&p->mutex);
+  return keeps;
 }
 
 void delete_xpool(xpool* p) {
@@ -177,6 +199,10 @@ inline void* alloc_locked(xpool* p) {
     const uint32_t cpp = p->chunks_per_page;
     hp->free_chunks = cpp;
     hp->untouched = cpp;
+#if XASAN_POISONING
+    for (uint32_t i = 0; i < cpp; ++i)
+      xasan_poison(page + chunks_offset(p) + i * (p->class_size + 4) + 4, p->class_size);
+#endif
     ++p->total_pages;
     p->free_chunks += cpp;
     p->last_page = page;
@@ -200,6 +226,7 @@ inline void* alloc_locked(xpool* p) {
   if (left == 1) p->first_free_page = next_page(page);
   const uint32_t tag = static_cast<uint32_t>(chunks_offset(p) + index * (p->class_size + 4));
   store_tag(page + tag, tag);
+  xasan_unpoison(page + tag + 4, p->class_size);
   return page + tag + 4;
 }
 
@@ -249,6 +276,7 @@ void xpool_free(void* chunk) {
   hp->free_chunks = now_free;
   ++p->free_chunks;
   store_tag(tagp, 0);
+  xasan_poison(chunk, p->class_size);
   if (now_free == cpp) {
     if (p->last_page == page) p->last_page = prev_page(page);
     if (p->first_free_page == page) p->first_free_page = next_page(page);

@@ -12,6 +12,8 @@
 // 36 bytes into its system block. Callers that need an aligned address align inside the
 // chunk.
 //
+// Under AddressSanitizer the usable bytes of every free chunk are poisoned (src/xasan.h).
+//
 // Ownership: a chunk belongs to the caller from xpool_alloc / nullpool_alloc until
 // xpool_free. A pool owns its pages; its page allocator must outlive it.
 //
@@ -79,6 +81,12 @@ void delete_xpool(xpool* pool);
 // The same on a record the caller holds in place (static pools of the default slab sets).
 void __init_xpool(xpool* pool, uint64_t class_size, xpage_allocator* allocator);
 void __uninit_xpool(xpool* pool);
+// Tear-down at the process-wide stop: the same leak report, but the pages that hold chunks
+// still in use (every page of the chain) are kept, still linked from the record, for the
+// life of the process, so that no address of such a chunk can come back from the system
+// allocator while the chunk may still be released. True when pages were kept: the record
+// must then stay too (the pages point at it). The mutex is destroyed either way.
+bool __retire_xpool(xpool* pool);
 
 void* xpool_alloc(xpool* pool);
 // xpool_alloc for a slab set: also adds size to set_alloc (or set_alloc_fail on refusal).

@@ -7,9 +7,10 @@
 // blocks over malloc/free, recorded as such so that their release needs no look at the
 // block. A block released without a set that is not recorded was made before the stop:
 // above the largest class (xa_max_class_size) it is a null-pool block, still allocated, and
-// goes back through its header; else it is a pool chunk whose page the stop returned (the
+// goes back through its header; else it is a pool chunk, whose page the stop keeps (the
 // caller's error: pooled strings must be gone before the stop), and it is kept untouched:
-// never read, never handed to free(). allocate throws std::bad_alloc when no memory is had.
+// never read, never handed to free(). Since the stop keeps those pages, no block made after
+// it can have such a chunk's address. allocate throws std::bad_alloc when no memory is had.
 //
 // xbasic_string adds constructors from NUL-terminated texts and plain standard strings and
 // printf-style formatting (Format, format) whose work buffers come from xa_malloc: after the
@@ -83,7 +84,7 @@ class basic_xal {
     size_t bytes = n * sizeof(T);
     if (bytes == 0) bytes = 1;
     // While the allocator runs every block goes back through xpool_free. After the stop
-    // the block may be a pool chunk in a returned page: it must not even be read.
+    // the block may be a pool chunk made before the stop: it is not even read.
     if (G()(bytes))
       xpool_free(p);
     else

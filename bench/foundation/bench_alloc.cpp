@@ -4,6 +4,11 @@
 // to glibc malloc/free measured in the same run, and the same in CPU time of the thread
 // ("cpu ns"), which leaves out the time a thread waited for a core on a loaded machine.
 //
+// The "bursts" workload (fourth argument) instead has each thread allocate 64 blocks of
+// mixed sizes and then free all 64, over and over, so that pool pages empty and refill all
+// the time; it prints ns per pair per thread and the aggregate rate of all threads
+// ("M pairs/s", the slowest thread's time counting for all).
+//
 // jemalloc, mimalloc and tcmalloc are loaded with dlopen(RTLD_LOCAL) and used only through
 // their prefixed entry points (mallocx/dallocx, mi_malloc/mi_free, tc_malloc/tc_free), so
 // glibc's malloc stays the process allocator.
@@ -211,6 +216,64 @@ int contended_main(size_t pairs, const char* thread_counts) {
   return 0;
 }
 
+const size_t kBurst = 64;
+
+// One thread's bursts: kBurst allocations, each block touched, then kBurst frees in the same
+// order; iters pairs in all (rounded down to whole bursts).
+void burst_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, Figures* out) {
+  void* blocks[kBurst];
+  size_t k = 0;
+  auto pass = [&](size_t bursts) {
+    for (size_t b = 0; b < bursts; ++b) {
+      for (size_t i = 0; i < kBurst; ++i) {
+        void* p = impl.alloc(sizes[k]);
+        static_cast<char*>(p)[0] = static_cast<char>(i);
+        blocks[i] = p;
+        k = (k + 1) & (kSizes - 1);
+      }
+      for (size_t i = 0; i < kBurst; ++i) impl.release(blocks[i]);
+    }
+  };
+  const size_t bursts = iters / kBurst;
+  pass(bursts / 4);  // warm-up
+  const double t0 = bench::now();
+  const double c0 = bench::cpu_now();
+  pass(bursts);
+  const double c1 = bench::cpu_now();
+  const double t1 = bench::now();
+  out->wall = bench::ns_per_op(t1 - t0, static_cast<double>(bursts * kBurst));
+  out->cpu = bench::ns_per_op(c1 - c0, static_cast<double>(bursts * kBurst));
+}
+
+// As measure, for the bursts.
+Figures burst_measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads,
+                      size_t iters) {
+  Figures best{1e30, 1e30};
+  for (int rep = 0; rep < 3; ++rep) {
+    std::vector<Figures> f(threads);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+      pool.emplace_back(burst_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
+    for (auto& th : pool) th.join();
+    Figures worst;
+    for (const Figures& x : f) {
+      worst.wall = std::max(worst.wall, x.wall);
+      worst.cpu = std::max(worst.cpu, x.cpu);
+    }
+    best.wall = std::min(best.wall, worst.wall);
+    best.cpu = std::min(best.cpu, worst.cpu);
+  }
+  return best;
+}
+
+void burst_print(const Impl& impl, const char* mix, int threads, const Figures& f,
+                 const Figures& glibc) {
+  std::printf("%-10s %-8s %7d %12.1f %9.2fx %12.1f %10.1f %9.2fx\n", impl.name.c_str(), mix,
+              threads, f.wall, f.wall / glibc.wall, threads * 1e3 / f.wall, f.cpu,
+              f.cpu / glibc.cpu);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +289,7 @@ int main(int argc, char** argv) {
   size_t iters = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 2000000;
   const char* only = argc > 2 ? argv[2] : nullptr;  // run just these allocators (comma list)
   const char* thread_counts = argc > 3 ? argv[3] : "1,8";
+  const bool bursts = argc > 4 && std::strcmp(argv[4], "bursts") == 0;  // else the ring
   init_xallocator();
 
   std::vector<Impl> impls = {{"glibc", std::malloc, std::free}, {"xa", xa_malloc, xa_free}};
@@ -254,8 +318,12 @@ int main(int argc, char** argv) {
     const char* name;
     size_t lo, hi;
   } mixes[] = {{"8-64", 8, 64}, {"8-2048", 8, 2048}};
-  std::printf("%-10s %-8s %7s %12s %10s %10s %10s\n", "allocator", "mix", "threads", "ns/pair",
-              "vs glibc", "cpu ns", "vs glibc");
+  if (bursts)
+    std::printf("%-10s %-8s %7s %12s %10s %12s %10s %10s\n", "allocator", "mix", "threads",
+                "ns/pair", "vs glibc", "M pairs/s", "cpu ns", "vs glibc");
+  else
+    std::printf("%-10s %-8s %7s %12s %10s %10s %10s\n", "allocator", "mix", "threads", "ns/pair",
+                "vs glibc", "cpu ns", "vs glibc");
   std::vector<int> counts;
   for (const char* c = thread_counts; *c != 0;) {
     counts.push_back(std::atoi(c));
@@ -274,6 +342,12 @@ int main(int argc, char** argv) {
             std::string(",").append(only).append(",").find("," + impl.name + ",") ==
                 std::string::npos)
           continue;
+        if (bursts) {
+          const Figures f = burst_measure(impl, sizes, threads, n);
+          if (impl.name == "glibc") glibc = f;
+          burst_print(impl, mix.name, threads, f, glibc);
+          continue;
+        }
         const Figures f = measure(impl, sizes, threads, n);
         if (impl.name == "glibc") glibc = f;
         std::printf("%-10s %-8s %7d %12.1f %9.2fx %10.1f %9.2fx\n", impl.name.c_str(), mix.name,

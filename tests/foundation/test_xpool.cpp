@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "src/xasan.h"
 #include "src/xpage.h"
 #include "src/xpool.h"
 
@@ -444,5 +445,64 @@ TEST_F(XPoolDeath, CreationPreconditions) {
   EXPECT_DEATH(nullpool_alloc(0, 1, nullptr, nullptr), "size > 0 && align > 0");
   EXPECT_DEATH(nullpool_alloc_silent(1, 0, nullptr, nullptr), "size > 0 && align > 0");
 }
+
+#if XASAN_POISONING
+// Under AddressSanitizer the pools poison what they hold free: a write into a freed chunk,
+// into a chunk of a carved page never handed out, or into a page on the free list is
+// reported; a chunk handed out again is whole and usable.
+TEST_F(XPoolDeath, WritesIntoFreePooledMemoryAreReported) {
+  struct Case {
+    const char* what;
+    uint64_t class_size;
+    size_t offset;  // of the byte written, from the chunk's start
+    // Gives the address of a chunk the pool holds free (its page holds another in use).
+    char* (*free_chunk)(xpool* pool);
+  } cases[] = {
+      {"freed chunk, first byte", 16, 0,
+       [](xpool* pool) {
+         char* a = static_cast<char*>(xpool_alloc(pool));
+         xpool_alloc(pool);
+         xpool_free(a);
+         return a;
+       }},
+      {"freed chunk, middle", 1880, 940,
+       [](xpool* pool) {
+         xpool_alloc(pool);
+         char* b = static_cast<char*>(xpool_alloc(pool));
+         xpool_free(b);
+         return b;
+       }},
+      {"chunk never handed out", 137, 0,
+       [](xpool* pool) {
+         char* a = static_cast<char*>(xpool_alloc(pool));
+         return a - (xpool_get_class_size(pool) + 4);  // the next one down, still free
+       }},
+      {"page on the free list", 56, 8,
+       [](xpool* pool) {
+         char* a = static_cast<char*>(xpool_alloc(pool));
+         xpool_free(a);  // its page goes back to the page allocator
+         return a;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    xpool* pool = new_xpool(c.class_size, pa);
+    char* chunk = c.free_chunk(pool);
+    EXPECT_DEATH(chunk[c.offset] = 1, "use-after-poison");
+    testing::internal::CaptureStdout();
+    delete_xpool(pool);
+    testing::internal::GetCapturedStdout();
+  }
+  xpool* pool = new_xpool(1880, pa);
+  char* a = static_cast<char*>(xpool_alloc(pool));
+  xpool_alloc(pool);
+  xpool_free(a);
+  ASSERT_EQ(xpool_alloc(pool), a);
+  std::fill(a, a + 1880, 'x');
+  testing::internal::CaptureStdout();
+  delete_xpool(pool);
+  testing::internal::GetCapturedStdout();
+}
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -277,6 +278,71 @@ TEST(XStringDeathTest, AfterStopStringsUseTheSystemHeap) {
     delete huge;  // freed after the stop through its own header
     for (xstring* p : pooled) delete p;
     if (testing::internal::GetCapturedStdout() != "") fail("no output after the stop");
+    std::exit(0);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// Blocks live at the stop keep their memory: blocks made after the stop (system blocks,
+// which the release tells apart by their address) never share it, never change it, and
+// releasing the old blocks afterwards (kept, as the stop's rule says) frees none of the new
+// ones. Raw blocks and pooled strings on normal, big and huge pages.
+TEST(XStringDeathTest, BlocksLiveAtTheStopKeepTheirMemory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process: the stop is final
+  auto child = [] {
+    auto fail = [](const char* what) {
+      std::fprintf(stderr, "FAILED: %s\n", what);
+      std::exit(1);
+    };
+    struct Old {
+      char* at;
+      size_t n;
+      char fill;
+      xstring* s;  // the string that owns the block, or null for an xa_malloc block
+    };
+    std::vector<Old> old;
+    char fill = 'A';
+    for (size_t n : {24, 1000, 1880, 3000, 2100000}) {
+      char* p = static_cast<char*>(xa_malloc(n));
+      std::memset(p, fill, n);
+      old.push_back({p, n, fill++, nullptr});
+    }
+    for (size_t n : {100, 1800, 5000}) {
+      xstring* s = new xstring(std::string(n, fill));
+      old.push_back({&(*s)[0], n, fill++, s});
+    }
+    testing::internal::CaptureStdout();
+    uninit_xallocator();
+    testing::internal::GetCapturedStdout();
+
+    // Every third one the size of a normal page's system block, the others spread up to 4 kB.
+    std::vector<xstring*> fresh;
+    for (size_t i = 0; i < 3000; ++i) {
+      const size_t n = i % 3 == 0 ? 3803 : 16 + (i * 1237) % 4000;
+      fresh.push_back(new xstring(std::string(n, static_cast<char>('a' + i % 26))));
+    }
+    for (const xstring* f : fresh) {
+      const char* b = f->data();
+      for (const Old& o : old)
+        if (b < o.at + o.n && o.at < b + f->size() + 1)
+          fail("a block made after the stop shares memory with a block live at the stop");
+    }
+    for (const Old& o : old)
+      if (std::count(o.at, o.at + o.n, o.fill) != static_cast<long>(o.n))
+        fail("a block live at the stop changed");
+    for (const Old& o : old) {
+      if (o.s != nullptr)
+        delete o.s;
+      else
+        xa_free(o.at);
+    }
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      const xstring& f = *fresh[i];
+      if (std::count(f.begin(), f.end(), static_cast<char>('a' + i % 26)) !=
+          static_cast<long>(f.size()))
+        fail("a block made after the stop changed when the old ones were released");
+    }
+    for (xstring* f : fresh) delete f;
     std::exit(0);
   };
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");

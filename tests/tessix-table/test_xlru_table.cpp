@@ -221,6 +221,8 @@ TEST_F(Table, DirtyTrackingListsKindsTombstonesAndCounters) {
   TestItem h;
   EXPECT_TRUE(t.add(make(h, "a")));
   TestEntry* a = h.get_ptr();
+  TestItem keep_a;  // holds the first entry past its replacement, to look at it after
+  keep_a.reset(h.duplicate());
   EXPECT_EQ(TestTable::ADD, a->dirty);
   EXPECT_FALSE(a->evictable);
   EXPECT_EQ(a, t.dirty_head());

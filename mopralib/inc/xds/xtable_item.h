@@ -15,7 +15,7 @@
 // MALLOC takes from the calling thread's stripe copy, so that threads on different stripes
 // take different pool locks. Each block records where it came from, and FREE hands it
 // back there (a pool chunk to the pool that owns its page, whichever thread frees it); a
-// pool block freed after the allocator stopped is kept (its pages are gone). POOL and its
+// pool block freed after the allocator stopped is kept (as the stop keeps its page). POOL and its
 // stripe copies are set once and then fixed for the life of the process; after the stop
 // MALLOC leaves them alone and falls back to malloc, and INIT_POOL makes no new attempt (a
 // process that stops before its first INIT_POOL reports the failed attempt once). Blocks
