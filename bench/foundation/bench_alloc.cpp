@@ -108,16 +108,19 @@ void ring_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters, 
   out->cpu = bench::ns_per_op(c1 - c0, static_cast<double>(iters));
 }
 
-// Best of three runs; with several threads, the slowest thread of a run counts (wall and
-// CPU time each on their own).
-Figures measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads,
-                size_t iters) {
+typedef void (*run_func)(const Impl& impl, const std::vector<size_t>& sizes, size_t iters,
+                         Figures* out);
+
+// Best of three runs of `run` (ring_run or burst_run) on each thread; with several threads,
+// the slowest thread of a run counts (wall and CPU time each on their own).
+Figures measure(run_func run, const Impl& impl, const std::vector<std::vector<size_t>>& sizes,
+                int threads, size_t iters) {
   Figures best{1e30, 1e30};
   for (int rep = 0; rep < 3; ++rep) {
     std::vector<Figures> f(threads);
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
-      pool.emplace_back(ring_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
+      pool.emplace_back(run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
     for (auto& th : pool) th.join();
     Figures worst;
     for (const Figures& x : f) {
@@ -245,27 +248,6 @@ void burst_run(const Impl& impl, const std::vector<size_t>& sizes, size_t iters,
   out->cpu = bench::ns_per_op(c1 - c0, static_cast<double>(bursts * kBurst));
 }
 
-// As measure, for the bursts.
-Figures burst_measure(const Impl& impl, const std::vector<std::vector<size_t>>& sizes, int threads,
-                      size_t iters) {
-  Figures best{1e30, 1e30};
-  for (int rep = 0; rep < 3; ++rep) {
-    std::vector<Figures> f(threads);
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-      pool.emplace_back(burst_run, std::cref(impl), std::cref(sizes[t]), iters, &f[t]);
-    for (auto& th : pool) th.join();
-    Figures worst;
-    for (const Figures& x : f) {
-      worst.wall = std::max(worst.wall, x.wall);
-      worst.cpu = std::max(worst.cpu, x.cpu);
-    }
-    best.wall = std::min(best.wall, worst.wall);
-    best.cpu = std::min(best.cpu, worst.cpu);
-  }
-  return best;
-}
-
 void burst_print(const Impl& impl, const char* mix, int threads, const Figures& f,
                  const Figures& glibc) {
   std::printf("%-10s %-8s %7d %12.1f %9.2fx %12.1f %10.1f %9.2fx\n", impl.name.c_str(), mix,
@@ -343,12 +325,12 @@ int main(int argc, char** argv) {
                 std::string::npos)
           continue;
         if (bursts) {
-          const Figures f = burst_measure(impl, sizes, threads, n);
+          const Figures f = measure(burst_run, impl, sizes, threads, n);
           if (impl.name == "glibc") glibc = f;
           burst_print(impl, mix.name, threads, f, glibc);
           continue;
         }
-        const Figures f = measure(impl, sizes, threads, n);
+        const Figures f = measure(ring_run, impl, sizes, threads, n);
         if (impl.name == "glibc") glibc = f;
         std::printf("%-10s %-8s %7d %12.1f %9.2fx %10.1f %9.2fx\n", impl.name.c_str(), mix.name,
                     threads, f.wall, f.wall / glibc.wall, f.cpu, f.cpu / glibc.cpu);

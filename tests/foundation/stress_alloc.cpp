@@ -268,6 +268,36 @@ TEST(StressAlloc, StripesReportSumsAndShareTheFreePageLimit) {
   EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2048u);
 }
 
+// Chunks of class 1880 (2 a page) filling `pages` pages of the default page allocator.
+std::vector<void*> take(size_t pages) {
+  std::vector<void*> chunks;
+  for (size_t i = 0; i < 2 * pages; ++i) chunks.push_back(xa_malloc(1800));
+  return chunks;
+}
+
+void give_back(const std::vector<void*>& chunks) {
+  for (void* m : chunks) xa_free(m);
+}
+
+// Numbered steps that the threads of a test wait for and reach.
+class Phases {
+ public:
+  void wait_for(int p) {
+    std::unique_lock<std::mutex> lock(_m);
+    _cv.wait(lock, [&] { return _phase >= p; });
+  }
+  void reach(int p) {
+    std::lock_guard<std::mutex> lock(_m);
+    _phase = p;
+    _cv.notify_all();
+  }
+
+ private:
+  std::mutex _m;
+  std::condition_variable _cv;
+  int _phase = 0;
+};
+
 // The free pages of one copy may use the places on the free lists that another copy took
 // but holds no page in: the copies' free pages together still reach exactly the limit.
 // Thread A (its own stripe) empties and refills 1100 pages, so that its copy holds unused
@@ -278,36 +308,17 @@ TEST(StressAlloc, FreePagesOfOneStripeUseThePlacesAnotherHoldsUnused) {
   init_xallocator();
   testing::internal::GetCapturedStdout();
   ASSERT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 0u);
-  auto take = [](size_t pages) {  // class 1880: 2 chunks per page
-    std::vector<void*> chunks;
-    for (size_t i = 0; i < 2 * pages; ++i) chunks.push_back(xa_malloc(1800));
-    return chunks;
-  };
-  auto give_back = [](const std::vector<void*>& chunks) {
-    for (void* m : chunks) xa_free(m);
-  };
-  std::mutex m;
-  std::condition_variable cv;
-  int phase = 0;  // 1: A holds its pages again; 2: B is done
-  auto wait_for = [&](int p) {
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return phase >= p; });
-  };
-  auto reach = [&](int p) {
-    std::lock_guard<std::mutex> lock(m);
-    phase = p;
-    cv.notify_all();
-  };
+  Phases phases;  // 1: A holds its pages again; 2: B is done
   unsigned stripe_a = 0, stripe_b = 0;
   std::thread a([&] {
     give_back(take(1100));
     std::vector<void*> again = take(1100);  // from the free list: its places stay with A
     stripe_a = xlabs_thread_stripe();
-    reach(1);
-    wait_for(2);
+    phases.reach(1);
+    phases.wait_for(2);
     give_back(again);
   });
-  wait_for(1);
+  phases.wait_for(1);
   EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 0u);
   std::thread b([&] {
     give_back(take(2100));
@@ -316,7 +327,7 @@ TEST(StressAlloc, FreePagesOfOneStripeUseThePlacesAnotherHoldsUnused) {
   b.join();
   EXPECT_NE(stripe_a, stripe_b);
   EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 2048u);
-  reach(2);
+  phases.reach(2);
   a.join();
   EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 2048u);
   EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2048u);
@@ -331,47 +342,28 @@ TEST(StressAlloc, ReturnShortOfPlacesWaitsForAnotherCopyWithItsOwnReleased) {
   testing::internal::CaptureStdout();
   init_xallocator();
   testing::internal::GetCapturedStdout();
-  auto take = [](size_t pages) {  // class 1880: 2 chunks per page
-    std::vector<void*> chunks;
-    for (size_t i = 0; i < 2 * pages; ++i) chunks.push_back(xa_malloc(1800));
-    return chunks;
-  };
-  auto give_back = [](const std::vector<void*>& chunks) {
-    for (void* m : chunks) xa_free(m);
-  };
-  std::mutex m;
-  std::condition_variable cv;
-  int phase = 0;  // 1: A is set; 2: X holds its page; 3: X may return it; 4: A may finish
-  auto wait_for = [&](int p) {
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return phase >= p; });
-  };
-  auto reach = [&](int p) {
-    std::lock_guard<std::mutex> lock(m);
-    phase = p;
-    cv.notify_all();
-  };
+  Phases phases;  // 1: A is set; 2: X holds its page; 3: X may return it; 4: A may finish
   std::thread a([&] {
     give_back(take(2100));             // 2048 kept, every place used
     std::vector<void*> one = take(1);  // one page back: one unused place
-    reach(1);
-    wait_for(4);
+    phases.reach(1);
+    phases.wait_for(4);
     give_back(one);  // no place left anywhere: back to the system
   });
-  wait_for(1);
+  phases.wait_for(1);
   std::thread x([&] {
     std::vector<void*> one = take(1);  // a new page of copy 1
-    reach(2);
-    wait_for(3);
+    phases.reach(2);
+    phases.wait_for(3);
     give_back(one);
   });
-  wait_for(2);
+  phases.wait_for(2);
   xpage_allocator* copy0 = default_xpage_allocator;
   xpage_allocator* copy1 = copy0->stripe_next;
   uint32_t* word0 = reinterpret_cast<uint32_t*>(&copy0->mutex);
   uint32_t* word1 = reinterpret_cast<uint32_t*>(&copy1->mutex);
   xlock_acquire(&copy0->mutex);
-  reach(3);
+  phases.reach(3);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (__atomic_load_n(word0 + 1, __ATOMIC_RELAXED) == 0 &&
          std::chrono::steady_clock::now() < deadline)
@@ -382,7 +374,7 @@ TEST(StressAlloc, ReturnShortOfPlacesWaitsForAnotherCopyWithItsOwnReleased) {
   x.join();
   EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 2048u);
   EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2049u);
-  reach(4);
+  phases.reach(4);
   a.join();
   EXPECT_EQ(xpage_allocator_get_free_pages(default_xpage_allocator), 2048u);
   EXPECT_EQ(xpage_allocator_get_total_alloc_pages(default_xpage_allocator), 2048u);
