@@ -131,21 +131,22 @@ class TNotificationQueue {
   // hypervisor deschedules vCPUs that pause in a loop).
   static constexpr int kSpinPolls = 8192;
 
-  TNotificationQueue() : maxNfSize(0), _closing(false), _calls(0), _wakeUps(0), _stored(0) {}
+  TNotificationQueue()
+      : _calls(0), _closing(false), maxNfSize(0), _takes(0), _wakeUps(0), _stored(0) {}
   ~TNotificationQueue();
 
-  // Counts its owner as a call inside the queue for as long as it lives, across several
-  // member calls (a take and the give-back that may follow it), so that the destructor
-  // waits for it as well. Made before the first of those calls.
+  // Counts a consumer as inside the queue for as long as it lives, across several member
+  // calls (a take and the give-back that may follow it), so that the destructor waits for
+  // it as well. Made before the first of those calls.
   class Call {
    public:
-    explicit Call(const TNotificationQueue& q) : _calls(q._calls) { _calls.fetch_add(kCall); }
-    ~Call() { _calls.fetch_sub(kCall, std::memory_order_release); }
+    explicit Call(TNotificationQueue& q) : _takes(q._takes) { _takes.fetch_add(kCall); }
+    ~Call() { _takes.fetch_sub(kCall, std::memory_order_release); }
 
    private:
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
-    std::atomic<uint64_t>& _calls;
+    std::atomic<uint64_t>& _takes;
   };
 
   // true when stored or handed over; false when the limit is reached and nobody waits (the
@@ -165,10 +166,10 @@ class TNotificationQueue {
   // The head of the store with one reference for the caller, or null; never blocks.
   T* dequeueNotification() {
     NfPtr nf;
-    _calls.fetch_add(kCall);
+    _takes.fetch_add(kCall);
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
-      _Leave leave(_calls, kCall);
+      _Leave leave(_takes, kCall);
       nf = dequeueOne();
     }
     return nf.duplicate();
@@ -184,36 +185,38 @@ class TNotificationQueue {
   // Releases with nothing every consumer whose call began before it and that would wait:
   // the blocked ones and those still on their way to the lock. Stored notifications stay.
   void wakeUpAll() {
-    Call call(*this);
+    _Count call(_calls, kCall);
     _releaseWaiters(true);
   }
 
   int size() const {
-    Call call(*this);
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_nfQueue.size());
   }
   // Drops every stored notification; blocked consumers keep waiting.
   void clear() {
-    Call call(*this);
+    _Count call(_calls, kCall);
     _clear();
   }
   // Consumers blocked now (for tests and diagnostics).
   int waiting() const {
-    Call call(*this);
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_waitQueue.size());
   }
   // Calls inside the queue now, Call objects included (for tests and diagnostics; no lock).
-  int callsInside() const { return static_cast<int>(_calls.load() & (kPoller - 1)); }
+  int callsInside() const {
+    return static_cast<int>((_calls.load() & (kPoller - 1)) + (_takes.load() & (kPoller - 1)));
+  }
   uint64_t getMaxNfSize() const {
-    Call call(*this);
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return maxNfSize;
   }
   // Lowering the limit below the count removes nothing.
   void setMaxNfSize(uint64_t limit) {
-    Call call(*this);
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     maxNfSize = limit;
   }
@@ -222,27 +225,43 @@ class TNotificationQueue {
   TNotificationQueue(const TNotificationQueue&) = delete;
   TNotificationQueue& operator=(const TNotificationQueue&) = delete;
 
-  // The counts in _calls: the low half counts the calls inside the queue, each from its
-  // entry to its last touch of the queue; the high half counts the consumers among them
-  // that may wait and have not yet reached their first locked section (polling, or waiting
-  // for the lock).
+  // The call counts, each call counted from its entry to its last touch of the queue: the
+  // consumers' takes in _takes, every other call in _calls (apart, so that counting a take
+  // touches neither the lock's line nor the producers'). The high half of _takes counts the
+  // consumers that may wait and have not yet reached their first locked section (polling,
+  // or waiting for the lock).
   static constexpr uint64_t kCall = 1;
   static constexpr uint64_t kPoller = uint64_t(1) << 32;
+
+  // Counts n for as long as it lives; alone, its end is the call's last touch.
+  class _Count {
+   public:
+    _Count(std::atomic<uint64_t>& counts, uint64_t n) : _counts(counts), _n(n) {
+      _counts.fetch_add(_n);
+    }
+    ~_Count() { _counts.fetch_sub(_n, std::memory_order_release); }
+
+   private:
+    _Count(const _Count&) = delete;
+    _Count& operator=(const _Count&) = delete;
+    std::atomic<uint64_t>& _counts;
+    uint64_t _n;
+  };
 
   // Takes n off the counts when it goes. Declared after a lock guard it runs before the
   // unlock, on every way out of the locked section (the call's last touch is then the
   // unlock, which the destructor's own locking orders before it frees anything).
   class _Leave {
    public:
-    _Leave(std::atomic<uint64_t>& calls, uint64_t n) : _calls(calls), _n(n) {}
-    ~_Leave() { _calls.fetch_sub(_n, std::memory_order_release); }
+    _Leave(std::atomic<uint64_t>& counts, uint64_t n) : _counts(counts), _n(n) {}
+    ~_Leave() { _counts.fetch_sub(_n, std::memory_order_release); }
     // The call stays counted after this section; only what else was counted goes.
     void keepCall() { _n -= kCall; }
 
    private:
     _Leave(const _Leave&) = delete;
     _Leave& operator=(const _Leave&) = delete;
-    std::atomic<uint64_t>& _calls;
+    std::atomic<uint64_t>& _counts;
     uint64_t _n;
   };
 
@@ -316,7 +335,7 @@ class TNotificationQueue {
   bool _hasRoom() const {
     if (maxNfSize == 0) return true;
     const uint64_t n = _nfQueue.size();
-    return n < maxNfSize || n - maxNfSize < (_calls.load(std::memory_order_relaxed) >> 32);
+    return n < maxNfSize || n - maxNfSize < (_takes.load(std::memory_order_relaxed) >> 32);
   }
 
   void _clear() {
@@ -377,7 +396,7 @@ class TNotificationQueue {
     // Counted from here: the destructor waits for this call, an enqueue at the limit counts
     // it as a waiter until it reaches the lock, and a wake-up from now on releases it.
     const uint64_t counted = milliseconds != 0 ? kCall + kPoller : kCall;
-    _calls.fetch_add(counted);
+    _takes.fetch_add(counted);
     const uint64_t wakeUps = _wakeUps.load(std::memory_order_relaxed);
     Hooks::entered();
     // A producer is often about to deliver: poll the store's count briefly before taking
@@ -390,20 +409,23 @@ class TNotificationQueue {
     WaitInfo info;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
-      _Leave leave(_calls, counted);
+      _Leave leave(_takes, counted);
       nf = dequeueOne();
-      if (!nf.isNull()) return nf.duplicate();
-      // Nothing stored: a zero limit only tests; a queue being destroyed, or a wake-up
-      // since this call began, releases at once.
-      if (milliseconds == 0 || _closing || _wakeUps.load(std::memory_order_relaxed) != wakeUps) {
-        return nullptr;
+      if (nf.isNull()) {
+        // Nothing stored: a zero limit only tests; a queue being destroyed, or a wake-up
+        // since this call began, releases at once.
+        if (milliseconds == 0 || _closing || _wakeUps.load(std::memory_order_relaxed) != wakeUps) {
+          return nullptr;
+        }
+        // Found empty and joined in one locked section: no enqueue or wake-up can slip
+        // between the two.
+        _waitQueue.push_back(&info);
+        leave.keepCall();
       }
-      // Found empty and joined in one locked section: no enqueue or wake-up can slip
-      // between the two.
-      _waitQueue.push_back(&info);
-      leave.keepCall();
     }
-    _Leave inside(_calls, kCall);  // goes last: this call's last touch of the queue
+    // The caller's reference is taken outside the lock (the count is the notification's).
+    if (!nf.isNull()) return nf.duplicate();
+    _Leave inside(_takes, kCall);  // goes last: this call's last touch of the queue
     WaitGuard guard(*this, info);
     Hooks::joined();
     bool signalled;
@@ -423,18 +445,23 @@ class TNotificationQueue {
     return nf.duplicate();
   }
 
+  // The lock's line: the mutex and what producers touch next to it (the count of calls other
+  // than takes, the closing flag).
+  alignas(64) mutable Poco::FastMutex _mutex;
+  mutable std::atomic<uint64_t> _calls;  // calls other than takes (kCall)
+  bool _closing;                         // set by the destructor, under the mutex
   std::deque<NfPtr> _nfQueue;
   std::deque<WaitInfo*> _waitQueue;
   uint64_t maxNfSize;
-  mutable Poco::FastMutex _mutex;
-  bool _closing;  // set by the destructor, under the mutex
-  // Calls inside and consumers on their way to the lock (kCall, kPoller).
-  mutable std::atomic<uint64_t> _calls;
-  // wakeUpAll calls so far, written under the mutex and read by consumers at their entry.
+  // The consumers' line: their takes (kCall) and those on their way to the lock (kPoller),
+  // and the count of wakeUpAll calls so far, written under the mutex and read by consumers
+  // at their entry.
+  alignas(64) mutable std::atomic<uint64_t> _takes;
   std::atomic<uint64_t> _wakeUps;
   // The store's count, written under the mutex and read without it by polling consumers
-  // (a hint only: they take notifications under the mutex).
-  std::atomic<size_t> _stored;
+  // (a hint only: they take notifications under the mutex); on a line of its own, so that
+  // their polls take no other line away from producers.
+  alignas(64) std::atomic<size_t> _stored;
 };
 
 template <class T, class Hooks>
@@ -451,7 +478,10 @@ TNotificationQueue<T, Hooks>::~TNotificationQueue() {
   for (int spins = 0;; ++spins) {
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
-      if (_calls.load(std::memory_order_acquire) == 0) break;
+      if (_calls.load(std::memory_order_acquire) == 0 &&
+          _takes.load(std::memory_order_acquire) == 0) {
+        break;
+      }
     }
     if (spins < 64) {
       sched_yield();
