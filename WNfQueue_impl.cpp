@@ -58,11 +58,15 @@ bool WNfQueueGeneric::enqueue(const char* data, int length, bool urgent) {
                 : _queue.enqueueNotification(std::move(nf));
 }
 
+// Both takes count as one call inside the queue until the result is made or the payload
+// given back, so that a delete waits for the give-back too.
 jobject WNfQueueGeneric::dequeue(JNIEnv* env, bool asString) {
+  Queue::Call call(_queue);
   return _take(env, _queue.dequeueNotification(), asString);
 }
 
 jobject WNfQueueGeneric::waitDequeue(JNIEnv* env, int64_t timeout, bool asString) {
+  Queue::Call call(_queue);
   wdb::INotification* nf;
   if (timeout < 0) {
     nf = _queue.waitDequeueNotification();

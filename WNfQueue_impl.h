@@ -9,8 +9,10 @@
 //
 // Threads: every member may run concurrently with every other on one facade; the queue's
 // one mutex orders them (mopralib/inc/PocoEx/TNotificationQueue_impl.h), and a consumer
-// blocked in waitDequeue holds no lock. The destructor releases blocked consumers (they
-// return null) and waits until they have left; no other call may start meanwhile.
+// blocked in waitDequeue holds no lock. The destructor waits for every call that has
+// entered the facade: consumers blocked or still on their way to the wait return null (a
+// dequeue counts until its result is made or its payload given back), enqueues answer
+// false. No call may start once the destructor has begun.
 #ifndef TOKA_WNFQUEUE_IMPL_H
 #define TOKA_WNFQUEUE_IMPL_H
 
@@ -31,9 +33,12 @@ void dumpData(const char* place, const char* data, int length);
 
 class WNfQueueGeneric {
  public:
+  typedef TNotificationQueue<wdb::INotification> Queue;
+
   // Builds the queue, then calls tessix__initialize(10000); a failure propagates.
   WNfQueueGeneric();
-  // Releases blocked consumers, then drops every stored payload.
+  // Releases every consumer inside a call (null) and waits until every call has left, then
+  // drops every stored payload.
   ~WNfQueueGeneric();
 
   // A negative limit is refused with the error line "value is negative!" (module level 2
@@ -59,7 +64,7 @@ class WNfQueueGeneric {
   jobject waitDequeue(JNIEnv* env, int64_t timeout, bool asString);
 
   // The queue itself, for tests and benchmarks of the C++ side.
-  TNotificationQueue<wdb::INotification>& queue() { return _queue; }
+  Queue& queue() { return _queue; }
 
  private:
   WNfQueueGeneric(const WNfQueueGeneric&) = delete;
@@ -71,7 +76,7 @@ class WNfQueueGeneric {
   jobject _take(JNIEnv* env, wdb::INotification* nf, bool asString);
 
   XLiveToken _live;  // first in, last out: held while the queue holds pooled memory
-  TNotificationQueue<wdb::INotification> _queue;
+  Queue _queue;
 };
 
 }  // namespace wnfqueue

@@ -320,23 +320,38 @@ jobject TessiGeneric::get(JNIEnv* env, const char* key, int keyLen, bool asStrin
 // result (its OutOfMemoryError stays pending) the item stays as it was, flags, expiry and
 // LRU place included. An unreadable or expired item is removed and answered with null.
 // Under the key lock the entry is read, then removed if the table still holds this very
-// entry; when another thread removed or replaced it meanwhile, the result is dropped and the
-// key looked up again, so that one pop, and only one, takes each item.
+// entry. When another thread removed or replaced it meanwhile (puts take no key lock), the
+// result is dropped and the pop takes the key's present entry out of the table first, so
+// that no writer can overtake it again: at most two results are built per pop.
 jobject TessiGeneric::pop(JNIEnv* env, const char* key, int keyLen, bool asString) {
   const std::string_view k = keyView(key, keyLen);
-  for (;;) {
+  {
     TableItem item;
     if (!_table->peek_key(item, k)) return nullptr;
     TableItem::scope_read_lock lock(item, true);
     if (!_canExtract(item, false)) {
       if (_table->remove_if_same(item)) return nullptr;
-      continue;
+    } else {
+      jobject result = _result(env, item, asString);
+      if (result == nullptr) return nullptr;  // the item stays
+      if (_table->remove_if_same(item)) return result;
+      env->DeleteLocalRef(result);
     }
-    jobject result = _result(env, item, asString);
-    if (result == nullptr) return nullptr;  // the item stays
-    if (_table->remove_if_same(item)) return result;
-    env->DeleteLocalRef(result);
   }
+  return _popTakenOut(env, k, asString);
+}
+
+// The entry leaves the table before its result is made; when the result cannot be made, it
+// goes back (at the LRU head, with its flags and expiry) unless the key was stored again
+// meanwhile, in which case the newer item stays and this one is dropped.
+jobject TessiGeneric::_popTakenOut(JNIEnv* env, std::string_view key, bool asString) {
+  TableItem item;
+  if (!_table->pop_key(item, key)) return nullptr;
+  TableItem::scope_read_lock lock(item, true);
+  if (!_canExtract(item, false)) return nullptr;
+  jobject result = _result(env, item, asString);
+  if (result == nullptr) _table->add(item);
+  return result;
 }
 
 bool TessiGeneric::remove(const char* key, int keyLen) {

@@ -27,6 +27,7 @@
 #include <boost/shared_ptr.hpp>
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "src/jni/jni_log.h"
 #include "src/xlive.h"
@@ -156,7 +157,10 @@ class TessiGeneric {
   jobject get(JNIEnv* env, const char* key, int keyLen, bool asString);
   // As get, the item leaving the table; an unreadable or expired item is removed too. When
   // the Java result cannot be made (the VM's exception stays pending) the item stays, with
-  // its flags, expiry and LRU place.
+  // its flags, expiry and LRU place. Puts of the same key meanwhile cost at most one more
+  // result: the pop then takes the key's present item out of the table before it makes the
+  // result, and when that result cannot be made gives the item back at the LRU head (unless
+  // the key was stored again meanwhile: the newer item stays).
   jobject pop(JNIEnv* env, const char* key, int keyLen, bool asString);
   bool remove(const char* key, int keyLen);
   // check true: present and readable (an expired item is removed); false: present.
@@ -203,6 +207,8 @@ class TessiGeneric {
   // count; false (an information line) on failure.
   bool _decompress(const TableItem& item, Scratch& buffer, size_t* length);
   jobject _extract(JNIEnv* env, TableItem& item, bool asString, bool removeExpired);
+  // pop's second attempt: takes the key's entry out of the table, then makes its result.
+  jobject _popTakenOut(JNIEnv* env, std::string_view key, bool asString);
   // The Java result of a readable item, or null when it could not be made.
   jobject _result(JNIEnv* env, const TableItem& item, bool asString);
 

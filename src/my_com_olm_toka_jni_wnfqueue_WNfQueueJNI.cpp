@@ -59,7 +59,8 @@ JNIEXPORT jlong JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_new_1WNfQueue
 
 JNIEXPORT void JNICALL Java_com_olm_toka_jni_wnfqueue_WNfQueueJNI_delete_1WNfQueueGeneric(
     JNIEnv* env, jclass, jlong handle) {
-  // Consumers still blocked on the queue are released (null) before anything is freed.
+  // Consumers inside a call on the queue, blocked or not, are released (null) and every call
+  // has left before anything is freed.
   tjni::deleteNative<WNfQueueGeneric>(env, kReport, handle);
 }
 

@@ -1,12 +1,16 @@
 // TNotificationQueue under 4 producers and 4 consumers: every accepted notification is
 // received exactly once, whatever mix of dequeue and timed or unlimited waits the consumers
 // use, with and without a limit; after the drain a wake-up releases every consumer. Rounds of
-// hand-overs to consumers that wait without a limit, each ended by a single wake-up.
+// hand-overs to consumers that wait without a limit, each ended by a single wake-up. Rounds
+// in which a destruction, a wake-up or two enqueues at the limit land just after consumers
+// have entered their waits, wherever they are on the way to the wait list.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,6 +178,84 @@ TEST(TNotificationQueueStress, HandOversThenOneWakeUp) {
     q.wakeUpAll();
     for (auto& t : consumers) t.join();
     EXPECT_EQ(q.waiting(), 0);
+  }
+}
+
+// Counts consumers whose wait has begun (the hook runs once the queue counts the call).
+struct EntryCount : TNotificationQueueNoHooks {
+  static std::atomic<int>& entered_n() {
+    static std::atomic<int> n{0};
+    return n;
+  }
+  static void entered() { entered_n().fetch_add(1); }
+};
+typedef TNotificationQueue<wdb::INotification, EntryCount> CountedQueue;
+
+// Rounds in which something lands 0 to 20 us after every consumer's wait has begun: some
+// consumers still poll, some wait for the lock, some have joined the wait list. Each case
+// checks what every consumer received and what the queue holds (not for the destruction).
+TEST(TNotificationQueueStress, WhatLandsJustAfterConsumersEnterReachesThem) {
+  struct Case {
+    const char* what;
+    int consumers;
+    uint64_t limit;
+    // Runs in the window; the queue is destroyed by reset when the case says so.
+    std::function<void(std::unique_ptr<CountedQueue>&)> act;
+    const char* received;  // by every consumer
+    int stored;            // afterwards, -1 when the queue is gone
+  };
+  const Case cases[] = {
+      {"destroyed", 4, 0, [](std::unique_ptr<CountedQueue>& q) { q.reset(); }, "<null>", -1},
+      {"wakeUpAll", 4, 0, [](std::unique_ptr<CountedQueue>& q) { q->wakeUpAll(); }, "<null>", 0},
+      {"limit 1, two enqueues", 1, 1,
+       [](std::unique_ptr<CountedQueue>& q) {
+         ASSERT_TRUE(q->enqueueNotification(makeNf("one")));
+         ASSERT_TRUE(q->enqueueNotification(makeNf("two")));
+       },
+       "one", 1},
+  };
+  const long timeouts[] = {-2, -1, 60000, 1000};
+  std::mt19937 rng(31);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int round = 0; round < 300; ++round) {
+      std::unique_ptr<CountedQueue> q(new CountedQueue());
+      q->setMaxNfSize(c.limit);
+      CountedQueue* raw = q.get();
+      EntryCount::entered_n() = 0;
+      std::atomic<int> matched{0}, left{0};
+      std::vector<std::thread> ts;
+      for (int i = 0; i < c.consumers; ++i) {
+        const long ms = timeouts[(round + i) % 4];
+        ts.emplace_back([raw, ms, &c, &matched, &left] {
+          wdb::INotification* nf = ms == -2 ? raw->waitDequeueNotification()
+                                            : raw->waitDequeueNotification(ms);
+          if (takeText(nf) == c.received) matched.fetch_add(1);
+          left.fetch_add(1);
+        });
+      }
+      while (EntryCount::entered_n().load() < c.consumers) {
+      }
+      const auto until = std::chrono::steady_clock::now() + std::chrono::nanoseconds(rng() % 20000);
+      while (std::chrono::steady_clock::now() < until) {
+      }
+      c.act(q);
+      // A consumer the action missed blocks until its time-out or for good.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (left.load() < c.consumers && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+      }
+      if (left.load() < c.consumers) {
+        ADD_FAILURE() << "round " << round << ": a consumer was missed";
+        while (q && left.load() < c.consumers) q->wakeUpAll();
+      }
+      for (auto& t : ts) t.join();
+      ASSERT_EQ(matched.load(), c.consumers) << "round " << round;
+      if (c.stored >= 0) {
+        ASSERT_EQ(q->size(), c.stored) << "round " << round;
+        ASSERT_EQ(q->waiting(), 0) << "round " << round;
+      }
+    }
   }
 }
 

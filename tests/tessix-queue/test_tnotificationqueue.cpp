@@ -187,7 +187,7 @@ TEST(TNotificationQueue, ClearKeepsWaitersWaiting) {
 
 // Runs a step set by the test once, on the first consumer that joins the wait list, right
 // after the locked section that found the store empty and before the consumer waits.
-struct GapHooks {
+struct GapHooks : TNotificationQueueNoHooks {
   static std::function<void()>& step() {
     static std::function<void()> f;
     return f;
@@ -253,6 +253,134 @@ TEST(TNotificationQueue, ConsumerThatFoundTheStoreEmptyIsAlreadyWaiting) {
     EXPECT_EQ(q.size(), c.stored);
     EXPECT_EQ(q.waiting(), 0);
     EXPECT_FALSE(GapHooks::step());  // the step ran
+  }
+}
+
+// Runs steps set by the test once each: entry() on the first consumer right after its call
+// is counted, before it polls or takes the lock; closing() in the destructor once it has
+// released the waiters, before it waits for the calls inside.
+struct EntryHooks : TNotificationQueueNoHooks {
+  static std::function<void()>& entry() {
+    static std::function<void()> f;
+    return f;
+  }
+  static std::function<void()>& close() {
+    static std::function<void()> f;
+    return f;
+  }
+  static void run(std::function<void()>& slot) {
+    std::function<void()> f;
+    f.swap(slot);
+    if (f) f();
+  }
+  static void entered() { run(entry()); }
+  static void closing() { run(close()); }
+};
+typedef TNotificationQueue<wdb::INotification, EntryHooks> EntryQueue;
+
+std::string takeFrom(EntryQueue& q, long timeout) {
+  return takeText(timeout == -2 ? q.waitDequeueNotification() : q.waitDequeueNotification(timeout));
+}
+
+// A consumer whose call has begun but that has not yet taken the lock (it polls, or waits
+// for the lock) already counts as a waiter: a wake-up releases it, and at the limit the
+// enqueues it would have been handed still succeed.
+TEST(TNotificationQueue, ConsumerOnItsWayToTheLockCountsAsWaiting) {
+  struct Case {
+    const char* what;
+    long timeout;  // of the consumer; -2: the form without a limit
+    uint64_t limit;
+    std::function<void(EntryQueue&)> step;  // runs on the consumer's thread, before its poll
+    const char* received;
+    int stored;  // afterwards
+  };
+  const Case cases[] = {
+      {"wakeUpAll, no limit", -2, 0, [](EntryQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"wakeUpAll, timeout -1", -1, 0, [](EntryQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"wakeUpAll, timed, limit 1", 60000, 1, [](EntryQueue& q) { q.wakeUpAll(); }, "<null>", 0},
+      {"limit 1, two enqueues both true", -1, 1,
+       [](EntryQueue& q) {
+         EXPECT_TRUE(q.enqueueNotification(makeNf("one")));
+         EXPECT_TRUE(q.enqueueNotification(makeNf("two")));
+         EXPECT_FALSE(q.enqueueNotification(makeNf("three")));
+         EXPECT_FALSE(q.enqueueUrgentNotification(makeNf("four")));
+       },
+       "one", 1},
+      {"limit 1, no limit form, urgent then normal", -2, 1,
+       [](EntryQueue& q) {
+         EXPECT_TRUE(q.enqueueUrgentNotification(makeNf("urgent")));
+         EXPECT_TRUE(q.enqueueNotification(makeNf("normal")));
+         EXPECT_FALSE(q.enqueueNotification(makeNf("refused")));
+       },
+       "urgent", 1},
+      {"limit 2, one stored before, two enqueues true", 60000, 2,
+       [](EntryQueue& q) {
+         EXPECT_TRUE(q.enqueueNotification(makeNf("b")));
+         EXPECT_TRUE(q.enqueueNotification(makeNf("c")));
+         EXPECT_FALSE(q.enqueueNotification(makeNf("d")));
+       },
+       "a", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EntryQueue q;
+    q.setMaxNfSize(c.limit);
+    if (c.limit == 2) {
+      ASSERT_TRUE(q.enqueueNotification(makeNf("a")));
+    }
+    EntryHooks::entry() = [&q, &c] { c.step(q); };
+    auto got = std::async(std::launch::async, [&q, &c] { return takeFrom(q, c.timeout); });
+    if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the consumer missed what happened before it took the lock";
+      while (got.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+        q.wakeUpAll();
+      }
+    }
+    EXPECT_EQ(got.get(), c.received);
+    EXPECT_EQ(q.size(), c.stored);
+    EXPECT_EQ(q.waiting(), 0);
+    EXPECT_FALSE(EntryHooks::entry());  // the step ran
+    // Once the consumer has left, the limit holds again.
+    if (c.limit != 0) {
+      while (q.size() < int(c.limit)) ASSERT_TRUE(q.enqueueNotification(makeNf("fill")));
+      EXPECT_FALSE(q.enqueueNotification(makeNf("over")));
+    }
+  }
+}
+
+// The queue is destroyed while a consumer's call has begun but the consumer has not yet
+// taken the lock: the destructor waits for it, and it returns what is stored or null
+// without touching freed memory (AddressSanitizer).
+TEST(TNotificationQueue, DestroyedUnderAConsumerOnItsWayToTheLock) {
+  struct Case {
+    long timeout;
+    const char* stored;  // before the destruction, or null
+    const char* received;
+  } cases[] = {
+      {-2, nullptr, "<null>"}, {-1, nullptr, "<null>"}, {60000, nullptr, "<null>"},
+      {0, nullptr, "<null>"},  {-1, "kept", "kept"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.timeout) + (c.stored ? " stored" : ""));
+    std::unique_ptr<EntryQueue> q(new EntryQueue());
+    if (c.stored) {
+      ASSERT_TRUE(q->enqueueNotification(makeNf(c.stored)));
+    }
+    EntryQueue* raw = q.get();
+    std::thread deleter;
+    std::promise<void> closing;
+    EntryHooks::close() = [&closing] { closing.set_value(); };
+    // On the consumer's thread, inside its call: the delete starts and reaches its wait for
+    // the calls inside before the consumer goes on.
+    EntryHooks::entry() = [&] {
+      deleter = std::thread([&q] { q.reset(); });
+      closing.get_future().wait();
+    };
+    EXPECT_EQ(takeFrom(*raw, c.timeout), c.received);
+    deleter.join();
+    EXPECT_EQ(q.get(), nullptr);
+    EXPECT_FALSE(EntryHooks::entry());
+    EXPECT_FALSE(EntryHooks::close());
   }
 }
 

@@ -98,6 +98,89 @@ bool valid(int key, const std::string& v) {
   return v.size() >= 16 && v == value(key, v.size());
 }
 
+// A JNIEnv over FakeJni whose NewByteArray and NewStringUTF fail on every other call of its
+// thread, as with a heap that is nearly full.
+class HalfFullHeapJni {
+ public:
+  HalfFullHeapJni() : _table(*_ok.env()->functions) {
+    _table.NewByteArray = [](JNIEnv* env, jsize n) -> jbyteArray {
+      return fails() ? nullptr : ok().NewByteArray(env, n);
+    };
+    _table.NewStringUTF = [](JNIEnv* env, const char* s) -> jstring {
+      return fails() ? nullptr : ok().NewStringUTF(env, s);
+    };
+    _env.functions = &_table;
+  }
+  JNIEnv* env() { return &_env; }
+
+ private:
+  static const JNINativeInterface_& ok() {
+    static FakeJni fake;
+    return *fake.env()->functions;
+  }
+  static bool fails() {
+    thread_local unsigned n = 0;
+    return ++n % 2 == 0;
+  }
+  FakeJni _ok;
+  JNINativeInterface_ _table;
+  JNIEnv _env;
+};
+
+// 3 writers put unique compressed values under one key back to back while 3 threads pop it,
+// one of them on a heap whose results fail every other time (its pops give their item back):
+// every value popped was put, and none is popped twice.
+TEST(TessiGenericStress, PopsUnderWritersOfOneKey) {
+  const int kWriters = 3, kPuts = 4000;
+  TessiGeneric c(64, 16);
+  c.setCompressMed(1);
+  c.setThresholdComp(16);
+  std::atomic<bool> stop(false);
+  std::vector<std::atomic<int>> popped(kWriters * kPuts);
+  for (auto& n : popped) n.store(0);
+  std::atomic<int> bad(0);
+  std::vector<std::thread> poppers;
+  for (int t = 0; t < 3; ++t) {
+    poppers.emplace_back([&, t]() {
+      FakeJni jni;
+      HalfFullHeapJni half;
+      JNIEnv* env = t == 0 ? half.env() : jni.env();
+      while (!stop.load(std::memory_order_relaxed)) {
+        const bool asString = t == 1;
+        jobject o = c.pop(env, "k", 1, asString);
+        const std::string v = asString ? FakeJni::stringOf(o) : FakeJni::bytesOf(o);
+        if (v == "<null>") continue;
+        const int id = std::atoi(v.c_str());
+        if (id < 0 || id >= kWriters * kPuts || v != value(id, 64)) {
+          bad.fetch_add(1);
+        } else {
+          popped[size_t(id)].fetch_add(1);
+        }
+      }
+    });
+  }
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w]() {
+      for (int i = 0; i < kPuts; ++i) {
+        const std::string v = value(w * kPuts + i, 64);
+        c.put("k", 1, v.data(), int(v.size()), true, 0, 3);
+      }
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  stop = true;
+  for (std::thread& t : poppers) t.join();
+  int twice = 0, any = 0;
+  for (auto& n : popped) {
+    twice += n.load() > 1;
+    any += n.load() > 0;
+  }
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(twice, 0);
+  EXPECT_GT(any, 0);
+}
+
 // 16 threads over 1,000 keys mixing every operation on a tiny LRU, values compressed or
 // not, lengths at the class sizes: every value read matches its key.
 TEST(TessiGenericStress, SixteenThreadsMixEveryOperation) {

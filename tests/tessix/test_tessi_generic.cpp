@@ -460,6 +460,96 @@ TEST_F(Cache, PopOvertakenWhileItBuildsItsResult) {
   }
 }
 
+// Runs steps[i] inside the i-th result the code under test makes from now on (before the VM
+// call), and counts every result made, until it goes.
+class ResultSteps {
+ public:
+  explicit ResultSteps(std::vector<std::function<void()>> steps)
+      : _steps(std::move(steps)), _made(0) {
+    _arm();
+  }
+  ~ResultSteps() {
+    FakeJni::beforeNextResult(nullptr);
+    FakeJni::failResults(false);
+  }
+  int made() const { return _made; }
+
+ private:
+  void _arm() {
+    FakeJni::beforeNextResult([this] {
+      const size_t i = static_cast<size_t>(_made++);
+      if (i < _steps.size()) _steps[i]();
+      _arm();
+    });
+  }
+  std::vector<std::function<void()>> _steps;
+  int _made;
+};
+
+// Writers replace the key while a pop makes its result: once overtaken, the pop takes the
+// key's present item out of the table before it makes the next result, so it makes at most
+// two, and answers with a value that was stored. When that second result cannot be made,
+// the item goes back (its expiry kept) unless the key was stored again meanwhile.
+TEST_F(Cache, PopUnderWritersOfTheSameKeyMakesAtMostTwoResults) {
+  auto v = [](int i) { return "v" + std::to_string(i) + std::string(300, char('a' + i % 26)); };
+  struct Case {
+    const char* what;
+    // The steps' writes: one per result made, -1 fails that result, -2 removes the key.
+    std::vector<std::vector<int>> writes;
+    const char* popped;  // "v<i>", or "<null>"
+    int made;
+    const char* left;  // the key's value afterwards, or "<null>"
+  };
+  std::vector<std::vector<int>> everyTime;
+  for (int i = 1; i <= 1000; ++i) everyTime.push_back({i});
+  const Case cases[] = {
+      {"a writer at every result", everyTime, "v1", 2, "v2"},
+      {"taken out, no result: given back", {{1}, {-1}}, "<null>", 2, "v1"},
+      {"taken out, stored again, no result", {{1}, {2, -1}}, "<null>", 2, "v2"},
+      {"removed", {{-2}}, "<null>", 1, "<null>"},
+  };
+  for (bool compressed : {false, true}) {
+    for (bool asString : {false, true}) {
+      for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.what) + (compressed ? ", compressed" : "") +
+                     (asString ? ", as string" : ""));
+        c->setCompressMed(compressed ? 1 : 0);
+        put("k", v(0));
+        std::vector<std::function<void()>> steps;
+        for (const std::vector<int>& writes : k.writes) {
+          steps.push_back([this, writes, &v] {
+            for (int w : writes) {
+              if (w == -1) FakeJni::failResults(true);
+              if (w == -2) {
+                EXPECT_TRUE(c->remove("k", 1));
+              } else if (w >= 0) {
+                // Stored by a writer, expiring in 60 s (no key lock here: the pop holds it).
+                EXPECT_TRUE(put("k", v(w), true, 60));
+              }
+            }
+          });
+        }
+        std::string popped;
+        int made;
+        {
+          ResultSteps inside(steps);
+          popped = asString ? popS("k") : pop("k");
+          made = inside.made();
+        }
+        const std::string want = k.popped[0] == 'v' ? v(std::atoi(k.popped + 1)) : k.popped;
+        EXPECT_EQ(popped, want);
+        EXPECT_EQ(made, k.made);
+        const std::string stays = k.left[0] == 'v' ? v(std::atoi(k.left + 1)) : k.left;
+        EXPECT_EQ(get("k"), stays);
+        if (stays != "<null>") {
+          EXPECT_GE(left("k"), 58);
+        }
+        c->remove("k", 1);
+      }
+    }
+  }
+}
+
 TEST_F(Cache, EvictionFollowsUse) {
   c.reset(new TessiGeneric(16, 3));
   put("a", "a");

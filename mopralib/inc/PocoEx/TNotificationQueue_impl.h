@@ -7,8 +7,11 @@
 // straight to the consumer that has waited longest (whatever the limit) and wakeUpAll
 // releases it with nothing; the store stays empty while anyone waits. Before it takes the
 // lock, a consumer that may wait polls the store's count briefly (a producer is often about
-// to deliver); timed waits run on CLOCK_MONOTONIC, so steps of the wall clock do not
-// stretch them.
+// to deliver). A consumer counts from the entry of its call: a wakeUpAll after that entry
+// releases it even before it has joined the wait list, and at the limit an enqueue stores
+// one notification beyond it for each consumer still on its way to the lock (which takes
+// one there), just as it would hand one to each of them had they been waiting already.
+// Timed waits run on CLOCK_MONOTONIC, so steps of the wall clock do not stretch them.
 //
 // Ownership: the queue holds one reference of each stored notification (Poco::AutoPtr);
 // dequeue and waitDequeue return a raw pointer carrying one reference for the caller, who
@@ -17,18 +20,23 @@
 // no producer ever hands a notification to a record that is gone, and a hand-over that
 // raced with a time-out is returned, not lost.
 //
-// Destruction: the destructor releases every blocked consumer (they return null) and waits
-// until none of them is still inside the queue before it frees anything. Other calls must
-// not run on a queue being destroyed.
+// Destruction: every call is counted from its entry to its last touch of the queue (and a
+// Call object counts its owner across several calls). The destructor releases every blocked
+// consumer (null), lets consumers still on their way take what is stored or return null,
+// makes enqueues answer false, and waits until no call is inside before it frees anything.
+// A call must not begin once the destructor has begun.
 //
 // Threads: any number of producers and consumers. One Poco::FastMutex guards the store, the
 // wait list and the limit; it is held only for deque operations, never while a consumer
 // waits nor while a waiter is signalled (a consumer taken out of the wait list waits for its
-// signal before its record goes). No other lock.
+// signal before its record goes). No other lock; the call counts, the wake-up count and the
+// store's count are atomics.
 //
-// Hooks (second template argument, for tests): Hooks::joined() runs on a consumer's thread,
-// without the lock, right after the locked section that found the store empty and put the
-// consumer on the wait list, before it waits.
+// Hooks (second template argument, for tests), each on the thread named, without the lock:
+// Hooks::entered() on a consumer's, right after its call is counted and before it polls;
+// Hooks::joined() on a consumer's, right after the locked section that found the store empty
+// and put the consumer on the wait list, before it waits; Hooks::closing() on the
+// destructor's, after it has released the waiters and before it waits for the calls inside.
 #ifndef TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 #define TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H
 
@@ -105,7 +113,9 @@ class WaitSignal {
 
 // The hooks of a queue outside tests: none.
 struct TNotificationQueueNoHooks {
+  static void entered() {}
   static void joined() {}
+  static void closing() {}
 };
 
 template <class T, class Hooks = TNotificationQueueNoHooks>
@@ -121,26 +131,45 @@ class TNotificationQueue {
   // hypervisor deschedules vCPUs that pause in a loop).
   static constexpr int kSpinPolls = 8192;
 
-  TNotificationQueue() : maxNfSize(0), _closing(false), _inside(0), _stored(0) {}
+  TNotificationQueue()
+      : _calls(0), _closing(false), maxNfSize(0), _takes(0), _wakeUps(0), _stored(0) {}
   ~TNotificationQueue();
 
+  // Counts a consumer as inside the queue for as long as it lives, across several member
+  // calls (a take and the give-back that may follow it), so that the destructor waits for
+  // it as well. Made before the first of those calls.
+  class Call {
+   public:
+    explicit Call(TNotificationQueue& q) : _takes(q._takes) { _takes.fetch_add(kCall); }
+    ~Call() { _takes.fetch_sub(kCall, std::memory_order_release); }
+
+   private:
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    std::atomic<uint64_t>& _takes;
+  };
+
   // true when stored or handed over; false when the limit is reached and nobody waits (the
-  // notification is then dropped with the caller's pointer). An empty pointer throws
-  // Poco::NullPointerException naming "pNotification", the queue unchanged.
+  // notification is then dropped with the caller's pointer), or when the queue is being
+  // destroyed. An empty pointer throws Poco::NullPointerException naming "pNotification",
+  // the queue unchanged.
   bool enqueueNotification(NfPtr pNotification) { return _enqueue(pNotification, false, true); }
   // The same, storing at the head.
   bool enqueueUrgentNotification(NfPtr pNotification) {
     return _enqueue(pNotification, true, true);
   }
   // Gives back a notification that a consumer took but could not deliver: to the consumer
-  // that has waited longest, or else to the head of the store whatever the limit.
+  // that has waited longest, or else to the head of the store whatever the limit (dropped
+  // when the queue is being destroyed).
   void returnNotification(NfPtr pNotification) { _enqueue(pNotification, true, false); }
 
   // The head of the store with one reference for the caller, or null; never blocks.
   T* dequeueNotification() {
     NfPtr nf;
+    _takes.fetch_add(kCall);
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
+      _Leave leave(_takes, kCall);
       nf = dequeueOne();
     }
     return nf.duplicate();
@@ -153,34 +182,41 @@ class TNotificationQueue {
     return _wait(milliseconds < 0 ? -1 : milliseconds);
   }
 
-  // Releases every blocked consumer with nothing; stored notifications stay.
-  void wakeUpAll() { _releaseWaiters(); }
+  // Releases with nothing every consumer whose call began before it and that would wait:
+  // the blocked ones and those still on their way to the lock. Stored notifications stay.
+  void wakeUpAll() {
+    _Count call(_calls, kCall);
+    _releaseWaiters(true);
+  }
 
   int size() const {
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_nfQueue.size());
   }
   // Drops every stored notification; blocked consumers keep waiting.
   void clear() {
-    std::deque<NfPtr> dropped;
-    {
-      Poco::FastMutex::ScopedLock lock(_mutex);
-      dropped.swap(_nfQueue);
-      _stored.store(0, std::memory_order_relaxed);
-    }
-    // The references go outside the lock.
+    _Count call(_calls, kCall);
+    _clear();
   }
   // Consumers blocked now (for tests and diagnostics).
   int waiting() const {
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return static_cast<int>(_waitQueue.size());
   }
+  // Calls inside the queue now, Call objects included (for tests and diagnostics; no lock).
+  int callsInside() const {
+    return static_cast<int>((_calls.load() & (kPoller - 1)) + (_takes.load() & (kPoller - 1)));
+  }
   uint64_t getMaxNfSize() const {
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     return maxNfSize;
   }
   // Lowering the limit below the count removes nothing.
   void setMaxNfSize(uint64_t limit) {
+    _Count call(_calls, kCall);
     Poco::FastMutex::ScopedLock lock(_mutex);
     maxNfSize = limit;
   }
@@ -188,6 +224,46 @@ class TNotificationQueue {
  private:
   TNotificationQueue(const TNotificationQueue&) = delete;
   TNotificationQueue& operator=(const TNotificationQueue&) = delete;
+
+  // The call counts, each call counted from its entry to its last touch of the queue: the
+  // consumers' takes in _takes, every other call in _calls (apart, so that counting a take
+  // touches neither the lock's line nor the producers'). The high half of _takes counts the
+  // consumers that may wait and have not yet reached their first locked section (polling,
+  // or waiting for the lock).
+  static constexpr uint64_t kCall = 1;
+  static constexpr uint64_t kPoller = uint64_t(1) << 32;
+
+  // Counts n for as long as it lives; alone, its end is the call's last touch.
+  class _Count {
+   public:
+    _Count(std::atomic<uint64_t>& counts, uint64_t n) : _counts(counts), _n(n) {
+      _counts.fetch_add(_n);
+    }
+    ~_Count() { _counts.fetch_sub(_n, std::memory_order_release); }
+
+   private:
+    _Count(const _Count&) = delete;
+    _Count& operator=(const _Count&) = delete;
+    std::atomic<uint64_t>& _counts;
+    uint64_t _n;
+  };
+
+  // Takes n off the counts when it goes. Declared after a lock guard it runs before the
+  // unlock, on every way out of the locked section (the call's last touch is then the
+  // unlock, which the destructor's own locking orders before it frees anything).
+  class _Leave {
+   public:
+    _Leave(std::atomic<uint64_t>& counts, uint64_t n) : _counts(counts), _n(n) {}
+    ~_Leave() { _counts.fetch_sub(_n, std::memory_order_release); }
+    // The call stays counted after this section; only what else was counted goes.
+    void keepCall() { _n -= kCall; }
+
+   private:
+    _Leave(const _Leave&) = delete;
+    _Leave& operator=(const _Leave&) = delete;
+    std::atomic<uint64_t>& _counts;
+    uint64_t _n;
+  };
 
   // One waiting consumer. Its signal is a POSIX semaphore (posted at most once) rather
   // than an event over a mutex and condition variable: a post is one atomic add, plus one
@@ -242,17 +318,6 @@ class TNotificationQueue {
     bool _armed;
   };
 
-  // Counts a consumer on the wait list or on its way out of it; the decrement is its last
-  // touch of the queue.
-  class InsideCount {
-   public:
-    explicit InsideCount(std::atomic<int>& n) : _n(n) {}
-    ~InsideCount() { _n.fetch_sub(1, std::memory_order_release); }
-
-   private:
-    std::atomic<int>& _n;
-  };
-
   // The caller holds the mutex.
   NfPtr dequeueOne() {
     NfPtr nf;
@@ -264,13 +329,34 @@ class TNotificationQueue {
     return nf;
   }
 
+  // Room to store one more notification (the caller holds the mutex): no limit, a count
+  // under it, or one over it for each consumer still on its way to the lock, which takes
+  // one when it gets there, as it would have been handed one had it been waiting already.
+  bool _hasRoom() const {
+    if (maxNfSize == 0) return true;
+    const uint64_t n = _nfQueue.size();
+    return n < maxNfSize || n - maxNfSize < (_takes.load(std::memory_order_relaxed) >> 32);
+  }
+
+  void _clear() {
+    std::deque<NfPtr> dropped;
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      dropped.swap(_nfQueue);
+      _stored.store(0, std::memory_order_relaxed);
+    }
+    // The references go outside the lock.
+  }
+
   // Takes every waiter out of the list under the mutex and signals them, oldest first,
   // after it: a signal needs no lock, and a released consumer waits for its signal before
-  // its record goes.
-  void _releaseWaiters() {
+  // its record goes. wakeUp: consumers on their way to the lock are released too.
+  void _releaseWaiters(bool wakeUp) {
     std::deque<WaitInfo*> released;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
+      if (wakeUp)
+        _wakeUps.store(_wakeUps.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
       released.swap(_waitQueue);
     }
     for (WaitInfo* w : released) w->nfAvailable.set();
@@ -279,11 +365,13 @@ class TNotificationQueue {
   // limited: the limit applies when nobody waits (false only for a notification given back).
   bool _enqueue(NfPtr& pNotification, bool urgent, bool limited) {
     if (pNotification.isNull()) Poco::Bugcheck::nullPointer("pNotification", __FILE__, __LINE__);
+    _calls.fetch_add(kCall);
     WaitInfo* w;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
+      _Leave leave(_calls, kCall);
       if (_waitQueue.empty()) {
-        if (limited && maxNfSize != 0 && _nfQueue.size() >= maxNfSize) return false;
+        if (_closing || (limited && !_hasRoom())) return false;
         if (urgent) {
           _nfQueue.push_front(std::move(pNotification));
         } else {
@@ -297,16 +385,22 @@ class TNotificationQueue {
       w->pNf = std::move(pNotification);
     }
     // Signalled outside the mutex: the consumer no longer in the list waits for this post
-    // before its record goes, even when its time-out has passed.
+    // before its record goes (and stays counted until then), even when its time-out has
+    // passed.
     w->nfAvailable.set();
     return true;
   }
 
   // milliseconds: -1 no limit, 0 no wait, otherwise the limit.
   T* _wait(long milliseconds) {
+    // Counted from here: the destructor waits for this call, an enqueue at the limit counts
+    // it as a waiter until it reaches the lock, and a wake-up from now on releases it.
+    const uint64_t counted = milliseconds != 0 ? kCall + kPoller : kCall;
+    _takes.fetch_add(counted);
+    const uint64_t wakeUps = _wakeUps.load(std::memory_order_relaxed);
+    Hooks::entered();
     // A producer is often about to deliver: poll the store's count briefly before taking
-    // the lock, since a sleep and wake-up costs far more. The consumer is not waiting yet;
-    // it becomes a waiter only in the locked section below.
+    // the lock, since a sleep and wake-up costs far more.
     if (milliseconds != 0) {
       for (int i = 0; i < kSpinPolls && _stored.load(std::memory_order_relaxed) == 0; ++i) {
       }
@@ -315,18 +409,23 @@ class TNotificationQueue {
     WaitInfo info;
     {
       Poco::FastMutex::ScopedLock lock(_mutex);
+      _Leave leave(_takes, counted);
       nf = dequeueOne();
       if (nf.isNull()) {
-        // Nothing stored: a zero limit only tests, a queue being destroyed releases at once.
-        if (milliseconds == 0 || _closing) return nullptr;
+        // Nothing stored: a zero limit only tests; a queue being destroyed, or a wake-up
+        // since this call began, releases at once.
+        if (milliseconds == 0 || _closing || _wakeUps.load(std::memory_order_relaxed) != wakeUps) {
+          return nullptr;
+        }
         // Found empty and joined in one locked section: no enqueue or wake-up can slip
         // between the two.
         _waitQueue.push_back(&info);
-        _inside.fetch_add(1, std::memory_order_relaxed);
+        leave.keepCall();
       }
     }
+    // The caller's reference is taken outside the lock (the count is the notification's).
     if (!nf.isNull()) return nf.duplicate();
-    InsideCount inside(_inside);
+    _Leave inside(_takes, kCall);  // goes last: this call's last touch of the queue
     WaitGuard guard(*this, info);
     Hooks::joined();
     bool signalled;
@@ -346,15 +445,23 @@ class TNotificationQueue {
     return nf.duplicate();
   }
 
+  // The lock's line: the mutex and what producers touch next to it (the count of calls other
+  // than takes, the closing flag).
+  alignas(64) mutable Poco::FastMutex _mutex;
+  mutable std::atomic<uint64_t> _calls;  // calls other than takes (kCall)
+  bool _closing;                         // set by the destructor, under the mutex
   std::deque<NfPtr> _nfQueue;
   std::deque<WaitInfo*> _waitQueue;
   uint64_t maxNfSize;
-  mutable Poco::FastMutex _mutex;
-  bool _closing;             // set by the destructor, under the mutex
-  std::atomic<int> _inside;  // consumers between joining the wait list and their return
+  // The consumers' line: their takes (kCall) and those on their way to the lock (kPoller),
+  // and the count of wakeUpAll calls so far, written under the mutex and read by consumers
+  // at their entry.
+  alignas(64) mutable std::atomic<uint64_t> _takes;
+  std::atomic<uint64_t> _wakeUps;
   // The store's count, written under the mutex and read without it by polling consumers
-  // (a hint only: they take notifications under the mutex).
-  std::atomic<size_t> _stored;
+  // (a hint only: they take notifications under the mutex); on a line of its own, so that
+  // their polls take no other line away from producers.
+  alignas(64) std::atomic<size_t> _stored;
 };
 
 template <class T, class Hooks>
@@ -363,16 +470,26 @@ TNotificationQueue<T, Hooks>::~TNotificationQueue() {
     Poco::FastMutex::ScopedLock lock(_mutex);
     _closing = true;
   }
-  _releaseWaiters();
-  // The released consumers leave at once; their last touch is the count.
-  for (int spins = 0; _inside.load(std::memory_order_acquire) != 0; ++spins) {
+  _releaseWaiters(false);
+  Hooks::closing();
+  // Every call that has entered leaves soon: released waiters at once, consumers on their
+  // way at their locked section, producers refused. A call leaves under the mutex or
+  // touches the count last, so a zero read under the mutex means no call is inside.
+  for (int spins = 0;; ++spins) {
+    {
+      Poco::FastMutex::ScopedLock lock(_mutex);
+      if (_calls.load(std::memory_order_acquire) == 0 &&
+          _takes.load(std::memory_order_acquire) == 0) {
+        break;
+      }
+    }
     if (spins < 64) {
       sched_yield();
     } else {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }
-  clear();
+  _clear();
 }
 
 #endif  // TOKA_MOPRALIB_INC_POCOEX_TNOTIFICATIONQUEUE_IMPL_H

@@ -7,7 +7,8 @@ import java.nio.charset.StandardCharsets;
  * Child JVM of WNfQueueJNITest: runs one scenario whose native output the parent reads
  * after exit. "levels <n>": the log lines of the queue natives at module level n.
  * "uninit": tessix__uninitialize under a live queue, then after its delete. "oom": dequeues
- * while the heap is full (run with a small -Xmx).
+ * while the heap is full (run with a small -Xmx). "deleteEntering <rounds>": queues deleted
+ * just after consumers have called waitDequeue.
  */
 public final class NfQueueScenario {
     private static void fail(String what) {
@@ -109,7 +110,85 @@ public final class NfQueueScenario {
         System.out.println("scenario oom done");
     }
 
-    public static void main(String[] args) {
+    /**
+     * Each round: two consumer threads spinning on the round number call a waiting dequeue
+     * (without a limit, or timed) on a new queue, and the queue is deleted 0.5 to 8 us after
+     * both calls have reached the library (the test library nfqueue_probe counts them; without
+     * it, after both consumers have said they call), while the consumers may still be on their
+     * way to the wait. Each must return null, and nothing may be reported (a lock of a deleted
+     * queue's mutex would be).
+     */
+    private static void deleteEntering(int rounds) throws InterruptedException {
+        final int consumers = 2;
+        final boolean probe = System.getProperty("nfqueue.probe") != null;
+        final java.util.concurrent.atomic.AtomicInteger calling = new java.util.concurrent.atomic.AtomicInteger();
+        final java.util.concurrent.atomic.AtomicInteger returned = new java.util.concurrent.atomic.AtomicInteger();
+        final java.util.concurrent.atomic.AtomicLongArray handle = new java.util.concurrent.atomic.AtomicLongArray(1);
+        final java.util.concurrent.atomic.AtomicInteger round = new java.util.concurrent.atomic.AtomicInteger(-1);
+        final java.util.concurrent.atomic.AtomicReferenceArray<Object> got =
+                new java.util.concurrent.atomic.AtomicReferenceArray<>(consumers);
+        Thread[] ts = new Thread[consumers];
+        for (int i = 0; i < consumers; i++) {
+            final int me = i;
+            ts[i] = new Thread(() -> {
+                for (int r = 0; r < rounds; r++) {
+                    while (round.get() != r) {
+                        Thread.onSpinWait();
+                    }
+                    long q = handle.get(0);
+                    calling.incrementAndGet();
+                    int form = (r + me) % 3;
+                    got.set(me, form == 0 ? WNfQueueJNI.WNfQueueGeneric_waitDequeue(q, -1)
+                            : form == 1 ? WNfQueueJNI.WNfQueueGeneric_waitDequeueAsString(q, 60000)
+                            : WNfQueueJNI.WNfQueueGeneric_waitDequeue(q, 30000));
+                    returned.incrementAndGet();
+                }
+            });
+            ts[i].start();
+        }
+        java.util.Random rng = new java.util.Random(31);
+        for (int r = 0; r < rounds; r++) {
+            long q = WNfQueueJNI.new_WNfQueueGeneric();
+            // Link the natives first: the first call of each looks its symbol up.
+            if (r == 0) {
+                WNfQueueJNI.WNfQueueGeneric_waitDequeue(q, 0);
+                WNfQueueJNI.WNfQueueGeneric_waitDequeueAsString(q, 0);
+            }
+            handle.set(0, q);
+            calling.set(0);
+            returned.set(0);
+            for (int i = 0; i < consumers; i++) {
+                got.set(i, "not returned");
+            }
+            round.set(r);
+            while (calling.get() < consumers) {
+                Thread.onSpinWait();
+            }
+            // Each waiting dequeue counts twice: the facade's call and the queue's inside it.
+            while (probe && NfQueueProbe.callsInside(q) < 2 * consumers) {
+                Thread.onSpinWait();
+            }
+            long until = System.nanoTime() + 500 + rng.nextInt(7500);
+            while (System.nanoTime() < until) {
+                Thread.onSpinWait();
+            }
+            WNfQueueJNI.delete_WNfQueueGeneric(q);
+            long deadline = System.nanoTime() + 20_000_000_000L;
+            while (returned.get() < consumers) {
+                if (System.nanoTime() > deadline) fail("round " + r + ": a consumer of the deleted queue is still inside");
+                Thread.yield();
+            }
+            for (int i = 0; i < consumers; i++) {
+                if (got.get(i) != null) fail("round " + r + ": a consumer of the deleted queue got " + got.get(i));
+            }
+        }
+        for (Thread t : ts) {
+            t.join();
+        }
+        System.out.println("scenario deleteEntering done");
+    }
+
+    public static void main(String[] args) throws InterruptedException {
         switch (args[0]) {
             case "levels":
                 levels(Integer.parseInt(args[1]));
@@ -119,6 +198,9 @@ public final class NfQueueScenario {
                 break;
             case "oom":
                 oom();
+                break;
+            case "deleteEntering":
+                deleteEntering(Integer.parseInt(args[1]));
                 break;
             default:
                 fail("unknown scenario " + args[0]);

@@ -23,8 +23,9 @@ import org.junit.jupiter.params.provider.ValueSource;
  * WNfQueueJNI on the real JVM (run with -Xcheck:jni): order, urgency, the limit, slices and
  * empty payloads, strings and the NUL cut, dequeue and timed waits, hand-over, wakeUpAll,
  * delete under a blocked consumer, zero handles; then child JVMs (NfQueueScenario) whose
- * native output (the log lines at each level, the zero-handle report) is checked once they
- * have exited, and one with a small heap that dequeues while the heap is full.
+ * native output (the log lines at each level, the zero-handle report, deletes under consumers
+ * that have just called) is checked once they have exited, and one with a small heap that
+ * dequeues while the heap is full.
  */
 class WNfQueueJNITest {
     @TempDir
@@ -284,6 +285,20 @@ class WNfQueueJNITest {
         assertTrue(count(lines, ZERO_HANDLE) == 2, at);  // at every level
         assertTrue(debug || lines.stream().noneMatch(l -> l.startsWith("[dbg]")), at);
         assertTrue(lines.contains("scenario levels done"), at);
+    }
+
+    // A Java caller cannot tell a consumer that waits from one that has just called: queues
+    // deleted just after consumers' calls have reached the library, wherever the consumers
+    // are on their way to the wait, release them all with null and report nothing.
+    @Test
+    void deleteUnderConsumersThatHaveJustCalled() throws Exception {
+        List<String> lines = childWith(List.of("-Dnfqueue.probe=" + System.getProperty("nfqueue.probe")),
+                "deleteEntering", "1000");
+        // Every new queue prints the key-lock line, so the native output, flushed in blocks,
+        // may cut into the scenario's own lines: the texts are searched for, not the lines.
+        String all = String.join("\n", lines);
+        assertTrue(all.contains("scenario deleteEntering done"), "deleteEntering:\n" + all);
+        assertTrue(!all.contains("[ERR]"), "deleteEntering:\n" + all);
     }
 
     // A queue alive at tessix__uninitialize keeps the allocator; after its delete the

@@ -7,6 +7,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.stream.Stream;
 import java.util.zip.CRC32;
@@ -28,9 +29,10 @@ import org.junit.jupiter.params.provider.ValueSource;
 /**
  * TessiJNI on the real JVM (run with -Xcheck:jni): module functions, put modes, flags,
  * expiry, compression, eviction, pop/remove/exist/clear/size, the NUL cut, empty, null and
- * binary data, zero handles, 16 threads on one tiny cache; then child JVMs (TessiScenario)
- * whose native output (log-level gating, refused sizes, uninitialize, first caches made at
- * once) is checked line by line once they have exited. The module is initialized first.
+ * binary data, zero handles, 16 threads on one tiny cache, pops under writers of the same
+ * key; then child JVMs (TessiScenario) whose native output (log-level gating, refused sizes,
+ * uninitialize, first caches made at once) is checked line by line once they have exited.
+ * The module is initialized first.
  */
 @TestMethodOrder(MethodOrderer.OrderAnnotation.class)
 class TessiJNITest {
@@ -569,6 +571,73 @@ class TessiJNITest {
         assertTrue(bad.get() == 0, bad.get() + " values did not match their key");
         assertTrue(TessiJNI.TessiGeneric_size(h) <= 8, "LRU bound after the run");
         TessiJNI.delete_TessiGeneric(h);
+    }
+
+    /**
+     * 3 writers store 64 KiB compressed values under one key, back to back, while this thread
+     * pops it until 100 pops have found it: every value popped is exactly one a writer stored,
+     * and no pop makes more than two Java results (its thread's heap allocation per pop stays
+     * within two values).
+     */
+    @Test
+    void popUnderWritersOfTheSameKey() throws Exception {
+        final int size = 64 << 10;
+        long h = TessiJNI.new_TessiGeneric(1024, 64);
+        TessiJNI.TessiGeneric_setCompressMed(h, 1);
+        AtomicBoolean stop = new AtomicBoolean();
+        List<Thread> writers = new ArrayList<>();
+        for (int w = 0; w < 3; w++) {
+            final int writer = w;
+            writers.add(new Thread(() -> {
+                byte[][] values = new byte[4][];
+                for (int n = 0; n < values.length; n++) {
+                    values[n] = writerValue(size, writer, n);
+                }
+                for (int n = 0; !stop.get(); n++) {
+                    TessiJNI.TessiGeneric_put(h, "k", values[n % values.length], 0, size, true, 0, 3);
+                }
+            }));
+        }
+        writers.forEach(Thread::start);
+        com.sun.management.ThreadMXBean mx =
+                (com.sun.management.ThreadMXBean) java.lang.management.ManagementFactory.getThreadMXBean();
+        try {
+            for (int popped = 0; popped < 100;) {
+                long before = mx.getCurrentThreadAllocatedBytes();
+                byte[] b = TessiJNI.TessiGeneric_pop(h, "k");
+                long made = mx.getCurrentThreadAllocatedBytes() - before;
+                assertTrue(made <= 2L * (size + 64) + 4096, "a pop allocated " + made + " bytes: more than two results");
+                if (b != null) {
+                    popped++;
+                    assertTrue(isWriterValue(b, size), "a popped value is not one a writer stored");
+                }
+            }
+        } finally {
+            stop.set(true);
+            for (Thread t : writers) {
+                t.join();
+            }
+            TessiJNI.delete_TessiGeneric(h);
+        }
+    }
+
+    /** Writer w's value number n: the two numbers, then runs of 1 KiB of one letter each. */
+    static byte[] writerValue(int size, int w, int n) {
+        byte[] v = new byte[size];
+        java.nio.ByteBuffer.wrap(v).putInt(0, w).putInt(4, n);
+        for (int i = 8; i < size; i++) {
+            v[i] = (byte) ('a' + (w * 7 + n + i / 1024) % 26);
+        }
+        return v;
+    }
+
+    static boolean isWriterValue(byte[] v, int size) {
+        if (v.length != size) {
+            return false;
+        }
+        int w = java.nio.ByteBuffer.wrap(v).getInt(0);
+        int n = java.nio.ByteBuffer.wrap(v).getInt(4);
+        return w >= 0 && w < 3 && n >= 0 && n < 4 && Arrays.equals(v, writerValue(size, w, n));
     }
 
     /** A value that embeds its key and a CRC of its body; letters only (no NUL, Latin-1 safe). */

@@ -22,7 +22,9 @@ package com.olm.toka.jni.tessi;
  * Out of Java heap: when the VM cannot make the array or string of a get or pop result, the
  * call answers null and the VM's own OutOfMemoryError stays pending, to be thrown when the
  * native returns (the binding raises nothing of its own, and does not hide a full heap). A
- * pop that failed so leaves the item in the cache as it was.
+ * pop that failed so leaves the item in the cache as it was; only when other threads stored
+ * the same key during that pop does the item go back as the most recently used one (and not
+ * at all when the key was stored again meanwhile: the newer item stays).
  *
  * Put modes: 1 add, 2 update, 3 add or update; any other mode is refused. A put with flag
  * false stores an unreadable item (flags 1). expire: seconds from now, 0 for none.

@@ -10,10 +10,11 @@ package com.olm.toka.jni.wnfqueue;
  *
  * A queue is a native object named by a handle (a long): new_WNfQueueGeneric creates it,
  * delete_WNfQueueGeneric destroys it (0 is ignored), and the caller owns it in between.
- * Deleting a queue releases the threads still blocked in waitDequeue (they return null)
- * before anything is freed; no other call may start on it meanwhile, and a handle must not
- * be used after its delete. A zero handle is reported on the native side and answered with
- * 0, false or null.
+ * Deleting a queue releases every thread in a waitDequeue on it, blocked or just called
+ * (they return null, or a payload still stored), and waits until every call that has entered
+ * the queue has left before anything is freed; no call may start on it once its delete has
+ * begun, and a handle must not be used after its delete. A zero handle is reported on the
+ * native side and answered with 0, false or null.
  *
  * Payloads are copied in and out: enqueue takes a slice of an array (offset and length
  * clamped to it), enqueueString the string's modified UTF-8 bytes; dequeues return fresh
@@ -21,10 +22,12 @@ package com.olm.toka.jni.wnfqueue;
  * payload reads back as null. A null or empty array or string is refused (false). Urgent
  * payloads go to the head of the queue. setMaxNfSize limits the stored payloads (0: no
  * limit; negative values are refused); a payload is always accepted when a consumer waits,
- * since it goes straight to the one that has waited longest. waitDequeue waits at most
+ * since it goes straight to the one that has waited longest, and also when one has just
+ * called waitDequeue (it is stored for that one, beyond the limit). waitDequeue waits at most
  * timeout milliseconds (0: no wait, negative: no limit) and returns null on time-out or
- * after wakeUpAll. The natives raise no Java exceptions of their own: failures are answered
- * with 0, false or null and reported on the native side's standard output.
+ * after wakeUpAll, which releases every waitDequeue that began before it and finds nothing
+ * stored. The natives raise no Java exceptions of their own: failures are answered with 0,
+ * false or null and reported on the native side's standard output.
  *
  * When the VM cannot make the result array or string of a dequeue or waitDequeue (the heap
  * is full), the payload is not lost: it goes back to the head of the queue (or straight to
