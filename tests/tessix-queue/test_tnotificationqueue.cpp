@@ -185,6 +185,30 @@ TEST(TNotificationQueue, ClearKeepsWaitersWaiting) {
   EXPECT_EQ(c.get(), "after");
 }
 
+// Runs the step a test set in slot, once: the slot is empty afterwards.
+void runOnce(std::function<void()>& slot) {
+  std::function<void()> f;
+  f.swap(slot);
+  if (f) f();
+}
+
+// A consumer's take of the given form (-2: the form without a limit), as text.
+template <class Q>
+std::string takeFrom(Q& q, long timeout) {
+  return takeText(timeout == -2 ? q.waitDequeueNotification() : q.waitDequeueNotification(timeout));
+}
+
+// What a consumer started with std::async returned; one still blocked after 10 s fails the
+// test (missed says what it missed) and is woken until it returns.
+template <class Q>
+std::string resultWithin(Q& q, std::future<std::string>& got, const char* missed) {
+  if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << missed;
+    while (got.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) q.wakeUpAll();
+  }
+  return got.get();
+}
+
 // Runs a step set by the test once, on the first consumer that joins the wait list, right
 // after the locked section that found the store empty and before the consumer waits.
 struct GapHooks : TNotificationQueueNoHooks {
@@ -192,11 +216,7 @@ struct GapHooks : TNotificationQueueNoHooks {
     static std::function<void()> f;
     return f;
   }
-  static void joined() {
-    std::function<void()> f;
-    f.swap(step());
-    if (f) f();
-  }
+  static void joined() { runOnce(step()); }
 };
 typedef TNotificationQueue<wdb::INotification, GapHooks> GapQueue;
 
@@ -239,17 +259,8 @@ TEST(TNotificationQueue, ConsumerThatFoundTheStoreEmptyIsAlreadyWaiting) {
       EXPECT_EQ(q.waiting(), 1);
       c.step(q);
     };
-    auto got = std::async(std::launch::async, [&q, &c] {
-      return takeText(c.timeout == -2 ? q.waitDequeueNotification()
-                                      : q.waitDequeueNotification(c.timeout));
-    });
-    if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-      ADD_FAILURE() << "the consumer missed what happened in the gap";
-      while (got.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
-        q.wakeUpAll();
-      }
-    }
-    EXPECT_EQ(got.get(), c.received);
+    auto got = std::async(std::launch::async, [&q, &c] { return takeFrom(q, c.timeout); });
+    EXPECT_EQ(resultWithin(q, got, "the consumer missed what happened in the gap"), c.received);
     EXPECT_EQ(q.size(), c.stored);
     EXPECT_EQ(q.waiting(), 0);
     EXPECT_FALSE(GapHooks::step());  // the step ran
@@ -268,19 +279,10 @@ struct EntryHooks : TNotificationQueueNoHooks {
     static std::function<void()> f;
     return f;
   }
-  static void run(std::function<void()>& slot) {
-    std::function<void()> f;
-    f.swap(slot);
-    if (f) f();
-  }
-  static void entered() { run(entry()); }
-  static void closing() { run(close()); }
+  static void entered() { runOnce(entry()); }
+  static void closing() { runOnce(close()); }
 };
 typedef TNotificationQueue<wdb::INotification, EntryHooks> EntryQueue;
-
-std::string takeFrom(EntryQueue& q, long timeout) {
-  return takeText(timeout == -2 ? q.waitDequeueNotification() : q.waitDequeueNotification(timeout));
-}
 
 // A consumer whose call has begun but that has not yet taken the lock (it polls, or waits
 // for the lock) already counts as a waiter: a wake-up releases it, and at the limit the
@@ -330,13 +332,8 @@ TEST(TNotificationQueue, ConsumerOnItsWayToTheLockCountsAsWaiting) {
     }
     EntryHooks::entry() = [&q, &c] { c.step(q); };
     auto got = std::async(std::launch::async, [&q, &c] { return takeFrom(q, c.timeout); });
-    if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-      ADD_FAILURE() << "the consumer missed what happened before it took the lock";
-      while (got.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
-        q.wakeUpAll();
-      }
-    }
-    EXPECT_EQ(got.get(), c.received);
+    EXPECT_EQ(resultWithin(q, got, "the consumer missed what happened before it took the lock"),
+              c.received);
     EXPECT_EQ(q.size(), c.stored);
     EXPECT_EQ(q.waiting(), 0);
     EXPECT_FALSE(EntryHooks::entry());  // the step ran

@@ -138,16 +138,7 @@ class TNotificationQueue {
   // Counts a consumer as inside the queue for as long as it lives, across several member
   // calls (a take and the give-back that may follow it), so that the destructor waits for
   // it as well. Made before the first of those calls.
-  class Call {
-   public:
-    explicit Call(TNotificationQueue& q) : _takes(q._takes) { _takes.fetch_add(kCall); }
-    ~Call() { _takes.fetch_sub(kCall, std::memory_order_release); }
-
-   private:
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-    std::atomic<uint64_t>& _takes;
-  };
+  class Call;  // defined after the class
 
   // true when stored or handed over; false when the limit is reached and nobody waits (the
   // notification is then dropped with the caller's pointer), or when the queue is being
@@ -233,21 +224,6 @@ class TNotificationQueue {
   static constexpr uint64_t kCall = 1;
   static constexpr uint64_t kPoller = uint64_t(1) << 32;
 
-  // Counts n for as long as it lives; alone, its end is the call's last touch.
-  class _Count {
-   public:
-    _Count(std::atomic<uint64_t>& counts, uint64_t n) : _counts(counts), _n(n) {
-      _counts.fetch_add(_n);
-    }
-    ~_Count() { _counts.fetch_sub(_n, std::memory_order_release); }
-
-   private:
-    _Count(const _Count&) = delete;
-    _Count& operator=(const _Count&) = delete;
-    std::atomic<uint64_t>& _counts;
-    uint64_t _n;
-  };
-
   // Takes n off the counts when it goes. Declared after a lock guard it runs before the
   // unlock, on every way out of the locked section (the call's last touch is then the
   // unlock, which the destructor's own locking orders before it frees anything).
@@ -263,6 +239,12 @@ class TNotificationQueue {
     _Leave& operator=(const _Leave&) = delete;
     std::atomic<uint64_t>& _counts;
     uint64_t _n;
+  };
+
+  // Counts n for as long as it lives; alone, its end is the call's last touch.
+  class _Count : public _Leave {
+   public:
+    _Count(std::atomic<uint64_t>& counts, uint64_t n) : _Leave(counts, n) { counts.fetch_add(n); }
   };
 
   // One waiting consumer. Its signal is a POSIX semaphore (posted at most once) rather
@@ -462,6 +444,12 @@ class TNotificationQueue {
   // (a hint only: they take notifications under the mutex); on a line of its own, so that
   // their polls take no other line away from producers.
   alignas(64) std::atomic<size_t> _stored;
+};
+
+template <class T, class Hooks>
+class TNotificationQueue<T, Hooks>::Call : _Count {
+ public:
+  explicit Call(TNotificationQueue& q) : _Count(q._takes, kCall) {}
 };
 
 template <class T, class Hooks>
